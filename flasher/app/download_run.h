@@ -1,0 +1,71 @@
+// One press of the flash button, from the image path to the final text, without a window:
+// the dialog and brenvik-cli both drive it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "download/downloads.h"
+#include "download/image_view.h"
+#include "download/progress.h"
+#include "link/messages.h"
+#include "link/usb_link.h"
+
+namespace brenvik {
+
+struct FlashOptions {
+  bool autoUpgrade = true;
+  std::optional<std::string> devicePath;  // instead of the class search
+  std::chrono::milliseconds timeout = kReadTimeout;
+};
+
+enum class PrepareResult {
+  kReady,            // the worker may start
+  kImageUnreadable,  // missing or unreadable image (the user was told): nothing was opened
+  kImageEmpty,       // an empty file or one that cannot be mapped: nothing was opened
+  kNoDevice,         // no handset, or it could not be opened
+};
+
+enum class Procedure { kBlocks, kImgRaw, kOut };
+Procedure ProcedureFor(int32_t imageKind);
+
+class DownloadRun {
+ public:
+  DownloadRun(MessageSink& messages, ProgressReporter& progress, Clock clock = SystemSeconds);
+
+  // The flash handler's part, on the caller's thread: map the image, open the handset and,
+  // with auto upgrade, read its acknowledgement, classify and send the kind packet.
+  PrepareResult Prepare(const std::string& imagePath, const FlashOptions& options);
+  // The worker's part: the procedure of the kind. True when the run succeeded.
+  bool Download();
+  // After the final message has been seen: the second end command of a record download.
+  void Finish();
+  // Download, final message, Finish: the whole worker.
+  bool RunToEnd();
+
+  static const char* FinalText(bool ok) { return ok ? text::kUpdateSuccess : text::kUpdateFail; }
+
+  UsbLink& Link() { return link_; }
+  const ImageView& View() const { return view_; }
+  const ImageEntry& Entry() const { return entry_; }
+  int32_t ImageKind() const { return imageKind_; }
+  int32_t ErrorCount() const { return errorCount_; }
+  bool AckReceived() const { return ackReceived_; }
+
+ private:
+  MessageSink& messages_;
+  ProgressReporter& progress_;
+  Clock clock_;
+  UsbLink link_;
+  ImageView view_;
+  ImageEntry entry_;
+  std::string imagePath_;
+  int32_t imageKind_ = kKindDio;
+  int32_t errorCount_ = 0;
+  bool ackReceived_ = false;
+};
+
+}  // namespace brenvik
