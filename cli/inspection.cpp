@@ -1,0 +1,77 @@
+#include "inspection.h"
+
+#include <cstdio>
+
+#include "app/classify.h"
+#include "app/download_run.h"
+#include "link/protocol.h"
+
+namespace brenvik::cli {
+namespace {
+
+std::string Hex32(uint64_t v) {
+  char b[24];
+  std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
+  return b;
+}
+
+void InspectStream(Inspection& in, const uint8_t* data, uint32_t size, uint32_t headerOffset) {
+  in.streamOffset = headerOffset;
+  in.header = ReadBinStreamHeader(data, size, headerOffset);
+  if (!in.header) {
+    in.problems.push_back(std::string(DescribeBinProblem(BinProblem::kHeaderPastEnd)));
+    return;
+  }
+  if (!in.header->SyncValid()) in.problems.push_back("the stream header's sync bytes are not B000FF");
+  BinRecordWalker walker(data, size, headerOffset + kBinStreamHeaderSize);
+  while (auto r = walker.Next()) {
+    if (r->IsEnd()) {
+      in.entryPoint = r->length;
+      break;
+    }
+    InspectedRecord rec{r->offset, r->address, r->length, r->checksum, RecordSum(r->data, r->length)};
+    if (!rec.ChecksumOk())
+      in.problems.push_back("record " + std::to_string(in.records.size()) + " at " + Hex32(rec.offset) +
+                            ": checksum " + Hex32(rec.checksum) + " but its data sum to " + Hex32(rec.sum));
+    in.records.push_back(rec);
+  }
+  if (walker.Problem() != BinProblem::kNone)
+    in.problems.push_back(std::string(DescribeBinProblem(walker.Problem())) + " (at " +
+                          Hex32(walker.Offset()) + ")");
+}
+
+}  // namespace
+
+Inspection InspectImage(const std::string& path, const uint8_t* data, uint32_t size) {
+  Inspection in;
+  in.path = path;
+  in.size = size;
+  in.sectorCount = SectorCount(size);
+  Classification c = ClassifyImagePath(path, size);
+  in.kind = c.kind;
+  in.kindReason = c.reason;
+  if (size == 0) in.problems.push_back("the file is empty: nothing would be flashed");
+  switch (ProcedureFor(in.kind)) {
+    case Procedure::kBlocks:
+      in.procedure = "blocks";
+      in.blocks = size / kBlockSize + (size % kBlockSize ? 1 : 0);
+      if (in.kind == kKindNotCorrect) in.problems.push_back(std::string("not a correct file: ") + c.reason);
+      break;
+    case Procedure::kImgRaw:
+      in.hasBootArea = true;
+      in.procedure = in.kind == kKindRaw ? "boot area" : "boot area and records";
+      if (size < kBootAreaSize) {
+        in.problems.push_back(DescribeBinProblem(BinProblem::kShorterThanBootArea));
+        break;
+      }
+      if (in.kind == kKindImg) InspectStream(in, data, size, kBootAreaSize);
+      break;
+    case Procedure::kOut:
+      in.procedure = "records";
+      InspectStream(in, data, size, 0);
+      break;
+  }
+  return in;
+}
+
+}  // namespace brenvik::cli

@@ -1,0 +1,41 @@
+// What a look at an image file tells, without a device: kind, layout, records, problems.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/bin_stream.h"
+
+namespace brenvik::cli {
+
+struct InspectedRecord {
+  uint64_t offset = 0;
+  uint32_t address = 0;
+  uint32_t length = 0;
+  uint32_t checksum = 0;
+  uint32_t sum = 0;  // of the data bytes
+  bool ChecksumOk() const { return checksum == sum; }
+};
+
+struct Inspection {
+  std::string path;
+  uint32_t size = 0;
+  uint32_t sectorCount = 0;
+  int32_t kind = 0;
+  std::string kindReason;
+  std::string procedure;     // "blocks", "boot area and records", "boot area", "records"
+  uint32_t blocks = 0;       // for the block download
+  bool hasBootArea = false;
+  std::optional<uint64_t> streamOffset;  // where the BIN stream header stands
+  std::optional<BinStreamHeader> header;
+  std::vector<InspectedRecord> records;
+  std::optional<uint32_t> entryPoint;  // from the end record
+  std::vector<std::string> problems;
+};
+
+// Inspects the bytes of a file (already mapped or read). Never reads outside [data, data+size).
+Inspection InspectImage(const std::string& path, const uint8_t* data, uint32_t size);
+
+}  // namespace brenvik::cli

@@ -1,0 +1,53 @@
+// brenvik-cli: flash an image into the handset, inspect an image, list handsets.
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // the system's Chinese messages are UTF-8 text
+#endif
+  using namespace brenvik::cli;
+  CLI::App app{"Brenvik command-line flasher: writes firmware images into the handset."};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "brenvik-cli 1.0");
+
+  FlashArgs flash;
+  bool noAutoUpgrade = false;
+  auto* f = app.add_subcommand("flash", "Flash an image, exactly as the dialog's flash button does.");
+  f->add_flag("--no-auto-upgrade", noAutoUpgrade,
+              "Skip the upgrade acknowledgement and the kind packet; send plain blocks.");
+  f->add_option("--device", flash.device,
+                "Device to open (a serial port, a pty, COMn). Without it the handset's "
+                "interface class is searched (Windows only).");
+  f->add_option("--timeout", flash.timeoutSeconds, "Seconds each read or write may wait for the handset.")
+      ->check(CLI::Range(0.001, 86400.0))
+      ->default_val(60);
+  f->add_flag("--json", flash.json, "One JSON object per line instead of text.");
+  f->add_option("IMAGE", flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
+
+  InspectArgs inspect;
+  auto* i = app.add_subcommand("inspect", "Show an image's kind, layout and records; no device needed.");
+  i->add_flag("--json", inspect.json, "JSON instead of text.");
+  i->add_option("IMAGE", inspect.image, "Image file")->required();
+
+  auto* l = app.add_subcommand("list", "List the handsets present (Windows), or how to name one.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+  if (f->parsed()) {
+    flash.autoUpgrade = !noAutoUpgrade;
+    return RunFlash(flash);
+  }
+  if (i->parsed()) return RunInspect(inspect, stdout);
+  if (l->parsed()) return RunList(stdout);
+  return kExitUsage;
+}
