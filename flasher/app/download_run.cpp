@@ -33,6 +33,17 @@ Procedure ProcedureFor(int32_t imageKind) {
 DownloadRun::DownloadRun(MessageSink& messages, ProgressReporter& progress, Clock clock)
     : messages_(messages), progress_(progress), clock_(std::move(clock)) {}
 
+bool DownloadRun::OpenDevice(const FlashOptions& options) {
+  if (options.deviceFactory) {
+    link_.Attach(options.deviceFactory());
+    return link_.IsOpen();
+  }
+  if (!options.devicePath) return link_.Open(messages_) != 0;  // shows its own messages
+  if (link_.OpenPath(*options.devicePath)) return true;
+  messages_.ShowMessage(text::kCheckUsbCable, MessageCaption::kProgram);
+  return false;
+}
+
 PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOptions& options) {
   // Every run is judged on its own: an earlier failure must not fail this one.
   errorCount_ = 0;
@@ -47,11 +58,7 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   if (unreadable) return PrepareResult::kImageUnreadable;
   if (size == 0 || !view_.Mapped()) return PrepareResult::kImageEmpty;
 
-  const int opened = options.devicePath ? link_.OpenPath(*options.devicePath) : link_.Open(messages_);
-  if (!opened) {
-    if (options.devicePath) messages_.ShowMessage(text::kCheckUsbCable, MessageCaption::kProgram);
-    return PrepareResult::kNoDevice;
-  }
+  if (!OpenDevice(options)) return PrepareResult::kNoDevice;
   link_.SetTimeout(options.timeout);
 
   if (!options.autoUpgrade) {

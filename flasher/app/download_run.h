@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ namespace brenvik {
 struct FlashOptions {
   bool autoUpgrade = true;
   std::optional<std::string> devicePath;  // instead of the class search
+  // Hands over an already made device (in-memory runs, tests); wins over the other two.
+  std::function<std::unique_ptr<DeviceFile>()> deviceFactory;
   std::chrono::milliseconds timeout = kReadTimeout;
 };
 
@@ -56,6 +59,8 @@ class DownloadRun {
   bool AckReceived() const { return ackReceived_; }
 
  private:
+  bool OpenDevice(const FlashOptions& options);
+
   MessageSink& messages_;
   ProgressReporter& progress_;
   Clock clock_;

@@ -92,3 +92,32 @@ std::string Hex(const Bytes& bytes, size_t limit) {
 }
 
 }  // namespace brenvik::testing
+
+#include "link/packets.h"
+
+namespace brenvik::testing {
+
+void ExpectChunked(ScriptedDevice& dev, const uint8_t* bytes, size_t size) {
+  size_t at = 0;
+  while (size - at > 4096) {
+    dev.ExpectWrite(Bytes(bytes + at, bytes + at + 4096));
+    at += 4096;
+  }
+  dev.ExpectWrite(Bytes(bytes + at, bytes + size));
+}
+
+void ExpectTransfer(ScriptedDevice& dev, uint32_t type, uint32_t address, const uint8_t* data,
+                    uint32_t length) {
+  auto header = Encode(DataHeader{DATA_MAGIC, type, address, length});
+  dev.ExpectWrite(Bytes(header.begin(), header.end()));
+  ExpectChunked(dev, data, length);
+  auto end = Encode(CommandPacket{COMMAND_MAGIC, CMD_TRANSFER_END, 0, 0});
+  dev.ExpectWrite(Bytes(end.begin(), end.end()));
+}
+
+void ExpectDownloadEnd(ScriptedDevice& dev) {
+  auto end = Encode(CommandPacket{COMMAND_MAGIC, CMD_DOWNLOAD_END, 0, 0});
+  dev.ExpectWrite(Bytes(end.begin(), end.end()));
+}
+
+}  // namespace brenvik::testing

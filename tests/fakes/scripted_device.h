@@ -46,3 +46,15 @@ Bytes Repeat(uint8_t value, size_t count);
 std::string Hex(const Bytes& bytes, size_t limit = 48);
 
 }  // namespace brenvik::testing
+
+namespace brenvik::testing {
+
+// Scripts the pieces of one chunked write of `bytes` (at most 4096 each; one empty piece for
+// no bytes).
+void ExpectChunked(ScriptedDevice& dev, const uint8_t* bytes, size_t size);
+// Scripts a whole data transfer: data header, the data in pieces, transfer-end command.
+void ExpectTransfer(ScriptedDevice& dev, uint32_t type, uint32_t address, const uint8_t* data,
+                    uint32_t length);
+void ExpectDownloadEnd(ScriptedDevice& dev);
+
+}  // namespace brenvik::testing
