@@ -1,0 +1,115 @@
+#include "expected_image.h"
+
+#include <cstring>
+
+#include "link/protocol.h"
+
+namespace brenvik::handset {
+namespace {
+
+// Collects the mapping's message instead of showing it.
+class TextSink : public MessageSink {
+ public:
+  void ShowMessage(const std::string& text, MessageCaption) override { text_ = text; }
+  std::string text_;
+};
+
+}  // namespace
+
+bool ExpectedImage::Open(const std::string& path, std::string& error) {
+  TextSink sink;
+  uint32_t sectors = 0;
+  view_.Map(path, &sectors, sink);
+  if (view_.Mapped()) return true;
+  error = "cannot read the reference image " + path + (sink.text_.empty() ? "" : ": " + sink.text_);
+  return false;
+}
+
+void ExpectedImage::Differs(const std::string& what) {
+  if (difference_.empty()) difference_ = what;
+}
+
+bool ExpectedImage::CompareAt(uint64_t offset, const uint8_t* data, size_t size) const {
+  return offset <= view_.Size() && size <= view_.Size() - offset &&
+         std::memcmp(view_.Data() + offset, data, size) == 0;
+}
+
+void ExpectedImage::Begin(Procedure procedure, std::optional<int32_t> kind) {
+  procedure_ = procedure;
+  kind_ = kind;
+  if (procedure != Procedure::kRecords || !view_.Mapped()) return;
+  if (*kind == kKindRaw) return;
+  const size_t first = *kind == kKindImg ? kBootAreaSize + kBinStreamHeaderSize : kBinStreamHeaderSize;
+  walker_.emplace(view_.Data(), view_.Size(), first);
+}
+
+std::optional<BinRecord> ExpectedImage::NextExpectedRecord() {
+  if (!walker_ || recordsExhausted_) return std::nullopt;
+  while (auto r = walker_->Next()) {
+    if (r->IsEnd()) break;
+    if (r->length != 0) return r;  // empty records never go on the wire
+  }
+  recordsExhausted_ = true;
+  if (walker_->Problem() != BinProblem::kNone)
+    Differs(std::string("the reference's record stream is broken: ") + DescribeBinProblem(walker_->Problem()));
+  return std::nullopt;
+}
+
+void ExpectedImage::OnUnitBegin(const DataUnit& unit) {
+  if (!view_.Mapped() || unit.kind != UnitKind::kRecord) return;
+  current_ = NextExpectedRecord();
+  currentAt_ = 0;
+  currentDataEqual_ = true;
+  if (!current_) Differs("record " + std::to_string(unit.index) + " is not in the reference");
+}
+
+void ExpectedImage::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size) {
+  if (!view_.Mapped()) return;
+  switch (unit.kind) {
+    case UnitKind::kBlock:
+      if (!CompareAt(blockOffset_, data, size))
+        Differs("the image differs from the reference within bytes " + std::to_string(blockOffset_) + ".." +
+                std::to_string(blockOffset_ + size - 1));
+      blockOffset_ += size;
+      return;
+    case UnitKind::kBoot:
+      if (!CompareAt(bootOffset_, data, size)) Differs("the boot area differs from the reference");
+      bootOffset_ += size;
+      return;
+    case UnitKind::kRecord:
+      if (!current_) return;
+      if (currentAt_ + size > current_->length ||
+          std::memcmp(current_->data + currentAt_, data, size) != 0)
+        currentDataEqual_ = false;
+      currentAt_ += size;
+      return;
+  }
+}
+
+RecordVerdict ExpectedImage::OnUnitEnd(const DataUnit& unit) {
+  if (unit.kind != UnitKind::kRecord || !current_) return {};
+  RecordVerdict v;
+  v.checksumOk = current_->checksum == unit.sum;
+  v.matches = v.checksumOk && currentDataEqual_ && current_->address == unit.address &&
+              current_->length == unit.length;
+  if (!v.matches) Differs("record " + std::to_string(unit.index) + " differs from the reference");
+  current_.reset();
+  return v;
+}
+
+void ExpectedImage::Finish() {
+  if (!view_.Mapped()) return;
+  if (procedure_ == Procedure::kBlocks && blockOffset_ < view_.Size())
+    Differs("only " + std::to_string(blockOffset_) + " of the reference's " + std::to_string(view_.Size()) +
+            " bytes arrived");
+  if (procedure_ == Procedure::kRecords && kind_ != kKindLargeBin && bootOffset_ < kBootAreaSize)
+    Differs("the boot area did not arrive whole");
+  if (current_) Differs("a record was cut short");
+  if (NextExpectedRecord()) Differs("not every record of the reference arrived");
+}
+
+bool ExpectedImage::Matches(bool complete) const {
+  return view_.Mapped() && complete && procedure_ != Procedure::kUnknown && difference_.empty();
+}
+
+}  // namespace brenvik::handset

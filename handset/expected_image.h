@@ -1,0 +1,57 @@
+// A reference image to hold what arrives against, as it arrives: the plain image for a
+// block download; the boot area and the BIN records for a record download.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "download/bin_stream.h"
+#include "download/image_view.h"
+#include "session.h"
+
+namespace brenvik::handset {
+
+// How one received record compares with the reference's record at the same place.
+struct RecordVerdict {
+  bool checksumOk = false;  // the reference's checksum field equals the received data's sum
+  bool matches = false;     // address, length, data and checksum all agree
+};
+
+class ExpectedImage {
+ public:
+  // Maps the file; false with the reason in `error` when it cannot be read.
+  bool Open(const std::string& path, std::string& error);
+
+  // The procedure (and kind) says how the reference is laid out.
+  void Begin(Procedure procedure, std::optional<int32_t> kind);
+  void OnUnitBegin(const DataUnit& unit);
+  void OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size);
+  RecordVerdict OnUnitEnd(const DataUnit& unit);  // meaningful for records
+
+  // At the end of the session: notes what of the reference never arrived.
+  void Finish();
+  // Everything arrived and equals the reference (after Finish).
+  bool Matches(bool complete) const;
+  // The first difference, in words; empty when none was seen.
+  const std::string& Difference() const { return difference_; }
+
+ private:
+  std::optional<BinRecord> NextExpectedRecord();
+  void Differs(const std::string& what);
+  bool CompareAt(uint64_t offset, const uint8_t* data, size_t size) const;
+
+  ImageView view_;
+  Procedure procedure_ = Procedure::kUnknown;
+  std::optional<int32_t> kind_;
+  uint64_t blockOffset_ = 0;  // where the next block byte stands in the reference
+  uint64_t bootOffset_ = 0;
+  std::optional<BinRecordWalker> walker_;
+  std::optional<BinRecord> current_;  // the reference's record for the one arriving
+  uint64_t currentAt_ = 0;            // bytes of it compared so far
+  bool currentDataEqual_ = true;
+  bool recordsExhausted_ = false;     // the reference's end record was reached
+  std::string difference_;
+};
+
+}  // namespace brenvik::handset

@@ -1,0 +1,166 @@
+// handset-sim: the handset's side of the download link, served on a pty.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "expected_image.h"
+#include "pty_host.h"
+#include "serve.h"
+
+namespace {
+
+using namespace brenvik::handset;
+
+volatile std::sig_atomic_t g_stop = 0;
+volatile pid_t g_child = -1;
+
+void OnStopSignal(int) { g_stop = 1; }
+void ForwardSignal(int sig) {
+  if (g_child > 0) ::kill(g_child, sig);
+}
+
+void Handle(int sig, void (*handler)(int)) {
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no restart: a waiting poll() returns and sees the request
+  ::sigaction(sig, &sa, nullptr);
+}
+
+// A process-group leader (a shell job) cannot start its own session: a child serves and
+// this process stays as its stand-in, passing stop requests on and returning its result.
+int RunInChild(pid_t child) {
+  g_child = child;
+  Handle(SIGINT, ForwardSignal);
+  Handle(SIGTERM, ForwardSignal);
+  Handle(SIGHUP, ForwardSignal);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return 1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+bool WritePathFile(const std::string& file, const std::string& path, std::string& error) {
+  // Whole or not at all: whoever waits for the file must never read half a path.
+  const std::string temp = file + ".part";
+  {
+    std::ofstream f(temp, std::ios::trunc);
+    f << path << '\n';
+    if (!f.flush()) {
+      error = "cannot write " + temp;
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), file.c_str()) == 0) return true;
+  error = "cannot write " + file;
+  return false;
+}
+
+std::chrono::milliseconds Millis(double seconds) {
+  return std::chrono::milliseconds(std::llround(seconds * 1000.0));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "handset-sim: the handset's side of the firmware download link, served on a pty.\n"
+      "Prints the pty's path as the first line of standard output, then serves downloads,\n"
+      "checking every packet. What arrived goes to --out DIR: image.bin (block download),\n"
+      "boot.bin and records.bin (record download) and summary.json; a short summary goes\n"
+      "to standard error.",
+      "handset-sim"};
+  app.footer(
+      "Faults (--fault, repeatable):\n"
+      "  no-ack          withhold the upgrade acknowledgement\n"
+      "  wrong-ready=N   send a wrong ready packet (sixteen 0x30) before block N (from 0)\n"
+      "  silent-from=N   stop answering before block N; read and discard until --timeout\n"
+      "  drop-after=N    close the link after N bytes from the PC\n"
+      "With --sessions other than 1, session K writes to DIR/session-K.\n"
+      "Exit status: 0 every session completed without protocol error, 1 otherwise, 2 bad usage.");
+
+  ServeOptions o;
+  bool noAutoUpgrade = false;
+  double timeoutSeconds = 120, lingerSeconds = 3;
+  std::string pathFile, linkPath;
+  std::vector<std::string> faultSpecs;
+  app.add_flag("--no-auto-upgrade", noAutoUpgrade,
+               "No acknowledgement and no kind packet: expect a block download straight away");
+  app.add_option("--sessions", o.sessions, "Downloads to serve in a row; 0 serves until stopped")
+      ->capture_default_str()->check(CLI::NonNegativeNumber);
+  app.add_option("--timeout", timeoutSeconds,
+                 "Give up when the PC is silent this long within a session (seconds)")
+      ->capture_default_str()->check(CLI::PositiveNumber);
+  app.add_option("--linger", lingerSeconds,
+                 "After a record download, wait this long for the repeated download-end command (seconds)")
+      ->capture_default_str()->check(CLI::NonNegativeNumber);
+  app.add_option("--out", o.outDir, "Directory for what arrives and summary.json (created if missing)");
+  app.add_option("--expect", o.expectPath, "Reference image to compare what arrives with")
+      ->check(CLI::ExistingFile);
+  app.add_option("--path-file", pathFile, "Also write the pty's path to this file");
+  app.add_option("--link", linkPath, "Also make this path a symlink to the pty");
+  app.add_option("--fault", faultSpecs, "Inject a fault (see below); repeatable")->type_name("SPEC");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  for (const std::string& spec : faultSpecs) {
+    std::string error;
+    if (!AddFault(o.faults, spec, error)) {
+      std::cerr << "handset-sim: " << error << "\n";
+      return 2;
+    }
+  }
+  if (!o.expectPath.empty()) {
+    ExpectedImage probe;
+    std::string error;
+    if (!probe.Open(o.expectPath, error)) {
+      std::cerr << "handset-sim: " << error << "\n";
+      return 2;
+    }
+  }
+  o.autoUpgrade = !noAutoUpgrade;
+  o.timeout = Millis(timeoutSeconds);
+  o.linger = Millis(lingerSeconds);
+
+  if (!StartOwnSession()) {
+    const pid_t child = ::fork();
+    if (child < 0) {
+      std::perror("handset-sim: fork");
+      return 1;
+    }
+    if (child > 0) return RunInChild(child);
+    if (!StartOwnSession()) {
+      std::perror("handset-sim: setsid");
+      return 1;
+    }
+  }
+  // Closing the link hangs up our own terminal; that must not end us.
+  ::signal(SIGHUP, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
+  Handle(SIGINT, OnStopSignal);
+  Handle(SIGTERM, OnStopSignal);
+
+  PtyHost pty;
+  std::string error;
+  if (!pty.Open(error) || (!linkPath.empty() && !pty.AddLink(linkPath, error)) ||
+      (!pathFile.empty() && !WritePathFile(pathFile, pty.SlavePath(), error))) {
+    std::cerr << "handset-sim: " << error << "\n";
+    return 1;
+  }
+  std::cout << pty.SlavePath() << std::endl;
+  return Serve(pty, o, g_stop, std::cerr);
+}

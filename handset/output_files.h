@@ -1,0 +1,62 @@
+// Where one session's payload lands, written as it arrives so that memory stays flat:
+// image.bin (blocks), boot.bin (boot area) and records.bin (a BIN record stream).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "session.h"
+
+namespace brenvik::handset {
+
+// A file written front to back, with the odd word patched behind.
+class OutFile {
+ public:
+  OutFile() = default;
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+  ~OutFile() { Close(); }
+
+  bool Open(const std::string& path, std::string& error);
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Append(const uint8_t* data, size_t size, std::string& error);
+  bool PatchLe32(uint64_t offset, uint32_t value, std::string& error);
+  bool Truncate(uint64_t size, std::string& error);
+  uint64_t Size() const { return size_; }
+  void Close();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+class OutputFiles {
+ public:
+  // An empty directory writes nothing. Otherwise the directory is created and the files
+  // an earlier run left there are removed, so nothing stale passes for this session's.
+  explicit OutputFiles(std::string dir);
+
+  void OnProcedure(Procedure p);
+  void OnUnitBegin(const DataUnit& unit);
+  void OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size);
+  void OnUnitEnd(const DataUnit& unit);
+  // Cuts off a record that was cut short, ends records.bin with the end record, closes all.
+  void Finish();
+
+  const std::string& Dir() const { return dir_; }
+  const std::string& Error() const { return error_; }  // the first failure, or empty
+
+ private:
+  OutFile* FileFor(UnitKind kind);
+  void Note(bool ok);
+
+  std::string dir_;
+  std::string error_;
+  std::string scratch_;
+  OutFile image_, boot_, records_;
+  uint64_t recordStart_ = 0;
+  bool recordOpen_ = false;
+};
+
+}  // namespace brenvik::handset

@@ -1,0 +1,114 @@
+#include "summary.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace brenvik::handset {
+namespace {
+
+using nlohmann::json;
+
+json FaultsJson(const FaultPlan& plan, const FaultLog& log) {
+  json faults = json::array();
+  if (plan.noAck) faults.push_back({{"fault", "no-ack"}, {"injected", log.ackWithheld}});
+  if (plan.wrongReadyBlock)
+    faults.push_back({{"fault", "wrong-ready"}, {"block", *plan.wrongReadyBlock}, {"injected", log.wrongReadySent}});
+  if (plan.silentFromBlock) {
+    json f = {{"fault", "silent-from"}, {"block", *plan.silentFromBlock}, {"injected", log.silentAtBlock.has_value()}};
+    faults.push_back(f);
+  }
+  if (plan.dropAfterBytes)
+    faults.push_back({{"fault", "drop-after"}, {"bytes", *plan.dropAfterBytes}, {"injected", log.dropped}});
+  return faults;
+}
+
+json RecordListJson(const Recorder& recorder) {
+  json list = json::array();
+  for (const RecordEntry& r : recorder.RecordList()) {
+    json e = {{"address", r.address}, {"length", r.length}, {"sum", r.sum}};
+    if (r.verdict) {
+      e["checksum_ok"] = r.verdict->checksumOk;
+      e["matches"] = r.verdict->matches;
+    }
+    list.push_back(std::move(e));
+  }
+  return list;
+}
+
+}  // namespace
+
+json SummaryJson(const SessionReport& report) {
+  const SessionStats& s = report.session.Stats();
+  json j;
+  j["session"] = report.number;
+  j["kind"] = s.kind ? json(*s.kind) : json(nullptr);
+  j["auto_upgrade"] = report.autoUpgrade;
+  j["procedure"] = ProcedureName(s.procedure);
+  j["blocks"] = s.blocks;
+  j["records"] = s.records;
+  j["boot"] = s.boot;
+  j["commands"] = {{"transfer_end", s.transferEnds}, {"download_end", s.downloadEnds}};
+  j["bytes"] = {{"total_data", s.DataBytes()},
+                {"boot", s.bootBytes},
+                {"records", s.recordBytes},
+                {"blocks", s.blockBytes},
+                {"received", s.received}};
+  j["complete"] = report.session.Complete();
+  j["protocol_errors"] = report.session.Errors();
+  j["faults"] = FaultsJson(report.plan, report.log);
+  j["record_list"] = RecordListJson(report.recorder);
+  j["record_list_truncated"] = report.recorder.ListTruncated();
+  if (report.expected) {
+    j["matches_expected"] = report.expected->Matches(report.session.Complete());
+    if (!report.expected->Difference().empty()) j["expected_difference"] = report.expected->Difference();
+  }
+  if (!report.outputError.empty()) j["output_error"] = report.outputError;
+  if (!report.note.empty()) j["note"] = report.note;
+  return j;
+}
+
+std::string HumanSummary(const SessionReport& report) {
+  const SessionStats& s = report.session.Stats();
+  std::ostringstream out;
+  out << "handset-sim: session " << report.number << ": kind ";
+  if (s.kind) out << *s.kind; else out << "not sent";
+  out << ", " << ProcedureName(s.procedure);
+  if (s.procedure == Procedure::kBlocks) out << ": " << s.blocks << " blocks";
+  if (s.procedure == Procedure::kRecords)
+    out << ": " << (s.boot ? "boot area, " : "") << s.records << " records, " << s.transferEnds
+        << " transfer ends, " << s.downloadEnds << " download ends";
+  out << "; " << s.DataBytes() << " data bytes of " << s.received << " received; "
+      << (report.session.Complete() ? "complete" : "NOT complete");
+  for (const std::string& e : report.session.Errors()) out << "\n  protocol error: " << e;
+  if (report.log.ackWithheld) out << "\n  fault: acknowledgement withheld";
+  if (report.log.wrongReadySent) out << "\n  fault: wrong ready packet sent";
+  if (report.log.silentAtBlock) out << "\n  fault: silent from block " << *report.log.silentAtBlock;
+  if (report.log.dropped) out << "\n  fault: link dropped";
+  if (report.expected) {
+    out << "\n  matches the reference: " << (report.expected->Matches(report.session.Complete()) ? "yes" : "no");
+    if (!report.expected->Difference().empty()) out << " (" << report.expected->Difference() << ")";
+  }
+  if (!report.outputError.empty()) out << "\n  output error: " << report.outputError;
+  if (!report.note.empty()) out << "\n  note: " << report.note;
+  return out.str();
+}
+
+bool WriteSummary(const std::string& path, const json& summary, std::string& error) {
+  const std::string temp = path + ".part";
+  {
+    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+    f << summary.dump(2) << '\n';
+    if (!f.flush()) {
+      error = "cannot write " + temp;
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brenvik::handset

@@ -1,0 +1,35 @@
+// The account of one session: summary.json for machines, one paragraph for people.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "expected_image.h"
+#include "faults.h"
+#include "recorder.h"
+#include "session.h"
+
+namespace brenvik::handset {
+
+struct SessionReport {
+  int number = 1;  // of the session in the run, from 1
+  bool autoUpgrade = true;
+  const Session& session;
+  const Recorder& recorder;
+  const FaultPlan& plan;
+  const FaultLog& log;
+  const ExpectedImage* expected = nullptr;  // only with a reference image
+  std::string outputError;                  // writing the files failed
+  std::string note;                         // anything else worth telling (a missing end command)
+
+  // The session went as it should: complete, no protocol error, files written.
+  bool Ok() const { return session.Complete() && !session.Failed() && outputError.empty(); }
+};
+
+nlohmann::json SummaryJson(const SessionReport& report);
+std::string HumanSummary(const SessionReport& report);
+// Written whole or not at all: a reader never sees half a summary.
+bool WriteSummary(const std::string& path, const nlohmann::json& summary, std::string& error);
+
+}  // namespace brenvik::handset

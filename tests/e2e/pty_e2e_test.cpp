@@ -1,0 +1,209 @@
+// The flasher's download run against handset-sim over a real pty.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "app/download_run.h"
+#include "pc_streams.h"
+#include "sim_process.h"
+
+namespace brenvik {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::Bytes;
+using testing::Pattern;
+using testing::TestRecord;
+using Clock = std::chrono::steady_clock;
+
+struct MessageLog : MessageSink {
+  std::vector<std::string> texts;
+  void ShowMessage(const std::string& text, MessageCaption) override { texts.push_back(text); }
+};
+
+struct ProgressLog : ProgressReporter {
+  uint32_t range = 0, position = 0;
+  std::string status;
+  void SetRange(uint32_t m) override { range = m; }
+  void SetPosition(uint32_t p) override { position = p; }
+  void SetStatus(const std::string& s) override { status = s; }
+};
+
+struct Outcome {
+  std::vector<std::string> messages;
+  std::optional<int> simExit;
+  json summary;
+  std::chrono::milliseconds took{};
+};
+
+class PtyEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("handset-e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const std::string path = (dir_ / name).string();
+    testing::WriteFile(path, bytes);
+    return path;
+  }
+  Bytes Out(const std::string& name) const { return testing::ReadFile((dir_ / "out" / name).string()); }
+
+  // One download run of `image` against a fresh handset-sim, as the dialog's flash button does.
+  Outcome Flash(const std::string& image, bool autoUpgrade, std::vector<std::string> simArgs) {
+    Outcome o;
+    const auto start = Clock::now();
+    testing::SimProcess sim;
+    std::string error;
+    simArgs.insert(simArgs.end(), {"--out", (dir_ / "out").string(), "--expect", image});
+    if (!autoUpgrade) simArgs.push_back("--no-auto-upgrade");
+    EXPECT_TRUE(sim.Start(HANDSET_SIM_PATH, simArgs, error)) << error;
+    const std::optional<std::string> pty = sim.FirstLine(std::chrono::seconds(5));
+    EXPECT_TRUE(pty && pty->rfind("/dev/pts/", 0) == 0) << (pty ? *pty : "no path");
+    if (!pty) return o;
+    {
+      MessageLog messages;
+      ProgressLog progress;
+      DownloadRun run(messages, progress);
+      FlashOptions options;
+      options.autoUpgrade = autoUpgrade;
+      options.devicePath = *pty;
+      options.timeout = std::chrono::seconds(2);
+      EXPECT_EQ(run.Prepare(image, options), PrepareResult::kReady);
+      run.RunToEnd();
+      o.messages = messages.texts;
+    }
+    o.simExit = sim.Wait(std::chrono::seconds(15));
+    o.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    std::ifstream summary(dir_ / "out" / "summary.json");
+    if (summary) o.summary = json::parse(summary, nullptr, false);
+    return o;
+  }
+
+  fs::path dir_;
+};
+
+const std::vector<TestRecord> kRecords = {
+    {0x80001000, Pattern(5000, 1)}, {0x80003000, {}}, {0x80004000, Pattern(70000, 2)}, {0, Pattern(100, 3)}};
+
+TEST_F(PtyEndToEnd, EveryProcedureArrivesWhole) {
+  const Bytes boot = Pattern(kBootAreaSize, 7);
+  std::vector<TestRecord> bigRecords;
+  for (uint32_t i = 0; i < 9; ++i) bigRecords.push_back({0x80000000 + i * 0x10000, Pattern(60000 + i, 10 + i)});
+  struct Case {
+    const char* name;
+    std::string file;
+    Bytes image;
+    bool autoUpgrade;
+    int kind;
+    const char* procedure;
+    std::vector<std::pair<const char*, Bytes>> files;  // what must land in the output directory
+    const char* finalText;
+  } cases[] = {
+      {"dio of 40 blocks", "big.dio", Pattern(10485760, 1), true, 1, "blocks", {}, text::kUpdateSuccess},
+      {"dio of 2 blocks", "small.dio", Pattern(300000, 2), true, 1, "blocks", {}, text::kUpdateSuccess},
+      {"img", "nk.img", testing::Concat(boot, testing::BinStreamFile(kRecords)), true, 5, "records",
+       {{"boot.bin", boot}, {"records.bin", testing::ReceivedRecordsFile(kRecords)}}, text::kUpdateSuccess},
+      {"raw", "boot.raw", testing::Concat(boot, Pattern(1000, 3)), true, 7, "records",
+       {{"boot.bin", boot}, {"records.bin", testing::ReceivedRecordsFile({})}}, text::kUpdateSuccess},
+      {"large bin", "nk.bin", testing::BinStreamFile(bigRecords), true, 6, "records",
+       {{"records.bin", testing::ReceivedRecordsFile(bigRecords)}}, text::kUpdateSuccess},
+      {"img without auto upgrade goes by blocks", "plain.img", testing::Concat(boot, testing::BinStreamFile(kRecords)),
+       false, -1, "blocks", {}, text::kUpdateSuccess},
+      {"a file of kind 9 is sent and fails on the PC", "notes.txt", Pattern(1000, 4), true, 9, "blocks", {},
+       text::kUpdateFail},
+  };
+  for (auto& c : cases) {
+    if (std::string(c.procedure) == "blocks") c.files.push_back({"image.bin", c.image});
+    const Outcome o = Flash(Write(c.file, c.image), c.autoUpgrade, {"--timeout", "10"});
+    ASSERT_FALSE(o.messages.empty()) << c.name;
+    EXPECT_EQ(o.messages.back(), c.finalText) << c.name;
+    EXPECT_EQ(o.simExit, 0) << c.name;
+    ASSERT_TRUE(o.summary.is_object()) << c.name;
+    const json& s = o.summary;
+    EXPECT_EQ(s["kind"], c.kind < 0 ? json(nullptr) : json(c.kind)) << c.name;
+    EXPECT_EQ(s["procedure"], c.procedure) << c.name;
+    EXPECT_EQ(s["complete"], true) << c.name;
+    EXPECT_EQ(s["protocol_errors"], json::array()) << c.name;
+    EXPECT_EQ(s["matches_expected"], true) << c.name << ": " << s.value("expected_difference", "");
+    for (const auto& [name, content] : c.files) EXPECT_TRUE(Out(name) == content) << c.name << ": " << name;
+    if (std::string(c.procedure) == "records")
+      EXPECT_EQ(s["commands"]["download_end"], 2) << c.name << ": the end command comes twice";
+  }
+}
+
+TEST_F(PtyEndToEnd, SummaryCountsWhatArrived) {
+  const Bytes boot = Pattern(kBootAreaSize, 7);
+  const Bytes image = testing::Concat(boot, testing::BinStreamFile(kRecords));
+  const Outcome o = Flash(Write("nk.img", image), true, {});
+  const json& s = o.summary;
+  EXPECT_EQ(s["auto_upgrade"], true);
+  EXPECT_EQ(s["records"], 3);  // the empty record is not sent
+  EXPECT_EQ(s["commands"]["transfer_end"], 4);
+  EXPECT_EQ(s["bytes"]["boot"], kBootAreaSize);
+  EXPECT_EQ(s["bytes"]["records"], 75100);
+  EXPECT_EQ(s["bytes"]["total_data"], kBootAreaSize + 75100);
+  ASSERT_EQ(s["record_list"].size(), 3u);
+  const json& last = s["record_list"][2];
+  EXPECT_EQ(last["address"], 0);
+  EXPECT_EQ(last["length"], 100);
+  EXPECT_EQ(last["sum"], testing::SumOf(kRecords[3].data));
+  EXPECT_EQ(last["checksum_ok"], true);
+}
+
+TEST_F(PtyEndToEnd, InjectedFaultsEndInBoundedTime) {
+  const Bytes boot = Pattern(kBootAreaSize, 7);
+  struct Case {
+    const char* name;
+    std::string file;
+    Bytes image;
+    const char* fault;
+    const char* finalText;
+    int simExit;
+    const char* simError;  // a part of the sim's protocol error, if it has one
+  } cases[] = {
+      {"no acknowledgement", "a.dio", Pattern(300000, 1), "no-ack", text::kUpdateSuccess, 0, nullptr},
+      {"wrong ready packet", "b.dio", Pattern(300000, 2), "wrong-ready=1", text::kUpdateFail, 1,
+       "timed out waiting for block header 1"},
+      {"handset falls silent", "c.dio", Pattern(300000, 3), "silent-from=0", text::kUpdateFail, 1,
+       "stopped answering before block 0"},
+      {"link dropped in a block download", "d.dio", Pattern(10485760, 4), "drop-after=100000", text::kUpdateFail, 1,
+       nullptr},
+      // Far more than the pty buffers after the cut, so the PC cannot have written it all.
+      {"link dropped in a record download", "e.img",
+       testing::Concat(boot, testing::BinStreamFile({{0x80001000, Pattern(1000000, 5)}})), "drop-after=140000",
+       text::kUpdateFail, 1, nullptr},
+  };
+  for (const Case& c : cases) {
+    // The handset waits longer than the PC, which may be silent for its whole read bound.
+    const Outcome o = Flash(Write(c.file, c.image), true, {"--timeout", "3", "--fault", c.fault});
+    ASSERT_FALSE(o.messages.empty()) << c.name;
+    EXPECT_EQ(o.messages.back(), c.finalText) << c.name;
+    const bool noAck = std::string(c.fault) == "no-ack";
+    EXPECT_EQ(o.messages.front() == text::kUpgradeError, noAck) << c.name << ": " << o.messages.front();
+    EXPECT_EQ(o.simExit, c.simExit) << c.name;
+    EXPECT_LT(o.took, std::chrono::seconds(12)) << c.name;
+    ASSERT_TRUE(o.summary.is_object()) << c.name;
+    EXPECT_EQ(o.summary["complete"], noAck) << c.name;
+    ASSERT_EQ(o.summary["faults"].size(), 1u) << c.name;
+    EXPECT_EQ(o.summary["faults"][0]["injected"], true) << c.name;
+    const json& errors = o.summary["protocol_errors"];
+    if (c.simError) {
+      ASSERT_EQ(errors.size(), 1u) << c.name;
+      EXPECT_NE(errors[0].get<std::string>().find(c.simError), std::string::npos) << c.name << ": " << errors[0];
+    } else {
+      EXPECT_TRUE(errors.empty()) << c.name << ": " << errors;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brenvik

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "faults.h"
+#include "pc_streams.h"
+#include "recorder.h"
+
+namespace brenvik::handset {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using testing::Pattern;
+using testing::PcStream;
+using testing::ReadFile;
+using testing::TestRecord;
+
+class RecorderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("handset-recorder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Feeds `stream` (all of it, or the first `cut` bytes) to a session whose payload goes to
+  // files under out/, checked against `reference`.
+  void Receive(const Bytes& stream, const Bytes& reference, size_t cut = SIZE_MAX) {
+    testing::WriteFile(Path("reference"), reference);
+    std::string error;
+    ASSERT_TRUE(expected_.emplace().Open(Path("reference"), error)) << error;
+    files_.emplace(Path("out"));
+    recorder_.emplace([](const Reply&) {}, &*files_, &*expected_, 2);
+    Session session(*recorder_, true);
+    session.Start();
+    session.Feed(stream.data(), std::min(cut, stream.size()));
+    complete_ = session.Complete();
+    recorder_->Finish();
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  Bytes Out(const std::string& name) const { return ReadFile(Path("out/" + name)); }
+
+  fs::path dir_;
+  std::optional<ExpectedImage> expected_;
+  std::optional<OutputFiles> files_;
+  std::optional<Recorder> recorder_;
+  bool complete_ = false;
+};
+
+const Bytes kBoot = Pattern(kBootAreaSize, 3);
+const std::vector<TestRecord> kRecords = {
+    {0x80001000, Pattern(5000, 1)}, {0x80003000, {}}, {0x80004000, Pattern(300, 2)}, {0, Pattern(7, 3)}};
+
+Bytes ImgStream(const std::vector<TestRecord>& records) {
+  PcStream s;
+  AppendRecordTransfers(s.Kind(kKindImg).Transfer(DATA_TYPE_BOOT, 0, kBoot), records).Command(CMD_DOWNLOAD_END);
+  return s.Data();
+}
+
+TEST_F(RecorderTest, ImgLandsInBootAndRecordFilesAndMatchesItsReference) {
+  Receive(ImgStream(kRecords), testing::Concat(kBoot, testing::BinStreamFile(kRecords)));
+  EXPECT_TRUE(files_->Error().empty()) << files_->Error();
+  EXPECT_EQ(Out("boot.bin"), kBoot);
+  EXPECT_EQ(Out("records.bin"), testing::ReceivedRecordsFile(kRecords));
+  EXPECT_FALSE(fs::exists(Path("out/image.bin")));
+  EXPECT_TRUE(expected_->Matches(complete_)) << expected_->Difference();
+  // The list stops at its cap; the rest is only counted.
+  ASSERT_EQ(recorder_->RecordList().size(), 2u);
+  EXPECT_TRUE(recorder_->ListTruncated());
+  const RecordEntry& first = recorder_->RecordList()[0];
+  EXPECT_EQ(first.address, 0x80001000u);
+  EXPECT_EQ(first.sum, testing::SumOf(kRecords[0].data));
+  ASSERT_TRUE(first.verdict);
+  EXPECT_TRUE(first.verdict->checksumOk && first.verdict->matches);
+}
+
+TEST_F(RecorderTest, DifferencesFromTheReferenceAreFoundRecordByRecord) {
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<TestRecord>&, Bytes& boot)> alter;  // applied to the reference
+    bool checksumOk;  // of the first record
+    bool matches;     // of the first record
+    const char* difference;
+  } cases[] = {
+      {"wrong checksum field", [](auto& r, Bytes&) { r[0].checksum = 1; }, false, false, "record 0 differs"},
+      {"same sum, other data", [](auto& r, Bytes&) { std::swap(r[0].data[0], r[0].data[1]); r[0].checksum = testing::SumOf(kRecords[0].data); },
+       true, false, "record 0 differs"},
+      {"other address", [](auto& r, Bytes&) { r[0].address = 0x80002000; }, true, false, "record 0 differs"},
+      {"a record more in the reference", [](auto& r, Bytes&) { r.push_back({0x80009000, Pattern(5, 5)}); }, true, true,
+       "not every record of the reference arrived"},
+      {"a record fewer in the reference", [](auto& r, Bytes&) { r.pop_back(); }, true, true, "record 2 is not in the reference"},
+      {"other boot area", [](auto&, Bytes& boot) { boot[100] ^= 1; }, true, true, "the boot area differs"},
+  };
+  for (const Case& c : cases) {
+    std::vector<TestRecord> reference = kRecords;
+    Bytes boot = kBoot;
+    c.alter(reference, boot);
+    Receive(ImgStream(kRecords), testing::Concat(boot, testing::BinStreamFile(reference)));
+    EXPECT_FALSE(expected_->Matches(complete_)) << c.name;
+    EXPECT_NE(expected_->Difference().find(c.difference), std::string::npos) << c.name << ": " << expected_->Difference();
+    ASSERT_TRUE(recorder_->RecordList()[0].verdict) << c.name;
+    EXPECT_EQ(recorder_->RecordList()[0].verdict->checksumOk, c.checksumOk) << c.name;
+    EXPECT_EQ(recorder_->RecordList()[0].verdict->matches, c.matches) << c.name;
+  }
+}
+
+TEST_F(RecorderTest, ARecordCutShortIsLeftOutOfRecordsBin) {
+  const Bytes stream = ImgStream(kRecords);
+  const size_t inSecondRecord = 8 + 16 + kBootAreaSize + 16 + (16 + 5000 + 16) + 16 + 100;
+  Receive(stream, testing::Concat(kBoot, testing::BinStreamFile(kRecords)), inSecondRecord);
+  EXPECT_FALSE(complete_);
+  EXPECT_EQ(Out("records.bin"), testing::ReceivedRecordsFile({kRecords[0]}));
+  EXPECT_FALSE(expected_->Matches(complete_));
+}
+
+TEST_F(RecorderTest, BlocksGoToImageBinAndAreComparedByteForByte) {
+  const Bytes image = Pattern(300000, 4);
+  PcStream s;
+  s.Kind(kKindDio).Blocks(image);
+  Receive(s.Data(), image);
+  EXPECT_EQ(Out("image.bin"), image);
+  EXPECT_TRUE(expected_->Matches(complete_)) << expected_->Difference();
+
+  Bytes other = image;
+  other[262144 + 7] ^= 0x80;
+  Receive(s.Data(), other);
+  EXPECT_FALSE(expected_->Matches(complete_));
+  EXPECT_NE(expected_->Difference().find("within bytes 262144..299999"), std::string::npos) << expected_->Difference();
+
+  Receive(s.Data(), testing::Concat(image, Bytes(1, 0)));
+  EXPECT_NE(expected_->Difference().find("only 300000 of the reference's 300001 bytes arrived"), std::string::npos)
+      << expected_->Difference();
+}
+
+TEST(Faults, SpecsAreParsedOrRefused) {
+  struct Case {
+    const char* spec;
+    bool ok;
+  } cases[] = {
+      {"no-ack", true},       {"wrong-ready=0", true},  {"silent-from=12", true}, {"drop-after=100000", true},
+      {"no-ack=1", false},    {"wrong-ready", false},   {"wrong-ready=", false},  {"wrong-ready=-1", false},
+      {"silent-from=x", false}, {"drop-after=1k", false}, {"drop", false},        {"", false},
+  };
+  for (const Case& c : cases) {
+    FaultPlan plan;
+    std::string error;
+    EXPECT_EQ(AddFault(plan, c.spec, error), c.ok) << c.spec;
+    EXPECT_EQ(error.empty(), c.ok) << c.spec;
+  }
+}
+
+TEST(Faults, ShapeTheRepliesAsPlanned) {
+  const Reply ack{Reply::Kind::kUpgradeAck, 0, MakeInPacket(kUpgradeAckByte)};
+  auto ready = [](uint32_t block) { return Reply{Reply::Kind::kReady, block, MakeInPacket(kReadyByte)}; };
+  FaultPlan plan;
+  std::string error;
+  ASSERT_TRUE(AddFault(plan, "no-ack", error) && AddFault(plan, "wrong-ready=1", error) &&
+              AddFault(plan, "silent-from=3", error));
+  FaultLog log;
+  EXPECT_FALSE(ShapeReply(plan, log, ack));
+  EXPECT_EQ(ShapeReply(plan, log, ready(0)), MakeInPacket(kReadyByte));
+  EXPECT_EQ(ShapeReply(plan, log, ready(1)), MakeInPacket(kWrongReadyByte));
+  EXPECT_EQ(ShapeReply(plan, log, ready(2)), MakeInPacket(kReadyByte));
+  EXPECT_FALSE(ShapeReply(plan, log, ready(3)));
+  EXPECT_TRUE(log.ackWithheld && log.wrongReadySent);
+  EXPECT_EQ(log.silentAtBlock, 3u);
+  // Once silent, nothing more goes out.
+  EXPECT_FALSE(ShapeReply(FaultPlan{}, log, ready(4)));
+}
+
+}  // namespace
+}  // namespace brenvik::handset
