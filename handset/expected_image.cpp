@@ -1,5 +1,9 @@
 #include "expected_image.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "link/protocol.h"
@@ -21,7 +25,7 @@ bool ExpectedImage::Open(const std::string& path, std::string& error) {
   uint32_t sectors = 0;
   view_.Map(path, &sectors, sink);
   if (view_.Mapped()) return true;
-  error = "cannot read the reference image " + path + (sink.text_.empty() ? "" : ": " + sink.text_);
+  error = "cannot read the reference image " + path + ": " + (sink.text_.empty() ? "empty or not mappable" : sink.text_);
   return false;
 }
 
@@ -32,6 +36,17 @@ void ExpectedImage::Differs(const std::string& what) {
 bool ExpectedImage::CompareAt(uint64_t offset, const uint8_t* data, size_t size) const {
   return offset <= view_.Size() && size <= view_.Size() - offset &&
          std::memcmp(view_.Data() + offset, data, size) == 0;
+}
+
+// What was compared is not looked at again: its pages leave our resident set, so a large
+// reference costs no more memory than a small one.
+void ExpectedImage::ReleaseBefore(uint64_t offset) {
+  static const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+  constexpr uint64_t kStep = 1 << 20;
+  const uint64_t end = std::min<uint64_t>(offset, view_.Size()) / page * page;
+  if (end < released_ + kStep) return;
+  ::madvise(const_cast<uint8_t*>(view_.Data()) + released_, end - released_, MADV_DONTNEED);
+  released_ = end;
 }
 
 void ExpectedImage::Begin(Procedure procedure, std::optional<int32_t> kind) {
@@ -71,6 +86,7 @@ void ExpectedImage::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t
         Differs("the image differs from the reference within bytes " + std::to_string(blockOffset_) + ".." +
                 std::to_string(blockOffset_ + size - 1));
       blockOffset_ += size;
+      ReleaseBefore(blockOffset_);
       return;
     case UnitKind::kBoot:
       if (!CompareAt(bootOffset_, data, size)) Differs("the boot area differs from the reference");
@@ -93,6 +109,7 @@ RecordVerdict ExpectedImage::OnUnitEnd(const DataUnit& unit) {
   v.matches = v.checksumOk && currentDataEqual_ && current_->address == unit.address &&
               current_->length == unit.length;
   if (!v.matches) Differs("record " + std::to_string(unit.index) + " differs from the reference");
+  ReleaseBefore(uint64_t(current_->data - view_.Data()) + current_->length);
   current_.reset();
   return v;
 }

@@ -40,6 +40,7 @@ class ExpectedImage {
   std::optional<BinRecord> NextExpectedRecord();
   void Differs(const std::string& what);
   bool CompareAt(uint64_t offset, const uint8_t* data, size_t size) const;
+  void ReleaseBefore(uint64_t offset);
 
   ImageView view_;
   Procedure procedure_ = Procedure::kUnknown;
@@ -51,6 +52,7 @@ class ExpectedImage {
   uint64_t currentAt_ = 0;            // bytes of it compared so far
   bool currentDataEqual_ = true;
   bool recordsExhausted_ = false;     // the reference's end record was reached
+  uint64_t released_ = 0;             // the mapping's pages before this are given back
   std::string difference_;
 };
 

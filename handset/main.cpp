@@ -96,19 +96,21 @@ int main(int argc, char** argv) {
   std::vector<std::string> faultSpecs;
   app.add_flag("--no-auto-upgrade", noAutoUpgrade,
                "No acknowledgement and no kind packet: expect a block download straight away");
-  app.add_option("--sessions", o.sessions, "Downloads to serve in a row; 0 serves until stopped")
-      ->capture_default_str()->check(CLI::NonNegativeNumber);
+  app.add_option("--sessions", o.sessions, "Downloads to serve in a row; 0 serves until stopped (SIGTERM, SIGINT), waiting for each next one without a time limit")
+      ->type_name("N")->capture_default_str()->check(CLI::NonNegativeNumber);
   app.add_option("--timeout", timeoutSeconds,
-                 "Give up when the PC is silent this long within a session (seconds)")
-      ->capture_default_str()->check(CLI::PositiveNumber);
+                 "Give up when the PC is silent this long within a session")
+      ->type_name("SECONDS")->capture_default_str()->check(CLI::PositiveNumber);
   app.add_option("--linger", lingerSeconds,
-                 "After a record download, wait this long for the repeated download-end command (seconds)")
-      ->capture_default_str()->check(CLI::NonNegativeNumber);
-  app.add_option("--out", o.outDir, "Directory for what arrives and summary.json (created if missing)");
+                 "After a record download, wait this long for the repeated download-end command")
+      ->type_name("SECONDS")->capture_default_str()->check(CLI::NonNegativeNumber);
+  app.add_option("--out", o.outDir, "Directory for what arrives and summary.json (created if missing)")
+      ->type_name("DIR");
   app.add_option("--expect", o.expectPath, "Reference image to compare what arrives with")
-      ->check(CLI::ExistingFile);
-  app.add_option("--path-file", pathFile, "Also write the pty's path to this file");
-  app.add_option("--link", linkPath, "Also make this path a symlink to the pty");
+      ->type_name("IMAGE")->check(CLI::ExistingFile);
+  app.add_option("--path-file", pathFile, "Also write the pty's path to this file")->type_name("FILE");
+  app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
+      ->type_name("PATH");
   app.add_option("--fault", faultSpecs, "Inject a fault (see below); repeatable")->type_name("SPEC");
 
   try {

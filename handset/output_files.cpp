@@ -69,16 +69,19 @@ void OutFile::Close() {
   fd_ = -1;
 }
 
-OutputFiles::OutputFiles(std::string dir) : dir_(std::move(dir)) {
-  if (dir_.empty()) return;
+bool OutputFiles::Prepare() {
+  if (dir_.empty() || !error_.empty()) return false;
+  if (prepared_) return true;
+  prepared_ = true;
   std::error_code ec;
   fs::create_directories(dir_, ec);
   if (ec) {
     error_ = "cannot create " + dir_ + ": " + ec.message();
-    return;
+    return false;
   }
   for (const char* name : {"image.bin", "boot.bin", "records.bin", "summary.json"})
     fs::remove(fs::path(dir_) / name, ec);
+  return true;
 }
 
 void OutputFiles::Note(bool ok) {
@@ -86,7 +89,7 @@ void OutputFiles::Note(bool ok) {
 }
 
 void OutputFiles::OnProcedure(Procedure p) {
-  if (dir_.empty() || !error_.empty()) return;
+  if (!Prepare()) return;
   if (p == Procedure::kBlocks) Note(image_.Open((fs::path(dir_) / "image.bin").string(), scratch_));
   if (p == Procedure::kRecords) Note(records_.Open((fs::path(dir_) / "records.bin").string(), scratch_));
 }
@@ -97,7 +100,7 @@ OutFile* OutputFiles::FileFor(UnitKind kind) {
 }
 
 void OutputFiles::OnUnitBegin(const DataUnit& unit) {
-  if (dir_.empty() || !error_.empty()) return;
+  if (!Prepare()) return;
   if (unit.kind == UnitKind::kBoot) Note(boot_.Open((fs::path(dir_) / "boot.bin").string(), scratch_));
   if (unit.kind != UnitKind::kRecord || !records_.IsOpen()) return;
   // The sum is known only when the data is in; it is patched in at the end of the record.

@@ -33,9 +33,12 @@ class OutFile {
 
 class OutputFiles {
  public:
-  // An empty directory writes nothing. Otherwise the directory is created and the files
-  // an earlier run left there are removed, so nothing stale passes for this session's.
-  explicit OutputFiles(std::string dir);
+  // An empty directory writes nothing.
+  explicit OutputFiles(std::string dir) : dir_(std::move(dir)) {}
+
+  // Creates the directory and removes the files an earlier run left there, so nothing stale
+  // passes for this session's; done once, when the session has something to write.
+  bool Prepare();
 
   void OnProcedure(Procedure p);
   void OnUnitBegin(const DataUnit& unit);
@@ -55,6 +58,7 @@ class OutputFiles {
   std::string error_;
   std::string scratch_;
   OutFile image_, boot_, records_;
+  bool prepared_ = false;
   uint64_t recordStart_ = 0;
   bool recordOpen_ = false;
 };

@@ -113,9 +113,9 @@ class SessionServer {
     recorder.Finish();
     SessionReport report{number_, o_.autoUpgrade, session, recorder, o_.faults, faults_, expected ? &*expected : nullptr,
                          files.Error(), note_};
-    if (!dir.empty() && files.Error().empty()) {
+    if (files.Prepare()) {
       std::string error;
-      if (!WriteSummary(dir + "/summary.json", SummaryJson(report), error)) report.outputError = error;
+      if (!WriteSummary(dir + "/summary.json", report, error)) report.outputError = error;
     }
     log << HumanSummary(report) << std::endl;
     return {true, report.Ok(), !report.Ok() || faults_.dropped || stopped_ || linkFailed_};
@@ -146,6 +146,10 @@ class SessionServer {
       if (w == Wait::kStopped) {
         if (!started_) return false;
         stopped_ = true;
+        if (session_->Complete()) {
+          note_ = "stopped before the repeated download-end command came";
+          return true;
+        }
         session_->GiveUp("stopped while waiting for " + session_->Expecting());
         return true;
       }

@@ -23,17 +23,26 @@ json FaultsJson(const FaultPlan& plan, const FaultLog& log) {
   return faults;
 }
 
-json RecordListJson(const Recorder& recorder) {
-  json list = json::array();
-  for (const RecordEntry& r : recorder.RecordList()) {
-    json e = {{"address", r.address}, {"length", r.length}, {"sum", r.sum}};
-    if (r.verdict) {
-      e["checksum_ok"] = r.verdict->checksumOk;
-      e["matches"] = r.verdict->matches;
-    }
-    list.push_back(std::move(e));
+json RecordJson(const RecordEntry& r) {
+  json e = {{"address", r.address}, {"length", r.length}, {"sum", r.sum}};
+  if (r.verdict) {
+    e["checksum_ok"] = r.verdict->checksumOk;
+    e["matches"] = r.verdict->matches;
   }
-  return list;
+  return e;
+}
+
+// One field a line, one record a line.
+void WriteJson(std::ostream& out, const json& fields, const std::vector<RecordEntry>& records) {
+  out << "{\n";
+  for (const auto& [key, value] : fields.items()) out << "  " << json(key).dump() << ": " << value.dump() << ",\n";
+  out << "  \"record_list\": [";
+  for (size_t i = 0; i < records.size(); ++i) out << (i ? ",\n    " : "\n    ") << RecordJson(records[i]).dump();
+  out << (records.empty() ? "]" : "\n  ]") << "\n}\n";
+}
+
+std::string Count(uint64_t n, const char* thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -57,7 +66,6 @@ json SummaryJson(const SessionReport& report) {
   j["complete"] = report.session.Complete();
   j["protocol_errors"] = report.session.Errors();
   j["faults"] = FaultsJson(report.plan, report.log);
-  j["record_list"] = RecordListJson(report.recorder);
   j["record_list_truncated"] = report.recorder.ListTruncated();
   if (report.expected) {
     j["matches_expected"] = report.expected->Matches(report.session.Complete());
@@ -74,10 +82,10 @@ std::string HumanSummary(const SessionReport& report) {
   out << "handset-sim: session " << report.number << ": kind ";
   if (s.kind) out << *s.kind; else out << "not sent";
   out << ", " << ProcedureName(s.procedure);
-  if (s.procedure == Procedure::kBlocks) out << ": " << s.blocks << " blocks";
+  if (s.procedure == Procedure::kBlocks) out << ": " << Count(s.blocks, "block");
   if (s.procedure == Procedure::kRecords)
-    out << ": " << (s.boot ? "boot area, " : "") << s.records << " records, " << s.transferEnds
-        << " transfer ends, " << s.downloadEnds << " download ends";
+    out << ": " << (s.boot ? "boot area, " : "") << Count(s.records, "record") << ", "
+        << Count(s.transferEnds, "transfer end") << ", " << Count(s.downloadEnds, "download end");
   out << "; " << s.DataBytes() << " data bytes of " << s.received << " received; "
       << (report.session.Complete() ? "complete" : "NOT complete");
   for (const std::string& e : report.session.Errors()) out << "\n  protocol error: " << e;
@@ -94,11 +102,11 @@ std::string HumanSummary(const SessionReport& report) {
   return out.str();
 }
 
-bool WriteSummary(const std::string& path, const json& summary, std::string& error) {
+bool WriteSummary(const std::string& path, const SessionReport& report, std::string& error) {
   const std::string temp = path + ".part";
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    f << summary.dump(2) << '\n';
+    WriteJson(f, SummaryJson(report), report.recorder.RecordList());
     if (!f.flush()) {
       error = "cannot write " + temp;
       return false;

@@ -27,9 +27,11 @@ struct SessionReport {
   bool Ok() const { return session.Complete() && !session.Failed() && outputError.empty(); }
 };
 
+// Every field of summary.json but the record list, which can be long.
 nlohmann::json SummaryJson(const SessionReport& report);
 std::string HumanSummary(const SessionReport& report);
-// Written whole or not at all: a reader never sees half a summary.
-bool WriteSummary(const std::string& path, const nlohmann::json& summary, std::string& error);
+// summary.json: the fields and the record list, streamed entry by entry so that a long list
+// costs no memory. Written whole or not at all: a reader never sees half a summary.
+bool WriteSummary(const std::string& path, const SessionReport& report, std::string& error);
 
 }  // namespace brenvik::handset

@@ -1,8 +1,11 @@
 // The flasher's download run against handset-sim over a real pty.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -57,6 +60,20 @@ class PtyEndToEnd : public ::testing::Test {
   }
   Bytes Out(const std::string& name) const { return testing::ReadFile((dir_ / "out" / name).string()); }
 
+  // What the dialog's flash button does, up to the final message; the messages shown.
+  static std::vector<std::string> Download(const std::string& image, bool autoUpgrade, const std::string& device) {
+    MessageLog messages;
+    ProgressLog progress;
+    DownloadRun run(messages, progress);
+    FlashOptions options;
+    options.autoUpgrade = autoUpgrade;
+    options.devicePath = device;
+    options.timeout = std::chrono::seconds(2);
+    EXPECT_EQ(run.Prepare(image, options), PrepareResult::kReady);
+    run.RunToEnd();
+    return messages.texts;
+  }
+
   // One download run of `image` against a fresh handset-sim, as the dialog's flash button does.
   Outcome Flash(const std::string& image, bool autoUpgrade, std::vector<std::string> simArgs) {
     Outcome o;
@@ -69,18 +86,7 @@ class PtyEndToEnd : public ::testing::Test {
     const std::optional<std::string> pty = sim.FirstLine(std::chrono::seconds(5));
     EXPECT_TRUE(pty && pty->rfind("/dev/pts/", 0) == 0) << (pty ? *pty : "no path");
     if (!pty) return o;
-    {
-      MessageLog messages;
-      ProgressLog progress;
-      DownloadRun run(messages, progress);
-      FlashOptions options;
-      options.autoUpgrade = autoUpgrade;
-      options.devicePath = *pty;
-      options.timeout = std::chrono::seconds(2);
-      EXPECT_EQ(run.Prepare(image, options), PrepareResult::kReady);
-      run.RunToEnd();
-      o.messages = messages.texts;
-    }
+    o.messages = Download(image, autoUpgrade, *pty);
     o.simExit = sim.Wait(std::chrono::seconds(15));
     o.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     std::ifstream summary(dir_ / "out" / "summary.json");
@@ -203,6 +209,49 @@ TEST_F(PtyEndToEnd, InjectedFaultsEndInBoundedTime) {
       EXPECT_TRUE(errors.empty()) << c.name << ": " << errors;
     }
   }
+}
+
+// As a shell job (a process-group leader, which cannot start a session of its own) with
+// --sessions 0: one run after another through the symlink, until it is told to stop.
+TEST_F(PtyEndToEnd, ServesRunsInARowUntilStopped) {
+  const std::string link = (dir_ / "handset").string(), pathFile = (dir_ / "pty").string();
+  testing::SimProcess sim;
+  std::string error;
+  ASSERT_TRUE(sim.Start(HANDSET_SIM_PATH,
+                        {"--sessions", "0", "--out", (dir_ / "out").string(), "--link", link, "--path-file", pathFile,
+                         "--timeout", "5", "--linger", "1"},
+                        error, /*ownGroup=*/true))
+      << error;
+  const std::optional<std::string> pty = sim.FirstLine(std::chrono::seconds(5));
+  ASSERT_TRUE(pty);
+  EXPECT_EQ(fs::read_symlink(link).string(), *pty);
+  const std::string line = *pty + "\n";
+  EXPECT_EQ(testing::ReadFile(pathFile), Bytes(line.begin(), line.end()));
+
+  const Bytes boot = Pattern(kBootAreaSize, 7);
+  const std::string dio = Write("a.dio", Pattern(300000, 1));
+  const std::string img = Write("b.img", testing::Concat(boot, testing::BinStreamFile(kRecords)));
+  EXPECT_EQ(Download(dio, true, link).back(), text::kUpdateSuccess);
+  EXPECT_EQ(Download(img, true, link).back(), text::kUpdateSuccess);
+  // The PC is done when its last bytes are in the pty; the handset, when it has read them.
+  const fs::path lastSummary = dir_ / "out" / "session-2" / "summary.json";
+  for (int i = 0; i < 500 && !fs::exists(lastSummary); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Waiting for a third run that never comes is no failure.
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(std::chrono::seconds(10)), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the symlink outlived the handset";
+
+  auto summary = [&](int n) {
+    std::ifstream f(dir_ / "out" / ("session-" + std::to_string(n)) / "summary.json");
+    return json::parse(f, nullptr, false);
+  };
+  EXPECT_EQ(summary(1)["kind"], 1);
+  EXPECT_EQ(summary(1)["complete"], true);
+  EXPECT_EQ(summary(2)["kind"], 5);
+  EXPECT_EQ(summary(2)["commands"]["download_end"], 2);
+  EXPECT_EQ(summary(2)["complete"], true);
+  EXPECT_EQ(testing::ReadFile((dir_ / "out" / "session-2" / "boot.bin").string()), boot);
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "session-3"));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ SimProcess::~SimProcess() {
   if (out_ >= 0) ::close(out_);
 }
 
-bool SimProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string& error) {
+bool SimProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string& error,
+                       bool ownGroup) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + ::strerror(errno);
@@ -36,7 +37,14 @@ bool SimProcess::Start(const std::string& program, const std::vector<std::string
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const int rc = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (ownGroup) {
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+  }
+  const int rc = ::posix_spawn(&pid_, program.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   out_ = pipeFds[0];
@@ -79,6 +87,10 @@ std::optional<int> SimProcess::Wait(std::chrono::milliseconds bound) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+void SimProcess::Signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
 }
 
 void SimProcess::Kill() {

@@ -18,11 +18,14 @@ class SimProcess {
   SimProcess& operator=(const SimProcess&) = delete;
   ~SimProcess();  // kills the process if it still runs
 
-  bool Start(const std::string& program, const std::vector<std::string>& args, std::string& error);
+  // `ownGroup` starts it as the leader of a new process group, as a shell starts a job.
+  bool Start(const std::string& program, const std::vector<std::string>& args, std::string& error,
+             bool ownGroup = false);
   // The first line the process printed, or nothing when none came within `bound`.
   std::optional<std::string> FirstLine(std::chrono::milliseconds bound);
   // The exit code, or nothing when the process did not end within `bound` (it is killed then).
   std::optional<int> Wait(std::chrono::milliseconds bound);
+  void Signal(int sig);
 
  private:
   void Kill();
