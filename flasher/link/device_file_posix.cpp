@@ -26,19 +26,22 @@ class PosixDeviceFile : public DeviceFile {
   ~PosixDeviceFile() override { Close(); }
 
   IoResult Read(uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
+    if (fd_ < 0) return {IoStatus::kError, 0};
     const auto deadline = Clock::now() + timeout;
     size_t got = 0;
+    // Try first and wait only when nothing is there: one system call per packet when the
+    // peer keeps up.
     while (got < size) {
-      const IoStatus waited = Wait(POLLIN, deadline);
-      if (waited != IoStatus::kOk) return {waited, got};
       ssize_t n = ::read(fd_, data + got, size - got);
       if (n > 0) {
         got += size_t(n);
-      } else if (n == 0) {
-        return {IoStatus::kOk, got};  // the peer closed the link
-      } else if (errno != EINTR && errno != EAGAIN) {
-        return {IoStatus::kError, got};
+        continue;
       }
+      if (n == 0) return {IoStatus::kOk, got};  // the peer closed the link
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return {IoStatus::kError, got};
+      const IoStatus waited = Wait(POLLIN, deadline);
+      if (waited != IoStatus::kOk) return {waited, got};
     }
     return {IoStatus::kOk, got};
   }
@@ -49,14 +52,15 @@ class PosixDeviceFile : public DeviceFile {
     const auto deadline = Clock::now() + timeout;
     size_t put = 0;
     while (put < size) {
-      const IoStatus waited = Wait(POLLOUT, deadline);
-      if (waited != IoStatus::kOk) return {waited, put};
       ssize_t n = ::write(fd_, data + put, size - put);
       if (n > 0) {
         put += size_t(n);
-      } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-        return {IoStatus::kError, put};
+        continue;
       }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return {IoStatus::kError, put};
+      const IoStatus waited = Wait(POLLOUT, deadline);
+      if (waited != IoStatus::kOk) return {waited, put};
     }
     return {IoStatus::kOk, put};
   }
