@@ -1,0 +1,130 @@
+// The Win32 DeviceFile on COM ports that are host ptys: one that echoes, one that never
+// answers. The ctest fixture names them in BRENVIK_WIN_ECHO_PORT and BRENVIK_WIN_SILENT_PORT.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cctype>
+#include <cstdlib>
+#include <string>
+
+#include "fakes/image_files.h"
+#include "link/device_file.h"
+
+namespace brenvik {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using testing::Bytes;
+
+Bytes EveryByteValue(size_t size) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = uint8_t(i * 97 + i / 256);
+  return b;
+}
+
+class PtyPort : public ::testing::Test {
+ protected:
+  explicit PtyPort(const char* variable) : variable_(variable) {}
+  void SetUp() override {
+    const char* name = std::getenv(variable_);
+    if (!name || !*name) GTEST_SKIP() << variable_ << " is not set: run through ctest";
+    port_ = name;
+    device_ = Open(port_);
+    ASSERT_TRUE(device_);
+  }
+  std::unique_ptr<DeviceFile> Open(const std::string& name) {
+    std::string error;
+    auto device = OpenDevicePath(name, error);
+    EXPECT_TRUE(device) << error;
+    return device;
+  }
+  // Leftovers of an earlier test must not be taken for this one's answer.
+  void Drain() {
+    Bytes sink(4096);
+    while (device_->Read(sink.data(), sink.size(), 50ms).count) {
+    }
+  }
+
+  const char* variable_;
+  std::string port_;
+  std::unique_ptr<DeviceFile> device_;
+};
+
+struct EchoPort : PtyPort {
+  EchoPort() : PtyPort("BRENVIK_WIN_ECHO_PORT") {}
+};
+struct SilentPort : PtyPort {
+  SilentPort() : PtyPort("BRENVIK_WIN_SILENT_PORT") {}
+};
+
+TEST_F(EchoPort, EveryByteValueGoesAndComesBackUntouched) {
+  Drain();
+  // An empty write is one call that sends nothing: the next answer is the next write's.
+  for (size_t size : {size_t(0), size_t(1), size_t(16), size_t(256), size_t(4096)}) {
+    SCOPED_TRACE(size);
+    Bytes data = EveryByteValue(size);
+    IoResult w = device_->Write(data.data(), data.size(), 5s);
+    ASSERT_TRUE(w.Complete(size)) << int(w.status) << " " << w.count;
+    if (size == 0) continue;
+    Bytes back(size);
+    IoResult r = device_->Read(back.data(), back.size(), 5s);
+    EXPECT_TRUE(r.Complete(size)) << int(r.status) << " " << r.count;
+    EXPECT_EQ(back, data);
+  }
+}
+
+TEST_F(EchoPort, AShortAnswerIsReportedWhenTheBoundPasses) {
+  Drain();
+  Bytes data = EveryByteValue(10);
+  ASSERT_TRUE(device_->Write(data.data(), data.size(), 5s).Complete(10));
+  Bytes back(16);
+  const auto start = Clock::now();
+  IoResult r = device_->Read(back.data(), back.size(), 300ms);
+  EXPECT_LT(Clock::now() - start, 2s);
+  EXPECT_EQ(r.status, IoStatus::kTimeout);
+  EXPECT_EQ(r.count, 10u);
+  EXPECT_EQ(Bytes(back.begin(), back.begin() + 10), data);
+}
+
+TEST_F(EchoPort, ThePortOpensUnderEachOfItsNames) {
+  device_.reset();
+  std::string lower = port_;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const std::string& name : {port_, lower, "\\\\.\\" + port_}) {
+    SCOPED_TRACE(name);
+    auto device = Open(name);
+    if (!device) continue;
+    uint8_t byte = 0xA5;
+    ASSERT_TRUE(device->Write(&byte, 1, 5s).Complete(1));
+    uint8_t back = 0;
+    EXPECT_TRUE(device->Read(&back, 1, 5s).Complete(1));
+    EXPECT_EQ(back, 0xA5);
+  }
+}
+
+TEST_F(SilentPort, ReadGivesUpAfterItsBound) {
+  for (auto bound : {0ms, 300ms}) {
+    SCOPED_TRACE(bound.count());
+    Bytes packet(16);
+    const auto start = Clock::now();
+    IoResult r = device_->Read(packet.data(), packet.size(), bound);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(r.status, IoStatus::kTimeout);
+    EXPECT_EQ(r.count, 0u);
+    EXPECT_GE(took, bound - 20ms);
+    EXPECT_LT(took, bound + 1500ms);
+  }
+}
+
+TEST_F(SilentPort, WriteToAPeerThatNeverReadsGivesUpAfterItsBound) {
+  Bytes data(4 << 20, 0x31);  // far more than a pty buffers
+  const auto start = Clock::now();
+  IoResult r = device_->Write(data.data(), data.size(), 300ms);
+  EXPECT_LT(Clock::now() - start, 2s);
+  EXPECT_EQ(r.status, IoStatus::kTimeout);
+  EXPECT_LT(r.count, data.size());
+}
+
+}  // namespace
+}  // namespace brenvik

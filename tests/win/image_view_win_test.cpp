@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "download/image_view.h"
+#include "fakes/image_files.h"
+#include "fakes/recorder.h"
+
+namespace brenvik {
+namespace {
+
+using testing::Bytes;
+using testing::PatternBytes;
+using testing::Recorder;
+using testing::TempDir;
+
+namespace fs = std::filesystem;
+
+std::string Utf8(const fs::path& p) {
+  auto u8 = p.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+void WriteFile(const fs::path& p, const Bytes& bytes) {
+  std::ofstream f(p, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes Viewed(const ImageView& view) { return Bytes(view.Data(), view.Data() + view.Size()); }
+
+TEST(ImageViewWin32, MapsWholeFilesAndCountsSectors) {
+  struct Case {
+    size_t size;
+    uint32_t sectors;
+  } cases[] = {{0, 1}, {1, 1}, {511, 1}, {512, 2}, {1000, 2}, {1024, 3}, {0x20001, 0x101}};
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    Bytes bytes = PatternBytes(c.size, uint32_t(c.size));
+    std::string path = dir.Write("image-" + std::to_string(c.size) + ".img", bytes);
+    ImageView view;
+    Recorder messages;
+    uint32_t sectors = 0xDEAD;
+    EXPECT_EQ(view.Map(path, &sectors, messages), c.size);
+    EXPECT_EQ(sectors, c.sectors);
+    EXPECT_TRUE(messages.messages.empty());
+    EXPECT_EQ(view.Mapped(), c.size != 0) << "an empty file gives no view";
+    if (view.Mapped()) EXPECT_EQ(Viewed(view), bytes);
+    // The mapping shares reading: the size can be taken while the view is open.
+    EXPECT_EQ(GetImageFileSize(path, messages), c.size);
+  }
+}
+
+TEST(ImageViewWin32, EachMapShowsTheFileNamedInThatCall) {
+  TempDir dir;
+  Bytes first = PatternBytes(3000, 1), second = PatternBytes(1000, 2);
+  std::string a = dir.Write("a.bin", first), b = dir.Write("b.nb0", second);
+  ImageView view;
+  Recorder messages;
+  uint32_t sectors = 0;
+  struct Step {
+    const std::string& path;
+    const Bytes& bytes;
+  } steps[] = {{a, first}, {b, second}, {a, first}, {b, second}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.path);
+    ASSERT_EQ(view.Map(s.path, &sectors, messages), s.bytes.size());
+    EXPECT_EQ(sectors, SectorCount(uint32_t(s.bytes.size())));
+    EXPECT_EQ(Viewed(view), s.bytes);
+  }
+  // Two views at once, one after the other: each keeps its own file.
+  ImageView other;
+  ASSERT_EQ(other.Map(a, &sectors, messages), first.size());
+  EXPECT_EQ(Viewed(view), second);
+  EXPECT_EQ(Viewed(other), first);
+  EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST(ImageViewWin32, WhatIsNoImageGivesThePostMessageAndCreatesNothing) {
+  TempDir dir;
+  fs::create_directories(dir.Root() / "folder.img");
+  const std::string mapped = dir.Write("mapped.img", PatternBytes(2048));
+  const std::string paths[] = {dir.Path("missing.img"), dir.Path("no-folder\\missing.img"),
+                               dir.Path("folder.img"), ""};
+  for (const auto& path : paths) {
+    SCOPED_TRACE(path);
+    ImageView view;
+    Recorder messages;
+    uint32_t sectors = 77;
+    ASSERT_EQ(view.Map(mapped, &sectors, messages), 2048u);
+    EXPECT_EQ(view.Map(path, &sectors, messages), 0u);
+    EXPECT_EQ(sectors, 5u) << "the sector count is left alone";
+    EXPECT_FALSE(view.Mapped()) << "the earlier view is released";
+    EXPECT_EQ(GetImageFileSize(path, messages), 0u);
+    ASSERT_EQ(messages.messages.size(), 2u);
+    for (const auto& m : messages.messages) {
+      EXPECT_EQ(m.text, "打开文件错误,没有找到image");
+      EXPECT_EQ(m.caption, MessageCaption::kPost);
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir.Root() / "missing.img"));
+  EXPECT_FALSE(fs::exists(dir.Root() / "no-folder"));
+}
+
+TEST(ImageViewWin32, NonAsciiPathsAreOpened) {
+  TempDir dir;
+  const fs::path folder = dir.Root() / fs::path(u8"固件 目录");
+  fs::create_directories(folder);
+  const fs::path file = folder / fs::path(u8"镜像.img");
+  Bytes bytes = PatternBytes(1024, 9);
+  WriteFile(file, bytes);
+  ImageView view;
+  Recorder messages;
+  uint32_t sectors = 0;
+  EXPECT_EQ(view.Map(Utf8(file), &sectors, messages), 1024u);
+  EXPECT_EQ(sectors, 3u);
+  EXPECT_EQ(Viewed(view), bytes);
+  EXPECT_EQ(GetImageFileSize(Utf8(file), messages), 1024u);
+  EXPECT_TRUE(messages.messages.empty());
+}
+
+}  // namespace
+}  // namespace brenvik

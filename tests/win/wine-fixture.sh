@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Puts pty-backed devices into the project's Wine prefix for the Windows tests, and takes
+# them out again, leaving the prefix as it was.
+#
+#   wine-fixture.sh up STATE      host an echo pty as COM9 and a silent one as COM8, and
+#                                 register a present handset interface whose path is a
+#                                 third (echo) pty
+#   wine-fixture.sh down STATE    all of that undone
+#   wine-fixture.sh absent STATE  no handset interface registered (the ptys stay as they are)
+#
+# STATE is a folder of the build tree that keeps the host's pid, log and pty paths.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../scripts/wine-env.sh"
+
+command=${1:?command}
+state=${2:?state folder}
+python=${PYTHON:-python3}
+
+guid='{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}'
+guid_lower=$(tr 'A-Z' 'a-z' <<<"$guid")
+classes='HKLM\System\CurrentControlSet\Control\DeviceClasses'
+interface_key="$classes\\$guid\\##?#ROOT#BRENVIK#0000#$guid"
+enum_key='HKLM\System\CurrentControlSet\Enum\ROOT\BRENVIK'
+dosdevices="$WINEPREFIX/dosdevices"
+interface_link="$dosdevices/root#brenvik#0000#$guid_lower"
+echo_port=com9
+silent_port=com8
+
+die() { echo "wine-fixture: $*" >&2; exit 1; }
+
+pty_path() {  # the n-th pty the host printed (1-based)
+  sed -n "${1}p" "$state/host.out"
+}
+
+stop_host() {
+  if [ -f "$state/host.pid" ]; then
+    local pid
+    pid=$(cat "$state/host.pid")
+    if kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      kill -9 "$pid" 2>/dev/null || true
+    fi
+    rm -f "$state/host.pid"
+  fi
+}
+
+ptys_down() {
+  stop_host
+  rm -f "$dosdevices/$echo_port" "$dosdevices/$silent_port"
+}
+
+ptys_up() {
+  ptys_down
+  mkdir -p "$state"
+  # Detached from ctest's pipes, so that the set-up step ends while the host serves.
+  "$python" "$here/pty_host.py" echo silent echo --lifetime "${BRENVIK_PTY_LIFETIME:-900}" \
+    </dev/null >"$state/host.out" 2>"$state/host.err" &
+  echo $! >"$state/host.pid"
+  for _ in $(seq 100); do
+    [ "$(wc -l <"$state/host.out")" -ge 3 ] && break
+    kill -0 "$(cat "$state/host.pid")" 2>/dev/null || die "pty host ended: $(cat "$state/host.err")"
+    sleep 0.1
+  done
+  [ "$(wc -l <"$state/host.out")" -ge 3 ] || die "pty host printed no paths within 10 s"
+  brenvik_wine_prefix
+  ln -sfn "$(pty_path 1)" "$dosdevices/$echo_port"
+  ln -sfn "$(pty_path 2)" "$dosdevices/$silent_port"
+  echo "COM9 -> $(pty_path 1), COM8 -> $(pty_path 2)"
+}
+
+handset_down() {
+  rm -f "$interface_link"
+  [ -f "$brenvik_prefix_ready" ] || return 0
+  # Deleting an absent key fails; only presence afterwards is an error.
+  brenvik_wine reg delete "$classes\\$guid" /f >/dev/null 2>&1 || true
+  brenvik_wine reg delete "$enum_key" /f >/dev/null 2>&1 || true
+  if brenvik_wine reg query "$classes\\$guid" >/dev/null 2>&1; then
+    die "the interface class is still registered"
+  fi
+  echo "handset interface removed"
+}
+
+handset_up() {
+  [ -s "$state/host.out" ] || die "no pty host"
+  brenvik_wine_prefix
+  brenvik_wine reg add "$interface_key" /v DeviceInstance /d 'ROOT\BRENVIK\0000' /f >/dev/null
+  brenvik_wine reg add "$interface_key\\#\\Control" /v Linked /t REG_DWORD /d 1 /f >/dev/null
+  brenvik_wine reg add "$enum_key\\0000" /v ClassGUID /d "$guid" /f >/dev/null
+  ln -sfn "$(pty_path 3)" "$interface_link"
+  echo "handset interface -> $(pty_path 3)"
+}
+
+case "$command" in
+  up) handset_down >/dev/null; ptys_up; handset_up ;;
+  down) handset_down; ptys_down ;;
+  absent) handset_down ;;
+  *) die "unknown command $command" ;;
+esac
