@@ -6,9 +6,12 @@
 #                                 register a present handset interface whose path is a
 #                                 third (echo) pty
 #   wine-fixture.sh down STATE    all of that undone
-#   wine-fixture.sh absent STATE  no handset interface registered (the ptys stay as they are)
+#   wine-fixture.sh absent STATE  no handset interface registered
+#   wine-fixture.sh absent-end STATE
 #
-# STATE is a folder of the build tree that keeps the host's pid, log and pty paths.
+# STATE is a folder of the build tree that keeps the host's pid, log and pty paths. From
+# "up" to "down", and from "absent" to "absent-end", the run holds the prefix's device
+# lock: runs that share a prefix take turns instead of undoing each other's devices.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine-env.sh"
@@ -16,6 +19,8 @@ source "$here/../../scripts/wine-env.sh"
 command=${1:?command}
 state=${2:?state folder}
 python=${PYTHON:-python3}
+lifetime=${BRENVIK_PTY_LIFETIME:-900}
+lock_wait=${BRENVIK_DEVICES_LOCK_WAIT:-240}
 
 guid='{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}'
 guid_lower=$(tr 'A-Z' 'a-z' <<<"$guid")
@@ -31,6 +36,26 @@ die() { echo "wine-fixture: $*" >&2; exit 1; }
 
 pty_path() {  # the n-th pty the host printed (1-based)
   sed -n "${1}p" "$state/host.out"
+}
+
+hold_lock() {  # $1: the stage's name; a sleeping holder keeps the lock until released
+  release_lock "$1"
+  mkdir -p "$state" "$(dirname "$WINEPREFIX")"
+  (flock -w "$lock_wait" 9 || exit 1; echo locked; exec sleep "$lifetime") \
+    9>"$WINEPREFIX.devices.lock" </dev/null >"$state/$1.lock" 2>&1 &
+  echo $! >"$state/$1.lock.pid"
+  while ! grep -q locked "$state/$1.lock" 2>/dev/null; do
+    kill -0 "$(cat "$state/$1.lock.pid")" 2>/dev/null ||
+      die "another run held the Wine devices of $WINEPREFIX for $lock_wait s"
+    sleep 0.1
+  done
+}
+
+release_lock() {
+  if [ -f "$state/$1.lock.pid" ]; then
+    kill "$(cat "$state/$1.lock.pid")" 2>/dev/null || true
+    rm -f "$state/$1.lock.pid" "$state/$1.lock"
+  fi
 }
 
 stop_host() {
@@ -52,10 +77,9 @@ ptys_down() {
 }
 
 ptys_up() {
-  ptys_down
-  mkdir -p "$state"
+  stop_host
   # Detached from ctest's pipes, so that the set-up step ends while the host serves.
-  "$python" "$here/pty_host.py" echo silent echo --lifetime "${BRENVIK_PTY_LIFETIME:-900}" \
+  "$python" "$here/pty_host.py" echo silent echo --lifetime "$lifetime" \
     </dev/null >"$state/host.out" 2>"$state/host.err" &
   echo $! >"$state/host.pid"
   for _ in $(seq 100); do
@@ -93,8 +117,9 @@ handset_up() {
 }
 
 case "$command" in
-  up) handset_down >/dev/null; ptys_up; handset_up ;;
-  down) handset_down; ptys_down ;;
-  absent) handset_down ;;
+  up) hold_lock devices; ptys_up; handset_down >/dev/null; handset_up ;;
+  down) handset_down; ptys_down; release_lock devices ;;
+  absent) hold_lock absent; handset_down ;;
+  absent-end) release_lock absent ;;
   *) die "unknown command $command" ;;
 esac
