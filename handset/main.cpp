@@ -91,11 +91,13 @@ int main(int argc, char** argv) {
 
   ServeOptions o;
   bool noAutoUpgrade = false;
-  double timeoutSeconds = 120, lingerSeconds = 3;
+  double timeoutSeconds = 120, lingerSeconds = 3, rateKib = 0;
   std::string pathFile, linkPath;
   std::vector<std::string> faultSpecs;
   app.add_flag("--no-auto-upgrade", noAutoUpgrade,
                "No acknowledgement and no kind packet: expect a block download straight away");
+  app.add_option("--rate", rateKib, "Take at most this many KiB per second, like a slow flash part (0: no limit)")
+      ->type_name("KIB")->check(CLI::NonNegativeNumber);
   app.add_option("--sessions", o.sessions, "Downloads to serve in a row; 0 serves until stopped (SIGTERM, SIGINT), waiting for each next one without a time limit")
       ->type_name("N")->capture_default_str()->check(CLI::NonNegativeNumber);
   app.add_option("--timeout", timeoutSeconds,
@@ -137,6 +139,7 @@ int main(int argc, char** argv) {
   o.autoUpgrade = !noAutoUpgrade;
   o.timeout = Millis(timeoutSeconds);
   o.linger = Millis(lingerSeconds);
+  o.rate = uint64_t(rateKib * 1024);
 
   if (!StartOwnSession()) {
     const pid_t child = ::fork();

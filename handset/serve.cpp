@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "recorder.h"
@@ -197,9 +198,17 @@ class SessionServer {
     return true;
   }
 
+  void Pace() {
+    if (o_.rate == 0) return;
+    if (!paceStart_) paceStart_ = Clock::now();
+    const auto due = *paceStart_ + std::chrono::microseconds(taken_ * 1'000'000 / o_.rate);
+    if (due > Clock::now()) std::this_thread::sleep_until(due);
+  }
+
   // Takes bytes from the PC. False when the session cannot go on.
   bool Consume(const uint8_t* data, size_t size) {
     taken_ += size;
+    Pace();
     if (faults_.silentAtBlock) return true;  // a silent handset reads and forgets
     const size_t used = session_->Feed(data, size);
     if (session_->Complete() && !completeAt_) completeAt_ = Clock::now();
@@ -232,6 +241,7 @@ class SessionServer {
   FaultLog faults_;
   Bytes outbox_;
   uint64_t taken_ = 0;
+  std::optional<Clock::time_point> paceStart_;
   bool started_ = false;
   bool stopped_ = false;
   bool linkFailed_ = false;

@@ -19,6 +19,9 @@ struct ServeOptions {
   std::chrono::milliseconds timeout{120'000};
   // How long a completed record download waits for the repeated download-end command.
   std::chrono::milliseconds linger{3'000};
+  // Bytes per second the handset takes at most (0: as fast as the PC sends), like a slow
+  // flash part; lets a person watch the progress.
+  uint64_t rate = 0;
   std::string outDir;      // empty: no files
   std::string expectPath;  // empty: no reference check
   FaultPlan faults;        // applied in every session

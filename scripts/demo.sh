@@ -18,6 +18,7 @@ build/linux/cli/brenvik-cli inspect "$image" | sed -n '1,7p;/^end record/,$p'
 
 echo "== the handset (emulated) on a pty"
 build/linux/handset/handset-sim --out "$work/received" --expect "$image" --path-file "$work/pty" \
+  --rate "${BRENVIK_DEMO_RATE_KIB:-8192}" \
   >"$work/sim.out" 2>"$work/sim.err" &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT

@@ -16,4 +16,4 @@ for preset in linux linux-asan windows; do
 done
 
 echo "== the main job"
-BRENVIK_DEMO_RECORDS=64 scripts/demo.sh
+BRENVIK_DEMO_RECORDS=64 BRENVIK_DEMO_RATE_KIB=0 scripts/demo.sh
