@@ -53,7 +53,7 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   bool unreadable = false;
   RecordingSink watch(messages_, unreadable);
   const uint32_t size = MapImageFile(view_, imagePath_, &sectors, watch);
-  entry_ = ImageEntry{0, size, size ? sectors : 0};
+  entry_ = ImageEntry{0, size, sectors};
   // No view, no run: no procedure may read a mapping that does not exist.
   if (unreadable) return PrepareResult::kImageUnreadable;
   if (size == 0 || !view_.Mapped()) return PrepareResult::kImageEmpty;

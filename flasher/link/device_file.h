@@ -31,7 +31,8 @@ class DeviceFile {
 
   // Reads until `size` bytes arrived, the link ends, or `timeout` passed.
   virtual IoResult Read(uint8_t* data, size_t size, std::chrono::milliseconds timeout) = 0;
-  // Writes all `size` bytes unless the device fails or `timeout` passes first.
+  // Writes `size` bytes unless the device fails or `timeout` passes first. A device may
+  // take fewer (`kOk` with a smaller `count`): the caller treats that as a failed write.
   // A zero-length write is passed to the device as one call.
   virtual IoResult Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) = 0;
   virtual void Close() = 0;

@@ -48,7 +48,7 @@ class PosixDeviceFile : public DeviceFile {
 
   IoResult Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
     if (fd_ < 0) return {IoStatus::kError, 0};
-    if (size == 0) return {IoStatus::kOk, 0};
+    if (size == 0) return {::write(fd_, data, 0) == 0 ? IoStatus::kOk : IoStatus::kError, 0};
     const auto deadline = Clock::now() + timeout;
     size_t put = 0;
     while (put < size) {
