@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "download/image_view.h"
-#include "link/win32_text.h"
+#include "winui/text.h"
 
 namespace brenvik {
 
@@ -17,7 +17,7 @@ namespace {
 
 // Opens an existing file for reading, sharing reading; never creates one. A folder is no image.
 HANDLE OpenForReading(const std::string& path) {
-  const std::wstring wide = win32::Widen(path);
+  const std::wstring wide = winui::Widen(path);
   HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return file;

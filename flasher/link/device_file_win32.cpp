@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "link/device_file.h"
-#include "link/win32_text.h"
+#include "winui/text.h"
 
 namespace brenvik {
 namespace {
@@ -150,17 +150,17 @@ void MakeCommBinaryClean(HANDLE handle) {
 }  // namespace
 
 std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error) {
-  const std::wstring wide = win32::Widen(DeviceNamespacePath(path));
+  const std::wstring wide = winui::Widen(DeviceNamespacePath(path));
   HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    error = "cannot open " + path + ": " + win32::SystemMessage(::GetLastError());
+    error = "cannot open " + path + ": " + winui::SystemMessage(::GetLastError());
     return nullptr;
   }
   HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
-    error = "cannot open " + path + ": " + win32::SystemMessage(::GetLastError());
+    error = "cannot open " + path + ": " + winui::SystemMessage(::GetLastError());
     ::CloseHandle(handle);
     return nullptr;
   }
