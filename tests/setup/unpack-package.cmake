@@ -1,0 +1,20 @@
+# Unpacks the Windows package into RUNS/unpacked as a user would, and checks that it holds
+# exactly the deliverables: cmake -DZIP=... -DRUNS=... -DEXPECTED="a;b" -P unpack-package.cmake
+if(NOT EXISTS "${ZIP}")
+  message(FATAL_ERROR "no package at ${ZIP}: build the default target first")
+endif()
+set(into "${RUNS}/unpacked")
+file(REMOVE_RECURSE "${into}")
+file(MAKE_DIRECTORY "${into}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf "${ZIP}" WORKING_DIRECTORY "${into}"
+  RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cannot unpack ${ZIP}")
+endif()
+file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${into}" "${into}/*")
+list(SORT found)
+list(SORT EXPECTED)
+if(NOT found STREQUAL EXPECTED)
+  message(FATAL_ERROR "the package holds\n  ${found}\nwhere it should hold\n  ${EXPECTED}")
+endif()
+message(STATUS "unpacked: ${found}")
