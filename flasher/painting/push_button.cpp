@@ -2,6 +2,8 @@
 // icon and caption, composed off-screen.
 #include "painting/control_surface.h"
 
+#include <initializer_list>
+
 namespace brenvik::painting {
 namespace {
 

@@ -1,4 +1,4 @@
-// Style-to-format rules, the dimmed frame colour, the gradient fill, and painters given
+// The button format rules, the dimmed frame colour, the gradient fill, and painters given
 // no window.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@ namespace brenvik {
 namespace {
 
 using painting::DimColour;
-using painting::StaticTextFormat;
 using testing::Canvas;
 using testing::Hex;
 
@@ -32,22 +31,6 @@ TEST(ButtonStyleToTextFormat, TestsEachAlignmentBitOnItsOwn) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(ButtonStyleToTextFormat(c.style), c.format) << std::hex << "style 0x" << c.style;
-}
-
-TEST(StaticTextFormat, IsTheStyleWithoutModifyString) {
-  struct Case {
-    DWORD style;
-    UINT format;
-  } cases[] = {
-      {SS_LEFT, DT_LEFT},
-      {SS_CENTER, DT_CENTER},
-      {SS_RIGHT, DT_RIGHT},
-      {SS_RIGHTJUST, DT_CALCRECT},
-      {WS_CHILD | WS_VISIBLE | SS_CENTER, WS_CHILD | WS_VISIBLE | DT_CENTER},
-      {WS_TABSTOP | SS_ENDELLIPSIS, DT_PATH_ELLIPSIS},
-      {WS_TABSTOP | SS_PATHELLIPSIS | SS_RIGHT, DT_END_ELLIPSIS | DT_RIGHT},
-  };
-  for (const auto& c : cases) EXPECT_EQ(StaticTextFormat(c.style), c.format) << std::hex << c.style;
 }
 
 TEST(DimColour, DarkensEachChannelAndStopsAtZero) {
