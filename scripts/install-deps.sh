@@ -4,7 +4,7 @@
 set -euo pipefail
 
 native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3)
-windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei locales-all
+windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all
          wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)
 
