@@ -76,6 +76,13 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   return PrepareResult::kReady;
 }
 
+uint32_t DownloadRun::MapImage(const std::string& imagePath) {
+  uint32_t sectors = 0;
+  const uint32_t size = MapImageFile(view_, imagePath, &sectors, messages_);
+  entry_ = ImageEntry{0, size, sectors};
+  return size;
+}
+
 bool DownloadRun::Download() {
   DownloadContext ctx{link_, view_, entry_, progress_, errorCount_, imageKind_, clock_};
   switch (ProcedureFor(imageKind_)) {

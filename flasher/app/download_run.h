@@ -42,6 +42,9 @@ class DownloadRun {
   // The flash handler's part, on the caller's thread: map the image, open the handset and,
   // with auto upgrade, read its acknowledgement, classify and send the kind packet.
   PrepareResult Prepare(const std::string& imagePath, const FlashOptions& options);
+  // The browse handler's part: maps a chosen image at once into the run's view and entry
+  // (the "Post" message when it cannot be opened). Returns the size, 0 when not mapped.
+  uint32_t MapImage(const std::string& imagePath);
   // The worker's part: the procedure of the kind. True when the run succeeded.
   bool Download();
   // After the final message has been seen: the second end command of a record download.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/download_run.h"
 #include "fakes/image_files.h"
 #include "fakes/recorder.h"
@@ -164,6 +166,22 @@ TEST(DownloadRun, NoImageOrNoDeviceStartsNothing) {
     EXPECT_EQ(r.run.View().Mapped(), c.result == PrepareResult::kNoDevice) << c.name;
     r.next.reset();
   }
+}
+
+TEST(DownloadRun, BrowsingMapsTheChosenImageAtOnceWithoutOpeningTheDevice) {
+  RunRig r;
+  const std::string image = r.dir.Write("picked.nb0", PatternBytes(1024, 5));
+  EXPECT_EQ(r.run.MapImage(image), 1024u);
+  EXPECT_TRUE(r.run.View().Mapped());
+  const ImageEntry& entry = r.run.Entry();
+  EXPECT_EQ(std::make_tuple(entry.start, entry.size, entry.sectorCount), std::make_tuple(0u, 1024u, 3u));
+  EXPECT_EQ(r.opened, 0);
+
+  EXPECT_EQ(r.run.MapImage(r.dir.Path("gone.img")), 0u);
+  EXPECT_EQ(r.shown.MessageTexts(), std::vector<std::string>{"打开文件错误,没有找到image"});
+  EXPECT_FALSE(r.run.View().Mapped());
+  EXPECT_EQ(r.run.Entry().size, 0u);
+  r.next.reset();
 }
 
 TEST(DownloadRun, ProcedureByKind) {

@@ -1,0 +1,5 @@
+#include "app/about_dlg.h"
+
+#include "res/resource.h"
+
+CAboutDlg::CAboutDlg(HWND owner) : winui::Dialog(IDD_ABOUTBOX, owner) {}

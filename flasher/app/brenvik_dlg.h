@@ -1,0 +1,59 @@
+// The Main dialog, the program's only window: the image path, auto upgrade, browse, flash
+// and exit, the progress bar and the status line. It shows the core's messages and
+// progress, and runs one download at a time on a worker thread.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "app/download_run.h"
+#include "winui/dialog.h"
+
+class CBrenvikDlg : public winui::Dialog,
+                    public brenvik::MessageSink,
+                    public brenvik::ProgressReporter {
+ public:
+  explicit CBrenvikDlg(std::wstring commandTail);
+  ~CBrenvikDlg() override;
+
+  // From the UI thread while a flash is prepared, from the worker during the download.
+  void ShowMessage(const std::string& text, brenvik::MessageCaption caption) override;
+  void SetRange(uint32_t maximum) override;
+  void SetPosition(uint32_t position) override;
+  void SetStatus(const std::string& line) override;
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code, HWND control) override;
+  void OnOK() override;
+  void OnCancel() override;
+  void OnDestroy() override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+ private:
+  // Posted by the worker as its last act; the UI thread then takes the run back.
+  static constexpr UINT kRunEndedMessage = WM_APP + 1;
+
+  bool OnSysCommand(WPARAM command);
+  bool OnPaint();
+  void OnExit();
+  void OnBrowse();
+  void OnFlash();
+  void OnRunEnded();
+  // While a run is in flight nothing may end the dialog or change its image.
+  void SetRunning(bool running);
+  static DWORD WINAPI DownloadThreadProc(void* dialog);
+
+  std::wstring m_iniPath;
+  std::wstring m_imagePath;
+  std::wstring m_commandTail;
+  std::optional<std::string> m_devicePath;  // "-device PATH": no class search
+  HICON m_hIcon = nullptr;
+  // The link, the image view and entry, the ImageKind and the run's error counter.
+  brenvik::DownloadRun m_run;
+  HANDLE m_worker = nullptr;
+  bool m_running = false;
+  int m_messagesShown = 0;
+};

@@ -1,0 +1,93 @@
+// The flash button: the run is prepared on the UI thread, downloaded on a worker.
+#include <exception>
+
+#include "app/brenvik_dlg.h"
+#include "res/resource.h"
+#include "winui/app.h"
+#include "winui/text.h"
+
+using brenvik::DownloadRun;
+using brenvik::MessageCaption;
+using brenvik::PrepareResult;
+
+namespace {
+
+constexpr wchar_t kNothingToFlash[] = L"Nothing to flash: the image is empty or cannot be mapped.";
+
+}  // namespace
+
+void CBrenvikDlg::OnFlash() {
+  if (m_running) return;
+  SetRunning(true);
+  m_imagePath = ItemText(IDC_IMAGE_PATH);  // a path typed by hand is taken here
+
+  brenvik::FlashOptions options;
+  options.autoUpgrade = ::SendDlgItemMessageW(Hwnd(), IDC_AUTO_UPGRADE, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+  options.devicePath = m_devicePath;
+  const int shownBefore = m_messagesShown;
+  PrepareResult prepared = PrepareResult::kNoDevice;
+  try {
+    prepared = m_run.Prepare(winui::Narrow(m_imagePath.c_str()), options);
+  } catch (const std::exception& e) {
+    winui::ShowBox(nullptr, winui::Widen(e.what()), L"Error");
+    SetRunning(false);
+    return;
+  }
+  switch (prepared) {
+    case PrepareResult::kReady: break;
+    case PrepareResult::kImageEmpty:
+      winui::ShowBox(nullptr, kNothingToFlash, L"Error");
+      SetRunning(false);
+      return;
+    case PrepareResult::kNoDevice:
+      // A handset that is there but cannot be opened would otherwise fail in silence.
+      if (m_messagesShown == shownBefore) {
+        const std::string& why = m_run.Link().LastOpenError();
+        winui::ShowBox(nullptr, winui::Widen(why.empty() ? "The handset could not be opened." : why), L"Error");
+      }
+      SetRunning(false);
+      return;
+    case PrepareResult::kImageUnreadable:  // the user has been told
+      SetRunning(false);
+      return;
+  }
+  m_worker = ::CreateThread(nullptr, 0, &CBrenvikDlg::DownloadThreadProc, this, 0, nullptr);
+  if (!m_worker) SetRunning(false);
+}
+
+DWORD WINAPI CBrenvikDlg::DownloadThreadProc(void* param) {
+  auto* dialog = static_cast<CBrenvikDlg*>(param);
+  ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+  bool ok = false;
+  try {
+    ok = dialog->m_run.Download();
+  } catch (...) {
+    ok = false;  // nothing may leave the thread; the run has failed
+  }
+  // The worker waits here until the user has dismissed the final message.
+  dialog->ShowMessage(DownloadRun::FinalText(ok), MessageCaption::kProgram);
+  try {
+    dialog->m_run.Finish();
+  } catch (...) {
+  }
+  ::PostMessageW(dialog->Hwnd(), kRunEndedMessage, 0, 0);
+  return 1;
+}
+
+void CBrenvikDlg::OnRunEnded() {
+  if (m_worker) ::CloseHandle(m_worker);  // never waited for: the thread is ending by itself
+  m_worker = nullptr;
+  SetRunning(false);
+}
+
+void CBrenvikDlg::SetRunning(bool running) {
+  m_running = running;
+  HWND focus = ::GetFocus();
+  for (int id : {IDC_FLASH, IDC_BROWSE, IDC_EXIT}) {
+    // A disabled control must not keep the keyboard focus, or the keys go nowhere.
+    if (running && focus == Item(id)) ::SendMessageW(Hwnd(), WM_NEXTDLGCTL, WPARAM(Item(IDC_IMAGE_PATH)), TRUE);
+    EnableItem(id, !running);
+  }
+  if (HMENU menu = ::GetSystemMenu(Hwnd(), FALSE))
+    ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+}

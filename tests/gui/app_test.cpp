@@ -1,0 +1,146 @@
+// The dialog's own rules that need no window: the command-line tail and the settings file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "app/command_tail.h"
+#include "app/settings_file.h"
+
+namespace brenvik::app {
+namespace {
+
+TEST(CommandTail, Rules) {
+  struct Case {
+    std::wstring tail;
+    std::optional<std::wstring> image, device;
+  } cases[] = {
+      {L"", {}, {}},
+      {L"C:\\fw.img", L"C:\\fw.img", {}},
+      {L"C:\\a b\\fw.img more  ", L"C:\\a b\\fw.img more  ", {}},  // taken whole, blanks too
+      {L"\"C:\\a b\\fw.img\"", L"C:\\a b\\fw.img", {}},           // one pair of quotes goes
+      {L"\"C:\\a.img\" \"C:\\b.img\"", L"\"C:\\a.img\" \"C:\\b.img\"", {}},
+      {L"\"C:\\open.img", L"\"C:\\open.img", {}},
+      {L"\"\"", L"", {}},
+      {L"-device COM7", {}, L"COM7"},
+      {L"-device   \\\\.\\COM12  ", {}, L"\\\\.\\COM12"},
+      {L"-device \"C:\\dev ices\\pty\"", {}, L"C:\\dev ices\\pty"},
+      {L"-device", {}, {}},
+      {L"-device   ", {}, {}},
+      {L"-devices COM7", {}, {}},
+      {L"-x C:\\fw.img", {}, {}},  // a tail beginning with '-' is never an image
+  };
+  for (const auto& c : cases) {
+    const StartRequest r = ParseCommandTail(c.tail);
+    EXPECT_EQ(r.imagePath, c.image) << std::string(c.tail.begin(), c.tail.end());
+    EXPECT_EQ(r.devicePath, c.device) << std::string(c.tail.begin(), c.tail.end());
+  }
+}
+
+TEST(SettingsPath, NameFollowsTheFolderAndLongFoldersAreShortened) {
+  const std::wstring a60(60, L'a'), b60(60, L'b'), c60(60, L'c'), tail(70, L't');
+  const std::wstring deep = L"C:\\" + a60 + L"\\" + b60 + L"\\" + c60 + L"\\" + tail;  // 256
+  std::map<std::wstring, std::wstring> shortNames = {
+      {L"C:\\" + a60 + L"\\" + b60 + L"\\" + c60, L"C:\\AAAAAA~1\\BBBBBB~1\\CCCCCC~1"},
+      {deep, L"C:\\AAAAAA~1\\BBBBBB~1\\CCCCCC~1\\TTTTTT~1"},
+  };
+  auto shortPath = [&](const std::wstring& p) { return shortNames.count(p) ? shortNames[p] : L""; };
+  auto none = [](const std::wstring&) { return std::wstring(); };
+  const std::wstring longLast = L"C:\\" + a60 + L"\\" + std::wstring(250, L'z');
+
+  struct Case {
+    std::wstring directory;
+    std::wstring expected;
+    bool shortNamesExist;
+  } cases[] = {
+      {L"C:\\tools", L"C:\\toolsBrenvik.ini", true},
+      {L"C:\\", L"C:\\Brenvik.ini", true},
+      {L"\\\\server\\share\\x", L"\\\\server\\share\\xBrenvik.ini", true},
+      {deep, L"C:\\AAAAAA~1\\BBBBBB~1\\CCCCCC~1\\" + tail + L"Brenvik.ini", true},
+      {deep, deep + L"Brenvik.ini", false},  // nothing shorter to be had
+      {longLast, longLast + L"Brenvik.ini", true},
+  };
+  for (const auto& c : cases) {
+    const std::wstring got = c.shortNamesExist ? SettingsPathFor(c.directory, shortPath)
+                                               : SettingsPathFor(c.directory, none);
+    EXPECT_EQ(got, c.expected) << c.directory.size();
+  }
+  shortNames[longLast] = L"C:\\AAAAAA~1\\ZZZZZZ~1";
+  EXPECT_EQ(SettingsPathFor(longLast, shortPath), L"C:\\AAAAAA~1\\ZZZZZZ~1Brenvik.ini");
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    dir_ = std::filesystem::path(temp) / (L"brenvik-settings-" + std::to_wstring(::GetCurrentProcessId()));
+    std::filesystem::create_directories(dir_);
+    ini_ = (dir_ / L"workBrenvik.ini").wstring();
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void WriteBytes(const std::string& bytes) {
+    std::ofstream(std::filesystem::path(ini_), std::ios::binary) << bytes;
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini_.c_str());  // drop any cached copy
+  }
+  std::string Bytes() {
+    std::ifstream f(std::filesystem::path(ini_), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  std::filesystem::path dir_;
+  std::wstring ini_;
+};
+
+TEST_F(SettingsFile, MissingFileOrKeyGivesAnEmptyPath) {
+  EXPECT_EQ(ReadImagePath(ini_), L"");
+  WriteBytes("[Other]\r\nItem1=x\r\n");
+  EXPECT_EQ(ReadImagePath(ini_), L"");
+  EXPECT_FALSE(WriteImagePath(L"", L"C:\\x.img"));
+}
+
+TEST_F(SettingsFile, PathsComeBackWholeAndInTheirOwnCharacters) {
+  const std::wstring cases[] = {
+      L"C:\\fw.img",
+      L"",
+      L"C:\\" + std::wstring(300, L'd') + L"\\fw.img",
+      L"C:\\" + std::wstring(5000, L'e'),
+      L"C:\\固件\\升级 包\\fw.img",
+      L"C:\\Ελληνικά\\ünïcødé.dio",
+  };
+  for (const auto& path : cases) {
+    ASSERT_TRUE(WriteImagePath(ini_, path));
+    EXPECT_EQ(ReadImagePath(ini_), path) << path.size();
+  }
+}
+
+TEST_F(SettingsFile, StaysInTheCodePageUntilAPathNeedsUnicodeKeepingWhatWasThere) {
+  WriteBytes("[Section1]\r\nItem1=C:\\old.img\r\n[Other]\r\nkeep=yes\r\n");
+  ASSERT_TRUE(WriteImagePath(ini_, L"C:\\plain.img"));
+  EXPECT_EQ(Bytes().substr(0, 10), "[Section1]") << "no byte-order mark while the code page will do";
+  EXPECT_NE(Bytes().find("Item1=C:\\plain.img"), std::string::npos);
+
+  const std::wstring outside = L"C:\\固件\\Ελληνικά\\fw.img";  // in no single code page
+  ASSERT_TRUE(WriteImagePath(ini_, outside));
+  EXPECT_EQ(Bytes().substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(ReadImagePath(ini_), outside);
+  wchar_t kept[16] = {};
+  ::GetPrivateProfileStringW(L"Other", L"keep", L"", kept, 16, ini_.c_str());
+  EXPECT_STREQ(kept, L"yes");
+}
+
+TEST_F(SettingsFile, AFileInTheCodePageIsRead) {
+  // "Café" in the code page of the system the test runs on.
+  const std::wstring cafe = L"C:\\Caf\u00e9\\fw.img";
+  char ansi[64] = {};
+  BOOL lossy = FALSE;
+  ::WideCharToMultiByte(CP_ACP, 0, cafe.c_str(), -1, ansi, sizeof(ansi), nullptr, &lossy);
+  if (lossy) GTEST_SKIP() << "the code page has no e acute";
+  WriteBytes(std::string("[Section1]\r\nItem1=") + ansi + "\r\n");
+  EXPECT_EQ(ReadImagePath(ini_), cafe);
+}
+
+}  // namespace
+}  // namespace brenvik::app
