@@ -50,7 +50,7 @@ struct SetupRun {
 
 // Starts setup.exe in the folder (also its current directory), answers each message box
 // with OK, and waits for the end; a run past the bound is killed.
-SetupRun RunSetup(const SetupFolder& folder, DWORD boundMs = 60000);
+SetupRun RunSetup(const SetupFolder& folder, DWORD boundMs = 30000);
 
 // The Windows version Wine gives every program named setup.exe while the object lives
 // ("win98", "win2k", "winxp", "win7", ...); the former setting comes back afterwards.
