@@ -20,7 +20,13 @@ app_key='HKCU\Software\Wine\AppDefaults\setup_tests.exe'
 desktops_key='HKCU\Software\Wine\Explorer\Desktops'
 mkdir -p "$state"
 
-answering() { timeout 5 xdpyinfo -display "$display" >/dev/null 2>&1; }
+# A server that lives and listens: its lock file names a live process, and its socket is up.
+answering() {
+  local number=${display#:} pid
+  [ -S "/tmp/.X11-unix/X$number" ] && [ -f "/tmp/.X$number-lock" ] || return 1
+  pid=$(tr -d ' \n' <"/tmp/.X$number-lock")
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null
+}
 
 start_server() {
   if answering; then echo "using the display on $display"; return 0; fi
