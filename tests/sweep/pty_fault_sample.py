@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""A sample of the fault sweep over a real pty: brenvik-cli flashes each kind of image into
+handset-sim, which commits one fault. A fault in the data ends in exit 1 and "Update Fail! "
+within the bound; a withheld acknowledgement does not stop the run. The image file is never
+changed. Usage: pty_fault_sample.py CLI SIM"""
+import hashlib
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+CLI, SIM = sys.argv[1], sys.argv[2]
+BOOT = 0x20000
+BOUND = 20  # seconds a faulted run may take, all waits included
+
+
+def pattern(n, seed):
+    return (bytes(range(256)) * (n // 256 + 1))[seed % 256:][:n] if n else b""
+
+
+def stream(records):
+    body = b"".join(struct.pack("<III", a, len(d), sum(d) & 0xFFFFFFFF) + d for a, d in records)
+    return b"B000FF\n" + struct.pack("<II", 0x80001000, len(body)) + body + struct.pack("<III", 0, 0x80001000, 0)
+
+
+IMAGES = {
+    "fw.dio": pattern(5 * 0x40000, 1),
+    "fw.img": pattern(BOOT, 2) + stream([(0x80001000 + i * 0x1000, pattern(4096, i)) for i in range(64)]),
+    "fw.raw": pattern(BOOT + 4096, 3),
+    "fw.bin": stream([(0x80100000 + i * 0x10000, pattern(0x10000, i)) for i in range(10)]),
+}
+
+# (image, fault, exit code, last line). Drop points leave more to send than a pty holds,
+# so the PC sees the link go.
+CASES = [
+    ("fw.dio", "drop-after=4", 1, "Update Fail! "),          # in the kind packet
+    ("fw.dio", "drop-after=100000", 1, "Update Fail! "),     # in block 0
+    ("fw.dio", "drop-after=600000", 1, "Update Fail! "),     # in block 2
+    ("fw.dio", "wrong-ready=0", 1, "Update Fail! "),
+    ("fw.dio", "wrong-ready=3", 1, "Update Fail! "),
+    ("fw.dio", "silent-from=2", 1, "Update Fail! "),
+    ("fw.dio", "no-ack", 0, "Update Sucess! "),
+    ("fw.img", "drop-after=20", 1, "Update Fail! "),         # in the boot area's data header
+    ("fw.img", "drop-after=50000", 1, "Update Fail! "),      # in the boot area
+    ("fw.img", "drop-after=131100", 1, "Update Fail! "),     # in the first record's header
+    ("fw.img", "drop-after=250000", 1, "Update Fail! "),     # in a record
+    ("fw.img", "no-ack", 0, "Update Sucess! "),
+    ("fw.raw", "drop-after=20000", 1, "Update Fail! "),
+    ("fw.raw", "no-ack", 0, "Update Sucess! "),
+    ("fw.bin", "drop-after=30", 1, "Update Fail! "),
+    ("fw.bin", "drop-after=300000", 1, "Update Fail! "),
+    ("fw.bin", "no-ack", 0, "Update Sucess! "),
+]
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class PtyFaultSample(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.paths = {}
+        for name, data in IMAGES.items():
+            self.paths[name] = os.path.join(self.tmp.name, name)
+            with open(self.paths[name], "wb") as f:
+                f.write(data)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def flash(self, image, fault, n):
+        path_file = os.path.join(self.tmp.name, "pty-%d" % n)
+        out = os.path.join(self.tmp.name, "out-%d" % n)
+        sim = subprocess.Popen([SIM, "--path-file", path_file, "--out", out, "--expect", image, "--timeout", "2",
+                                "--linger", "1", "--fault", fault],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(500):
+                if os.path.exists(path_file):
+                    break
+                time.sleep(0.01)
+            with open(path_file) as f:
+                device = f.read().split()[0]
+            start = time.monotonic()
+            r = subprocess.run([CLI, "flash", "--device", device, "--timeout", "1", image],
+                               capture_output=True, text=True, timeout=BOUND * 3)
+            took = time.monotonic() - start
+            sim.wait(timeout=30)
+        finally:
+            if sim.poll() is None:
+                sim.kill()
+                sim.wait()
+        with open(os.path.join(out, "summary.json")) as f:
+            return r, took, json.load(f)
+
+    def test_each_fault_ends_by_the_rules(self):
+        before = {name: digest(p) for name, p in self.paths.items()}
+        for n, (name, fault, code, last) in enumerate(CASES):
+            with self.subTest(image=name, fault=fault):
+                r, took, summary = self.flash(self.paths[name], fault, n)
+                self.assertEqual(r.returncode, code, r.stdout + r.stderr)
+                self.assertEqual(r.stdout.splitlines()[-1], last)
+                self.assertLess(took, BOUND)
+                # What the handset has must back what the PC said.
+                self.assertEqual(summary.get("matches_expected") is True, code == 0, summary)
+                self.assertEqual(digest(self.paths[name]), before[name])
+        print("pty fault sample: %d faults over a pty, all ended by the rules" % len(CASES))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
