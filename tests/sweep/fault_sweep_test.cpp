@@ -162,11 +162,11 @@ TEST(FaultSweepGuard, AReadJustPastEitherEndOfTheViewFaults) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<size_t>& info) {
-  static const char* const names[] = {"PlainBlocks", "Img", "Raw", "LargeBin"};
+  static const char* const names[] = {"PlainBlocks", "Img", "Raw", "LargeBin", "ImgInBlocksNoAutoUpgrade"};
   return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Procedures, FaultSweep, ::testing::Range<size_t>(0, 4), CaseName);
+INSTANTIATE_TEST_SUITE_P(Procedures, FaultSweep, ::testing::Range<size_t>(0, 5), CaseName);
 
 }  // namespace
 }  // namespace brenvik::testing

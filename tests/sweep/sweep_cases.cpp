@@ -38,6 +38,15 @@ SweepCase PlainBlocks() {
   return c;
 }
 
+// Without auto upgrade every file goes out in blocks, an img too, and the handset asks for
+// the first block at once.
+SweepCase BlocksWithoutAutoUpgrade() {
+  SweepCase c{"img in blocks, no auto upgrade", "fw.img", false, PatternBytes(kBlockSize + 3 * kPage, 12), {}};
+  c.units.push_back({UnitKind::kBlock, 0, c.image.data(), kBlockSize});
+  c.units.push_back({UnitKind::kBlock, 0, c.image.data() + kBlockSize, uint32_t(3 * kPage)});
+  return c;
+}
+
 SweepCase Img() {
   std::vector<BinRecordSpec> records = {
       {0x80001000, PatternBytes(5000, 21), std::nullopt},  // two pieces
@@ -79,6 +88,7 @@ std::vector<SweepCase> SweepCases() {
   cases.push_back(Img());
   cases.push_back(Raw());
   cases.push_back(LargeBin());
+  cases.push_back(BlocksWithoutAutoUpgrade());
   return cases;
 }
 

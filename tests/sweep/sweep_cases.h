@@ -1,4 +1,5 @@
-// The four download procedures the sweep drives, each with an image file whose size is a
+// The four download procedures the sweep drives (and the block download without auto
+// upgrade), each with an image file whose size is a
 // whole number of pages (so a guard page sits right behind its last byte) and the data
 // units a handset must receive from it.
 #pragma once
@@ -12,7 +13,7 @@
 namespace brenvik::testing {
 
 struct SweepCase {
-  std::string name;      // "plain blocks", "img", "raw", "large bin"
+  std::string name;      // "plain blocks", "img", "raw", "large bin", ...
   std::string fileName;  // its extension picks the procedure
   bool autoUpgrade = true;
   Bytes image;
