@@ -1,4 +1,4 @@
-// brenvik-uidriver: drives Brenvik.exe as a person would, one JSON command per line on
+// brenvik-uidriver drives Brenvik.exe as a person would: one JSON command per line on
 // standard input, one JSON answer per line on standard output. The test scripts on the
 // Linux side start it under Wine and keep it for a whole test.
 #include <fcntl.h>
@@ -27,6 +27,8 @@ Json Fail(const std::string& why) { return Json{{"ok", false}, {"error", why}}; 
 
 class Driver {
  public:
+  explicit Driver(std::wstring desktop) : session_(std::move(desktop)) {}
+
   Json Handle(const Json& c) {
     const std::string cmd = c.value("cmd", "");
     if (cmd == "hello")
@@ -114,13 +116,16 @@ class Driver {
 
 }  // namespace
 
-int wmain() {
+// brenvik-uidriver [DESKTOP]: the driver and the programs it starts live on a desktop of
+// that name (made when missing). Its shell process starts from here, with our display,
+// whatever console programs sharing the Wine prefix started before; a name of its own for
+// each run never meets a shell left behind on a display that is gone.
+int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
-  // A desktop of our own: its shell process starts from here, with our display, whatever
-  // console programs sharing the Wine prefix started before.
-  if (HDESK desk = ::CreateDesktopW(uidriver::kDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr))
+  const std::wstring desktop = argc > 1 ? argv[1] : L"BrenvikGui";
+  if (HDESK desk = ::CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr))
     ::SetThreadDesktop(desk);
-  Driver driver;
+  Driver driver(desktop);
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

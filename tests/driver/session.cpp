@@ -50,7 +50,7 @@ Json Session::Launch(const std::wstring& exe, const std::wstring& args, const st
   if (!args.empty()) commandLine += L" " + args;
   STARTUPINFOW si{};
   si.cb = sizeof(si);
-  std::wstring desktop = std::wstring(L"WinSta0\\") + kDesktop;
+  std::wstring desktop = L"WinSta0\\" + desktop_;
   si.lpDesktop = desktop.data();
   PROCESS_INFORMATION pi{};
   if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -116,8 +116,6 @@ Json Session::Layout() const {
               {"style", uint32_t(::GetWindowLongW(main_, GWL_STYLE))},
               {"exstyle", uint32_t(::GetWindowLongW(main_, GWL_EXSTYLE))},
               {"client", {client.right, client.bottom}},
-              {"icon_big", Ask(main_, WM_GETICON, ICON_BIG) != 0},
-              {"icon_small", Ask(main_, WM_GETICON, ICON_SMALL) != 0},
               {"controls", controls}};
 }
 

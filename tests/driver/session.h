@@ -10,11 +10,10 @@ namespace uidriver {
 
 using Json = nlohmann::json;
 
-// The desktop the driver and the programs it starts live on.
-inline constexpr wchar_t kDesktop[] = L"BrenvikGui";
-
 class Session {
  public:
+  // Programs start on `desktop`, the driver's own.
+  explicit Session(std::wstring desktop) : desktop_(std::move(desktop)) {}
   ~Session() { Kill(); }
 
   // Starts `exe` with `args` in `cwd` (empty: the driver's) and waits until its dialog with
@@ -41,6 +40,7 @@ class Session {
   bool Running() const;
 
  private:
+  std::wstring desktop_;
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
   HWND main_ = nullptr;

@@ -4,11 +4,13 @@ registered, the UI driver under Wine, and handset-sim behind the interface's pat
 While the rig is up it holds the prefix's device lock ($WINEPREFIX.devices.lock), which
 the Windows tests' fixture takes too, so runs sharing a prefix take turns.
 """
+import ctypes
 import fcntl
 import json
 import os
 import queue
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -25,6 +27,11 @@ FONT_LINK_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\Sys
 LINKED_FONTS = ["MS Sans Serif", "Microsoft Sans Serif", "Tahoma", "Tahoma Bold"]
 CJK_FONT = "wqy-microhei.ttc,WenQuanYi Micro Hei"
 DISPLAY_NUMBER = int(os.environ.get("BRENVIK_GUI_DISPLAY", "91"))
+
+
+def _die_with_parent():
+    """For helpers we start: they end when the test runner is killed (a ctest time-out)."""
+    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 def wine_path(unix_path):
@@ -97,7 +104,8 @@ class Rig:
         args = ["Xvfb", f":{number}"] if number is not None else ["Xvfb", "-displayfd", "1"]
         with open(log_path, "w") as log:
             self.xvfb = subprocess.Popen(args + ["-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log,
+                                         preexec_fn=_die_with_parent)
         if number is None:
             number = int(self.xvfb.stdout.readline().strip() or -1)
         socket = f"/tmp/.X11-unix/X{number}"
@@ -168,7 +176,8 @@ class Driver:
     def __init__(self, rig, exe):
         self.rig = rig
         self.err = open(os.path.join(rig.tmp, "driver.err"), "ab")
-        self.proc = subprocess.Popen(["timeout", "--kill-after=5", "900", "wine", exe], env=rig.env,
+        desktop = f"BrenvikGui{os.getpid()}"
+        self.proc = subprocess.Popen(["timeout", "--kill-after=5", "900", "wine", exe, desktop], env=rig.env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -220,7 +229,8 @@ class Sim:
             cmd += ["--expect", expect]
         self.err = os.path.join(self.out, "sim.err")
         with open(self.err, "w") as err:
-            self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err)
+            self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err,
+                                         preexec_fn=_die_with_parent)
         first = self.proc.stdout.readline()  # the pty's path: the link is there from now on
         self.proc.stdout.close()
         if not first:

@@ -9,6 +9,7 @@ import argparse
 import contextlib
 import os
 import re
+import shutil
 import sys
 import time
 import unittest
@@ -476,6 +477,11 @@ class Screenshots(DialogTest):
     def test_make_screenshots(self):
         out = os.environ["BRENVIK_SCREENSHOTS"]
         os.makedirs(out, exist_ok=True)
+        # Wine's caption glyphs, where Debian's Wine does not find its own fonts folder.
+        marlett = "/usr/share/wine/fonts/marlett.ttf"
+        fonts = os.path.join(RIG.prefix, "drive_c", "windows", "Fonts")
+        if os.path.exists(marlett) and not os.path.exists(os.path.join(fonts, "marlett.ttf")):
+            shutil.copy(marlett, fonts)
         folder = os.path.join(RIG.prefix, "drive_c", "firmware")
         os.makedirs(folder, exist_ok=True)
         image = os.path.join(folder, "handset.img")
