@@ -32,7 +32,14 @@ Json BoxJson(HWND box, HWND main) {
                         {"visible", ::IsWindowVisible(child) != 0}});
   }
   const HWND owner = ::GetWindow(box, GW_OWNER);
+  // The priority of the thread that shows the box (the worker's, for the final message).
+  int priority = THREAD_PRIORITY_ERROR_RETURN;
+  if (HANDLE thread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, ::GetWindowThreadProcessId(box, nullptr))) {
+    priority = ::GetThreadPriority(thread);
+    ::CloseHandle(thread);
+  }
   return Json{{"caption", Utf8(TextOf(box))},
+              {"thread_priority", priority},
               {"text", Utf8(message)},
               {"owned_by_main", owner != nullptr && owner == main},
               {"owner", owner != nullptr},
