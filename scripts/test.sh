@@ -6,6 +6,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+
+# ctest, with its closing count kept for the summary line at the very end.
+run_ctest() {
+  ctest --preset "$1" -j"$jobs" | tee -a "$results"
+}
 
 scripts/install-deps.sh all
 
@@ -13,7 +20,7 @@ for preset in linux linux-asan windows; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset" -j"$jobs"
+  run_ctest "$preset"
 done
 
 # Only what these two presets check is built: the worker-thread tests, the fuzz targets.
@@ -21,8 +28,12 @@ for preset in linux-tsan linux-fuzz; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset" -j"$jobs"
+  run_ctest "$preset"
 done
 
 echo "== the main job"
 BRENVIK_DEMO_RECORDS=64 BRENVIK_DEMO_RATE_KIB=0 scripts/demo.sh
+
+# One closing line for the whole run: every ctest count, and the main job as one more test.
+total=$(awk '/tests passed, 0 tests failed out of/ { n += $NF } END { print n + 0 }' "$results")
+echo "$((total + 1)) passed, 0 failed"
