@@ -48,12 +48,9 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   // Every run is judged on its own: an earlier failure must not fail this one.
   errorCount_ = 0;
   ackReceived_ = false;
-  imagePath_ = imagePath;
-  uint32_t sectors = 0;
   bool unreadable = false;
   RecordingSink watch(messages_, unreadable);
-  const uint32_t size = MapImageFile(view_, imagePath_, &sectors, watch);
-  entry_ = ImageEntry{0, size, sectors};
+  const uint32_t size = MapInto(imagePath, watch);
   // No view, no run: no procedure may read a mapping that does not exist.
   if (unreadable) return PrepareResult::kImageUnreadable;
   if (size == 0 || !view_.Mapped()) return PrepareResult::kImageEmpty;
@@ -76,9 +73,12 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   return PrepareResult::kReady;
 }
 
-uint32_t DownloadRun::MapImage(const std::string& imagePath) {
+uint32_t DownloadRun::MapImage(const std::string& imagePath) { return MapInto(imagePath, messages_); }
+
+uint32_t DownloadRun::MapInto(const std::string& imagePath, MessageSink& messages) {
+  imagePath_ = imagePath;
   uint32_t sectors = 0;
-  const uint32_t size = MapImageFile(view_, imagePath, &sectors, messages_);
+  const uint32_t size = MapImageFile(view_, imagePath_, &sectors, messages);
   entry_ = ImageEntry{0, size, sectors};
   return size;
 }

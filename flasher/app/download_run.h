@@ -63,6 +63,7 @@ class DownloadRun {
 
  private:
   bool OpenDevice(const FlashOptions& options);
+  uint32_t MapInto(const std::string& imagePath, MessageSink& messages);
 
   MessageSink& messages_;
   ProgressReporter& progress_;
