@@ -11,6 +11,19 @@
 namespace brenvik {
 namespace {
 
+// CancelIoEx exists from Vista on; on XP, CancelIo does as well here, since the request
+// was started by this same thread. Looked up at run time so the program starts on XP.
+void CancelPending(HANDLE handle, OVERLAPPED* ov) {
+  using CancelIoExFunction = BOOL(WINAPI*)(HANDLE, OVERLAPPED*);
+  static const auto cancelIoEx = reinterpret_cast<CancelIoExFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CancelIoEx")));
+  if (cancelIoEx) {
+    cancelIoEx(handle, ov);
+  } else {
+    ::CancelIo(handle);
+  }
+}
+
 using Clock = std::chrono::steady_clock;
 
 DWORD RemainingMs(Clock::time_point deadline) {
@@ -87,7 +100,7 @@ class Win32DeviceFile : public DeviceFile {
     IoStatus status = IoStatus::kOk;
     const DWORD waited = ::WaitForSingleObject(event_, RemainingMs(deadline));
     if (waited != WAIT_OBJECT_0) {
-      ::CancelIoEx(handle_, &ov);
+      CancelPending(handle_, &ov);
       status = waited == WAIT_TIMEOUT ? IoStatus::kTimeout : IoStatus::kError;
     }
     // After a cancel this returns as soon as the driver gave the request back.

@@ -1,8 +1,9 @@
 // The C++ runtime's thread support (winpthreads, linked in statically) imports functions
 // that Windows 2000 and XP lack: GetTickCount64 (Vista) and the vectored exception handlers
 // (XP). One import the system cannot resolve stops the program before it starts, and these
-// are the very systems it installs the driver on. The definitions below take the imports'
-// place: each finds the system's own function at run time, or makes do without it.
+// are the systems of the service benches: setup.exe installs the handset's driver there and
+// the flasher runs there. The definitions below take the imports' place: each finds the
+// system's own function at run time, or makes do without it.
 //
 // They must be linked as objects of the program (not from a library scanned before the
 // runtime), and are plain pointers set before any code runs.
@@ -19,8 +20,8 @@ Function Kernel32(const char* name) {
 ULONGLONG WINAPI TickCount64() {
   using Function = ULONGLONG(WINAPI*)();
   if (auto system = Kernel32<Function>("GetTickCount64")) return system();
-  // The runtime measures waits with it; they are short, and setup.exe never waits on a
-  // runtime lock anyway.
+  // The runtime measures lock waits with it; they are short, so the 49-day wrap of the
+  // 32-bit count does not matter.
   return ::GetTickCount();
 }
 
