@@ -71,6 +71,20 @@ class CaptionText {
   HGDIOBJ old_ = nullptr;
 };
 
+// The mark (a `side`-pixel square, centred vertically, truncated toward zero so a low control
+// cuts its top) at the left, or at the right with BS_LEFTTEXT; the caption `gap` pixels beyond.
+void LayOutMark(const ControlSurface& surface, int side, int gap, RECT* mark, RECT* caption) {
+  const int w = surface.width, h = surface.height;
+  const int top = (h - side) / 2;
+  if (surface.style & BS_LEFTTEXT) {
+    *mark = {w - side, top, w, top + side};
+    *caption = {0, 0, w - side - gap, h};
+  } else {
+    *mark = {0, top, side, top + side};
+    *caption = {side + gap, 0, w, h};
+  }
+}
+
 }  // namespace
 
 void DrawCheckBox(const FlatControl& control, const ControlSurface& surface) {
@@ -80,15 +94,8 @@ void DrawCheckBox(const FlatControl& control, const ControlSurface& surface) {
   HDC dc = BeginBufferOn(buffer, w, h);
   FillSolid(dc, {0, 0, w, h}, g_flatBackground);
 
-  const int y = (h - 13) / 2;  // truncated toward zero: a low control cuts the box's top
   RECT box, text;
-  if (surface.style & BS_LEFTTEXT) {
-    box = {w - 13, y, w, y + 13};
-    text = {0, 0, w - 18, h};
-  } else {
-    box = {0, y, 13, y + 13};
-    text = {18, 0, w, h};
-  }
+  LayOutMark(surface, 13, 5, &box, &text);
   HBRUSH frame = ::CreateSolidBrush(FrameColour(state));
   ::FrameRect(dc, &box, frame);
   ::DeleteObject(frame);
@@ -127,15 +134,8 @@ void DrawRadioButton(const FlatControl& control, const ControlSurface& surface) 
   HDC dc = BeginBufferOn(buffer, w, h);
   FillSolid(dc, {0, 0, w, h}, g_flatBackground);
 
-  const int top = (h - 15) / 2;
   RECT square, text;
-  if (surface.style & BS_LEFTTEXT) {
-    square = {w - 15, top, w, top + 15};
-    text = {0, 0, w - 15, h};
-  } else {
-    square = {0, top, 15, top + 15};
-    text = {15, 0, w, h};
-  }
+  LayOutMark(surface, 15, 0, &square, &text);
   const int x = square.left, y = square.top;
 
   // In the normal state the square is left alone and the background shows.
