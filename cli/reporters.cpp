@@ -17,9 +17,17 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// Shared bookkeeping of range, position and status.
+// Shared bookkeeping of range, position and status, and the text forms of messages.
 class Tracking : public RunPresenter {
  public:
+  Tracking(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  void ShowMessage(const std::string& text, MessageCaption caption) override {
+    std::fprintf(out_, "[%s] %s\n", CaptionName(caption), text.c_str());
+    std::fflush(out_);
+  }
+  void Failure(const std::string& reason, int) override {
+    std::fprintf(err_, "brenvik-cli: %s\n", reason.c_str());
+  }
   void SetRange(uint32_t maximum) override { max_ = maximum; }
   void SetPosition(uint32_t position) override { pos_ = position; }
   void SetStatus(const std::string& line) override { status_ = line; }
@@ -30,13 +38,15 @@ class Tracking : public RunPresenter {
     uint64_t p = uint64_t(pos_ > max_ ? max_ : pos_) * 100 / max_;
     return unsigned(p);
   }
+  std::FILE* out_;
+  std::FILE* err_;
   uint32_t max_ = 0, pos_ = 0;
   std::string status_;
 };
 
 class TerminalPresenter : public Tracking {
  public:
-  TerminalPresenter(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  using Tracking::Tracking;
   void SetPosition(uint32_t position) override {
     Tracking::SetPosition(position);
     Draw(false);
@@ -47,8 +57,7 @@ class TerminalPresenter : public Tracking {
   }
   void ShowMessage(const std::string& text, MessageCaption caption) override {
     EndBar();
-    std::fprintf(out_, "[%s] %s\n", CaptionName(caption), text.c_str());
-    std::fflush(out_);
+    Tracking::ShowMessage(text, caption);
   }
   void Result(bool, const std::string& finalText, int) override {
     if (drawn_) Draw(true);
@@ -56,9 +65,9 @@ class TerminalPresenter : public Tracking {
     std::fprintf(out_, "%s\n", finalText.c_str());
     std::fflush(out_);
   }
-  void Failure(const std::string& reason, int) override {
+  void Failure(const std::string& reason, int code) override {
     EndBar();
-    std::fprintf(err_, "brenvik-cli: %s\n", reason.c_str());
+    Tracking::Failure(reason, code);
   }
 
  private:
@@ -79,15 +88,13 @@ class TerminalPresenter : public Tracking {
     if (drawn_) std::fputc('\n', out_);
     drawn_ = false;
   }
-  std::FILE* out_;
-  std::FILE* err_;
   bool drawn_ = false;
   Steady::time_point lastDraw_{};
 };
 
 class PlainPresenter : public Tracking {
  public:
-  PlainPresenter(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  using Tracking::Tracking;
   void SetRange(uint32_t maximum) override {
     Tracking::SetRange(maximum);
     lastPercent_ = -1;
@@ -99,17 +106,10 @@ class PlainPresenter : public Tracking {
     lastPercent_ = int(Percent());
     Line();
   }
-  void ShowMessage(const std::string& text, MessageCaption caption) override {
-    std::fprintf(out_, "[%s] %s\n", CaptionName(caption), text.c_str());
-    std::fflush(out_);
-  }
   void Result(bool, const std::string& finalText, int) override {
     if (!status_.empty()) Line();
     std::fprintf(out_, "%s\n", finalText.c_str());
     std::fflush(out_);
-  }
-  void Failure(const std::string& reason, int) override {
-    std::fprintf(err_, "brenvik-cli: %s\n", reason.c_str());
   }
 
  private:
@@ -117,8 +117,6 @@ class PlainPresenter : public Tracking {
     std::fprintf(out_, "%u/%u %s\n", pos_, max_, status_.c_str());
     std::fflush(out_);
   }
-  std::FILE* out_;
-  std::FILE* err_;
   int lastPercent_ = -1;
 };
 
