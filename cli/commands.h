@@ -1,6 +1,7 @@
 // The subcommands of brenvik-cli. Each returns the process exit code.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +20,8 @@ struct FlashArgs {
   bool autoUpgrade = true;
   double timeoutSeconds = 60;
   bool json = false;
+  // The number of the signal (SIGINT, SIGTERM) that asked the run to stop; 0 until then.
+  const volatile std::sig_atomic_t* stop = nullptr;
 };
 int RunFlash(const FlashArgs& args);
 

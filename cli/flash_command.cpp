@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 
 #include "app/download_run.h"
 #include "commands.h"
@@ -13,6 +14,22 @@ namespace {
 PresenterStyle StyleFor(bool json) {
   if (json) return PresenterStyle::kJson;
   return ::isatty(::fileno(stdout)) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
+}
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return "signal " + std::to_string(signal);
+  }
+}
+
+// One line before the final text: where the run failed and why.
+std::string CauseLine(const RunFailure& failure, int signal) {
+  if (failure.cause == FailureCause::kStopped)
+    return "brenvik-cli: stopped by " + SignalName(signal) + " at " + DescribeStep(failure.step, failure.index) +
+           ": the handset holds a partial image and must be flashed again";
+  return "brenvik-cli: failed at " + DescribeFailure(failure);
 }
 
 }  // namespace
@@ -29,11 +46,15 @@ int RunFlash(const FlashArgs& args) {
   options.autoUpgrade = args.autoUpgrade;
   if (!args.device.empty()) options.devicePath = args.device;
   options.timeout = std::chrono::milliseconds(int64_t(args.timeoutSeconds * 1000));
+  options.stop = args.stop;
 
   DownloadRun run(*presenter, *presenter);
   switch (run.Prepare(args.image, options)) {
     case PrepareResult::kImageUnreadable:
       presenter->Failure("cannot open the image " + args.image, kExitUsage);
+      return kExitUsage;
+    case PrepareResult::kImageRefused:
+      presenter->Failure(run.View().RefusalText(), kExitUsage);
       return kExitUsage;
     case PrepareResult::kImageEmpty:
       presenter->Failure("the image " + args.image + " is empty: nothing to flash", kExitUsage);
@@ -46,8 +67,11 @@ int RunFlash(const FlashArgs& args) {
     case PrepareResult::kReady: break;
   }
   const bool ok = run.Download();
-  const int code = ok ? kExitOk : kExitRunFailed;
-  presenter->Result(ok, DownloadRun::FinalText(ok), code);
+  const RunFailure& failure = run.Failure();
+  const int signal = args.stop ? int(*args.stop) : 0;
+  const bool stopped = !ok && failure.cause == FailureCause::kStopped && signal != 0;
+  const int code = ok ? kExitOk : stopped ? 128 + signal : kExitRunFailed;
+  presenter->Result(ok, DownloadRun::FinalText(ok), code, &failure, ok ? "" : CauseLine(failure, signal));
   run.Finish();  // the second end command goes out after the final text, as in the dialog
   return code;
 }

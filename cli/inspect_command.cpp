@@ -96,8 +96,9 @@ int RunInspect(const InspectArgs& args, std::FILE* out) {
   QuietSink sink;
   uint32_t sectors = 0;
   const uint32_t size = view.Map(args.image, &sectors, sink);
-  if (sink.failed) {
-    std::fprintf(stderr, "brenvik-cli: cannot open the image %s\n", args.image.c_str());
+  if (sink.failed || view.Refusal() != ImageRefusal::kNone) {
+    const std::string why = view.RefusalText().empty() ? "cannot open the image " + args.image : view.RefusalText();
+    std::fprintf(stderr, "brenvik-cli: %s\n", why.c_str());
     return kExitUsage;
   }
   Inspection in = InspectImage(args.image, view.Data(), size);

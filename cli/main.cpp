@@ -3,9 +3,44 @@
 
 #include "commands.h"
 
+#include <cmath>
+#include <csignal>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
+
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+#ifndef _WIN32
+void OnStopSignal(int signal) { g_stopSignal = signal; }
+
+// A flash is never cut short by a signal: SIGINT and SIGTERM stop it at the next packet,
+// and output that nobody reads any more (a closed pipe) must not end it either.
+void HandleSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no restart: a waiting poll() returns and sees the request
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+#endif
+
+// CLI11's ranges let "nan" through (every comparison with it is false).
+const CLI::Validator kSeconds(
+    [](const std::string& text) -> std::string {
+      double v = 0;
+      if (!CLI::detail::lexical_cast(text, v) || !std::isfinite(v) || v < 0.001 || v > 86400.0)
+        return "must be a number of seconds from 0.001 to 86400";
+      return "";
+    },
+    "SECONDS");
+
+}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -25,7 +60,7 @@ int main(int argc, char** argv) {
                 "Device to open (a serial port, a pty, COMn). Without it the handset's "
                 "interface class is searched (Windows only).");
   f->add_option("--timeout", flash.timeoutSeconds, "Seconds each read or write may wait for the handset.")
-      ->check(CLI::Range(0.001, 86400.0))
+      ->check(kSeconds)
       ->default_val(60);
   f->add_flag("--json", flash.json, "One JSON object per line instead of text.");
   f->add_option("IMAGE", flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
@@ -45,6 +80,10 @@ int main(int argc, char** argv) {
   }
   if (f->parsed()) {
     flash.autoUpgrade = !noAutoUpgrade;
+#ifndef _WIN32
+    HandleSignals();
+    flash.stop = &g_stopSignal;
+#endif
     return RunFlash(flash);
   }
   if (i->parsed()) return RunInspect(inspect, stdout);

@@ -15,6 +15,32 @@ const char* CaptionName(MessageCaption caption) {
 
 namespace {
 
+const char* StepName(FailedStep step) {
+  switch (step) {
+    case FailedStep::kNone: return "none";
+    case FailedStep::kAck: return "ack";
+    case FailedStep::kReady: return "ready";
+    case FailedStep::kBlockData: return "block_data";
+    case FailedStep::kBootArea: return "boot_area";
+    case FailedStep::kRecord: return "record";
+    case FailedStep::kEnd: return "end";
+    case FailedStep::kImageCheck: return "image_check";
+  }
+  return "unknown";
+}
+
+const char* CauseName(FailureCause cause) {
+  switch (cause) {
+    case FailureCause::kNone: return "none";
+    case FailureCause::kLink: return "link";
+    case FailureCause::kStopped: return "stopped";
+    case FailureCause::kImageChanged: return "image_changed";
+    case FailureCause::kMalformed: return "malformed";
+    case FailureCause::kNotCorrect: return "not_correct";
+  }
+  return "unknown";
+}
+
 using Steady = std::chrono::steady_clock;
 
 // Shared bookkeeping of range, position and status, and the text forms of messages.
@@ -59,9 +85,10 @@ class TerminalPresenter : public Tracking {
     EndBar();
     Tracking::ShowMessage(text, caption);
   }
-  void Result(bool, const std::string& finalText, int) override {
+  void Result(bool, const std::string& finalText, int, const RunFailure*, const std::string& cause) override {
     if (drawn_) Draw(true);
     EndBar();
+    if (!cause.empty()) std::fprintf(out_, "%s\n", cause.c_str());
     std::fprintf(out_, "%s\n", finalText.c_str());
     std::fflush(out_);
   }
@@ -106,8 +133,9 @@ class PlainPresenter : public Tracking {
     lastPercent_ = int(Percent());
     Line();
   }
-  void Result(bool, const std::string& finalText, int) override {
+  void Result(bool, const std::string& finalText, int, const RunFailure*, const std::string& cause) override {
     if (!status_.empty()) Line();
+    if (!cause.empty()) std::fprintf(out_, "%s\n", cause.c_str());
     std::fprintf(out_, "%s\n", finalText.c_str());
     std::fflush(out_);
   }
@@ -129,8 +157,13 @@ class JsonPresenter : public RunPresenter {
   void ShowMessage(const std::string& text, MessageCaption caption) override {
     Emit({{"event", "message"}, {"caption", CaptionName(caption)}, {"text", text}});
   }
-  void Result(bool ok, const std::string& finalText, int exitCode) override {
-    Emit({{"event", "result"}, {"ok", ok}, {"text", finalText}, {"exit_code", exitCode}});
+  void Result(bool ok, const std::string& finalText, int exitCode, const RunFailure* failure,
+              const std::string& cause) override {
+    nlohmann::json j{{"event", "result"}, {"ok", ok}, {"text", finalText}, {"exit_code", exitCode}};
+    if (failure && failure->Failed())
+      j["error"] = {{"step", StepName(failure->step)}, {"index", failure->index},
+                    {"cause", CauseName(failure->cause)}, {"detail", failure->detail}, {"text", cause}};
+    Emit(j);
   }
   void Failure(const std::string& reason, int exitCode) override {
     Emit({{"event", "error"}, {"text", reason}, {"exit_code", exitCode}});

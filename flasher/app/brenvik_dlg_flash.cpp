@@ -47,6 +47,15 @@ void CBrenvikDlg::OnFlash() {
       }
       SetRunning(false);
       return;
+    case PrepareResult::kImageRefused:
+      // A folder or a device is no image file, as the dialog has always said; a size the
+      // link cannot carry is told as such.
+      if (m_run.View().Refusal() == brenvik::ImageRefusal::kTooLarge)
+        winui::ShowBox(nullptr, winui::Widen(m_run.View().RefusalText()), L"Error");
+      else
+        ShowMessage(brenvik::text::kImageNotFound, MessageCaption::kPost);
+      SetRunning(false);
+      return;
     case PrepareResult::kImageUnreadable:  // the user has been told
       SetRunning(false);
       return;

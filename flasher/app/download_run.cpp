@@ -48,13 +48,16 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   // Every run is judged on its own: an earlier failure must not fail this one.
   errorCount_ = 0;
   ackReceived_ = false;
+  failure_ = {};
   bool unreadable = false;
   RecordingSink watch(messages_, unreadable);
   const uint32_t size = MapInto(imagePath, watch);
   // No view, no run: no procedure may read a mapping that does not exist.
   if (unreadable) return PrepareResult::kImageUnreadable;
+  if (view_.Refusal() != ImageRefusal::kNone) return PrepareResult::kImageRefused;
   if (size == 0 || !view_.Mapped()) return PrepareResult::kImageEmpty;
 
+  link_.SetStopFlag(options.stop);
   if (!OpenDevice(options)) return PrepareResult::kNoDevice;
   link_.SetTimeout(options.timeout);
 
@@ -63,11 +66,15 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
     return PrepareResult::kReady;
   }
   ackReceived_ = link_.ReadUpgradeAck() != 0;
-  if (!ackReceived_) messages_.ShowMessage(text::kUpgradeError, MessageCaption::kError);
+  // A wait that a stop request ended is no missing acknowledgement: the run ends at its
+  // first packet instead.
+  if (!ackReceived_ && !link_.StopRequested()) messages_.ShowMessage(text::kUpgradeError, MessageCaption::kError);
   imageKind_ = ClassifyImage(imagePath_, entry_.size);
   link_.SendImageKind(imageKind_);  // also for kind 9: the handset is told
   if (imageKind_ == kKindNotCorrect) {
     ++errorCount_;
+    failure_ = {FailedStep::kImageCheck, 0, FailureCause::kNotCorrect,
+                std::string("not a correct file: ") + ClassifyImagePath(imagePath_, entry_.size).reason};
     messages_.ShowMessage(text::kNotCorrectFile, MessageCaption::kError);
   }
   return PrepareResult::kReady;
@@ -84,16 +91,32 @@ uint32_t DownloadRun::MapInto(const std::string& imagePath, MessageSink& message
 }
 
 bool DownloadRun::Download() {
-  DownloadContext ctx{link_, view_, entry_, progress_, errorCount_, imageKind_, clock_};
+  DownloadContext ctx{link_, view_, entry_, progress_, errorCount_, imageKind_, clock_, &failure_};
   switch (ProcedureFor(imageKind_)) {
     case Procedure::kImgRaw: DownloadImgRaw(ctx); break;
     case Procedure::kOut: DownloadOut(ctx); break;
     case Procedure::kBlocks: DownloadBlocks(ctx); break;
   }
-  return errorCount_ == 0;
+  if (errorCount_ != 0) return false;
+  // What went out must be what the file holds now, and it must have reached the handset:
+  // bytes that are only queued are not yet flashed.
+  if (!ImageStillSame(ctx, FailedStep::kImageCheck, 0)) return false;
+  if (!link_.Drain()) {
+    CountLinkFailure(ctx, FailedStep::kEnd, 0);
+    return false;
+  }
+  // A stop request that came with the last packet still leaves the run whole, but the
+  // end commands that the procedure gave up on are missing.
+  if (ProcedureFor(imageKind_) != Procedure::kBlocks && link_.StopRequested()) {
+    CountFailure(ctx, FailedStep::kEnd, 0, FailureCause::kStopped, "stopped by a signal");
+    return false;
+  }
+  return true;
 }
 
 void DownloadRun::Finish() {
+  // A run stopped by the user sends nothing more.
+  if (link_.StopRequested()) return;
   if (ProcedureFor(imageKind_) != Procedure::kBlocks) link_.SendDownloadEnd();
 }
 

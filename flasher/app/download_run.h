@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,12 +24,15 @@ struct FlashOptions {
   // Hands over an already made device (in-memory runs, tests); wins over the other two.
   std::function<std::unique_ptr<DeviceFile>()> deviceFactory;
   std::chrono::milliseconds timeout = kReadTimeout;
+  // Set by a signal handler: the run stops at the next packet and any wait ends.
+  const volatile std::sig_atomic_t* stop = nullptr;
 };
 
 enum class PrepareResult {
   kReady,            // the worker may start
   kImageUnreadable,  // missing or unreadable image (the user was told): nothing was opened
   kImageEmpty,       // an empty file or one that cannot be mapped: nothing was opened
+  kImageRefused,     // not a regular file, or too large (View().RefusalText()): nothing was opened
   kNoDevice,         // no handset, or it could not be opened
 };
 
@@ -45,7 +49,8 @@ class DownloadRun {
   // The browse handler's part: maps a chosen image at once into the run's view and entry
   // (the "Post" message when it cannot be opened). Returns the size, 0 when not mapped.
   uint32_t MapImage(const std::string& imagePath);
-  // The worker's part: the procedure of the kind. True when the run succeeded.
+  // The worker's part: the procedure of the kind, then the wait until the handset has
+  // taken every byte. True when the run succeeded; Failure() tells why it did not.
   bool Download();
   // After the final message has been seen: the second end command of a record download.
   void Finish();
@@ -60,6 +65,7 @@ class DownloadRun {
   int32_t ImageKind() const { return imageKind_; }
   int32_t ErrorCount() const { return errorCount_; }
   bool AckReceived() const { return ackReceived_; }
+  const RunFailure& Failure() const { return failure_; }
 
  private:
   bool OpenDevice(const FlashOptions& options);
@@ -75,6 +81,7 @@ class DownloadRun {
   int32_t imageKind_ = kKindDio;
   int32_t errorCount_ = 0;
   bool ackReceived_ = false;
+  RunFailure failure_;
 };
 
 }  // namespace brenvik

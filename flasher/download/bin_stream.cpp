@@ -19,6 +19,7 @@ const char* DescribeBinProblem(BinProblem p) {
     case BinProblem::kRecordHeaderPastEnd: return "a record header runs past the end of the file";
     case BinProblem::kRecordDataPastEnd: return "a record runs past the end of the file";
     case BinProblem::kNoEndRecord: return "the stream has no end record";
+    case BinProblem::kUnreadable: return "a record header could not be read (the file was cut short)";
   }
   return "unknown";
 }
@@ -50,26 +51,35 @@ std::optional<BinRecord> BinRecordWalker::Next() {
     problem_ = BinProblem::kRecordHeaderPastEnd;
     return std::nullopt;
   }
-  const uint8_t* p = data_ + offset_;
-  BinRecord r{offset_, GetLe32(p), GetLe32(p + 4), GetLe32(p + 8), nullptr};
+  uint8_t header[kBinRecordHeaderSize];
+  const uint8_t* p = data_ ? data_ + offset_ : header;
+  if (!data_ && !read_(offset_, header, sizeof header)) {
+    done_ = true;
+    problem_ = BinProblem::kUnreadable;
+    return std::nullopt;
+  }
+  size_t dataAt = offset_ + kBinRecordHeaderSize;
+  BinRecord r{offset_, dataAt, GetLe32(p), GetLe32(p + 4), GetLe32(p + 8), nullptr};
   if (r.IsEnd()) {  // its length is the entry point, not a count of bytes
     done_ = true;
     return r;
   }
-  size_t dataAt = offset_ + kBinRecordHeaderSize;
   if (r.length > size_ - dataAt) {
     done_ = true;
     problem_ = BinProblem::kRecordDataPastEnd;
     return std::nullopt;
   }
-  r.data = data_ + dataAt;
+  if (data_) r.data = data_ + dataAt;
   offset_ = dataAt + r.length;
   return r;
 }
 
 BinStreamCheck CheckBinStream(const uint8_t* data, size_t size, size_t firstRecordOffset) {
+  return CheckBinStream(BinRecordWalker(data, size, firstRecordOffset));
+}
+
+BinStreamCheck CheckBinStream(BinRecordWalker walker) {
   BinStreamCheck check;
-  BinRecordWalker walker(data, size, firstRecordOffset);
   while (auto r = walker.Next()) {
     if (!check.first) check.first = r;
     if (r->IsEnd()) return check;

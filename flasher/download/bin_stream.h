@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,11 @@ struct BinStreamHeader {
 
 struct BinRecord {
   size_t offset = 0;  // of the record header in the file
+  size_t dataOffset = 0;  // of its data in the file
   uint32_t address = 0;
   uint32_t length = 0;
   uint32_t checksum = 0;
-  const uint8_t* data = nullptr;  // `length` bytes; not for the end record
+  const uint8_t* data = nullptr;  // `length` bytes; not for the end record, nor in a file walk
   bool IsEnd() const { return address == 0 && checksum == 0; }
 };
 
@@ -34,7 +36,11 @@ enum class BinProblem {
   kRecordHeaderPastEnd,   // a record header runs past the end of the file
   kRecordDataPastEnd,     // a record's data runs past the end of the file
   kNoEndRecord,           // the file ends where the next record should begin
+  kUnreadable,            // a record header could not be read: the file was cut short
 };
+
+// Reads `size` bytes at `offset` of a file; false when they are not there.
+using ReadAtFunction = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
 
 const char* DescribeBinProblem(BinProblem p);
 
@@ -49,12 +55,16 @@ class BinRecordWalker {
  public:
   BinRecordWalker(const uint8_t* data, size_t size, size_t offset)
       : data_(data), size_(size), offset_(offset) {}
+  // Reads the headers through `read` instead of from memory; records carry no data pointer.
+  BinRecordWalker(ReadAtFunction read, size_t size, size_t offset)
+      : read_(std::move(read)), size_(size), offset_(offset) {}
   std::optional<BinRecord> Next();
   BinProblem Problem() const { return problem_; }
   size_t Offset() const { return offset_; }  // where the walk stands (or failed)
 
  private:
-  const uint8_t* data_;
+  const uint8_t* data_ = nullptr;
+  ReadAtFunction read_;
   size_t size_;
   size_t offset_;
   bool done_ = false;
@@ -70,5 +80,6 @@ struct BinStreamCheck {
   bool Ok() const { return problem == BinProblem::kNone; }
 };
 BinStreamCheck CheckBinStream(const uint8_t* data, size_t size, size_t firstRecordOffset);
+BinStreamCheck CheckBinStream(BinRecordWalker walker);
 
 }  // namespace brenvik

@@ -9,7 +9,8 @@ int DownloadBlocks(DownloadContext& ctx) {
   // Never read past the view: a size that the mapping does not back is a failed run.
   if (!ctx.view.Mapped() || ctx.entry.start > ctx.view.Size() ||
       size > ctx.view.Size() - ctx.entry.start) {
-    ++ctx.errorCount;
+    CountFailure(ctx, FailedStep::kImageCheck, 0, FailureCause::kImageChanged,
+                 "the image is not mapped whole");
     return 1;
   }
   const uint32_t blockSize = ctx.link.BlockSize();
@@ -23,14 +24,15 @@ int DownloadBlocks(DownloadContext& ctx) {
   while (remaining > 0) {
     // The handset paces every block; without its ready packet it did not take the block.
     if (!ctx.link.ReadReady()) {
-      ++ctx.errorCount;
+      CountLinkFailure(ctx, FailedStep::kReady, sent);
       return 1;
     }
     const uint32_t length = remaining > blockSize ? blockSize : remaining;
     --countdown;
+    if (!ImageStillSame(ctx, FailedStep::kBlockData, sent)) return 1;
     if (!ctx.link.WriteBlockHeader(BlockHeader{countdown, length, BLOCK_TAG}) ||
         !ctx.link.WriteData(cursor, length)) {
-      ++ctx.errorCount;
+      CountLinkFailure(ctx, FailedStep::kBlockData, sent);
       return 1;
     }
     cursor += length;

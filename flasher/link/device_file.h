@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,14 +13,20 @@ namespace brenvik {
 enum class IoStatus {
   kOk,       // `count` bytes moved (a read may be short when the peer closed the link)
   kTimeout,  // the bound passed first; `count` bytes moved before it
-  kError,    // the device failed or is gone; `count` bytes moved before it
+  kError,    // the device failed; `count` bytes moved before it, `systemError` says why
+  kHangUp,   // the peer is gone: what was written may never have arrived
+  kStopped,  // the user asked the program to stop (a signal) while it waited
 };
 
 struct IoResult {
   IoStatus status = IoStatus::kOk;
   size_t count = 0;
+  int systemError = 0;  // errno or GetLastError() where the system gave one
   bool Complete(size_t wanted) const { return status == IoStatus::kOk && count == wanted; }
 };
+
+// The system's text for an error code of IoResult::systemError.
+std::string SystemErrorText(int code);
 
 // Not copyable; one owner closes it. Implementations: Win32 handle, POSIX fd, scripted fake.
 class DeviceFile {
@@ -35,11 +42,26 @@ class DeviceFile {
   // take fewer (`kOk` with a smaller `count`): the caller treats that as a failed write.
   // A zero-length write is passed to the device as one call.
   virtual IoResult Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) = 0;
+  // Waits until the device has taken every byte written so far: a write only queues bytes
+  // in the system, and success may be told only once the handset has them. In-memory
+  // devices take every byte at once.
+  virtual IoResult Drain(std::chrono::milliseconds) { return {}; }
   virtual void Close() = 0;
+
+  // A flag that a signal handler sets: any wait then ends early with kStopped.
+  void SetStopFlag(const volatile std::sig_atomic_t* stop) { stop_ = stop; }
+
+ protected:
+  bool StopRequested() const { return stop_ && *stop_ != 0; }
+
+ private:
+  const volatile std::sig_atomic_t* stop_ = nullptr;
 };
 
-// Opens a device that the user names: /dev/ttyUSB0, a pty, COM3, \\.\pipe\x, an interface path.
-// On failure returns nullptr and puts a readable reason in `error`.
+// Opens a device that the user names: /dev/ttyUSB0, a pty, COM3, an interface path. Only a
+// handset's kind of device is opened (a terminal on POSIX, a character device on Windows),
+// and only by one program at a time. On failure returns nullptr and puts a readable reason
+// in `error`.
 std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error);
 
 }  // namespace brenvik

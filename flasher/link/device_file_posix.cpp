@@ -1,11 +1,16 @@
-// Device files on POSIX: a serial port, a pty or a FIFO, with every wait bounded by poll().
+// Device files on POSIX: a serial port or a pty, with every wait bounded by poll().
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "link/device_file.h"
@@ -15,23 +20,46 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How often a wait looks at the stop flag: a signal that lands just before poll() must not
+// go unseen for the whole bound.
+constexpr int kStopCheckMs = 100;
+// A pty has no transfer that tcdrain() could wait for: the last bytes may still sit unread
+// when it returns, and a peer that drops them then would go unseen. The peer is given this
+// long to hang up before the run is told that every byte went over.
+constexpr int kPtyHangUpGraceMs = 100;
+
 int RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left < 0 ? 0 : int(left);
 }
 
+// Unix98 pty slaves have majors 136..143.
+bool IsPtySlave(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+IoResult Failed(IoStatus status, size_t count, int error = 0) { return {status, count, error}; }
+
+// EIO on a terminal is the other side gone.
+IoResult FromErrno(size_t count) {
+  const int e = errno;
+  return e == EIO ? Failed(IoStatus::kHangUp, count, e) : Failed(IoStatus::kError, count, e);
+}
+
 class PosixDeviceFile : public DeviceFile {
  public:
-  explicit PosixDeviceFile(int fd) : fd_(fd) {}
+  explicit PosixDeviceFile(int fd) : fd_(fd), pty_(IsPtySlave(fd)) {}
   ~PosixDeviceFile() override { Close(); }
 
   IoResult Read(uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
-    if (fd_ < 0) return {IoStatus::kError, 0};
+    if (fd_ < 0) return Failed(IoStatus::kError, 0, EBADF);
     const auto deadline = Clock::now() + timeout;
     size_t got = 0;
     // Try first and wait only when nothing is there: one system call per packet when the
     // peer keeps up.
     while (got < size) {
+      if (StopRequested()) return Failed(IoStatus::kStopped, got);
       ssize_t n = ::read(fd_, data + got, size - got);
       if (n > 0) {
         got += size_t(n);
@@ -39,66 +67,144 @@ class PosixDeviceFile : public DeviceFile {
       }
       if (n == 0) return {IoStatus::kOk, got};  // the peer closed the link
       if (errno == EINTR) continue;
-      if (errno != EAGAIN) return {IoStatus::kError, got};
-      const IoStatus waited = Wait(POLLIN, deadline);
-      if (waited != IoStatus::kOk) return {waited, got};
+      if (errno != EAGAIN) return FromErrno(got);
+      const IoResult waited = Wait(POLLIN, deadline);
+      if (waited.status != IoStatus::kOk) return Failed(waited.status, got, waited.systemError);
     }
     return {IoStatus::kOk, got};
   }
 
   IoResult Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
-    if (fd_ < 0) return {IoStatus::kError, 0};
-    if (size == 0) return {::write(fd_, data, 0) == 0 ? IoStatus::kOk : IoStatus::kError, 0};
+    if (fd_ < 0) return Failed(IoStatus::kError, 0, EBADF);
+    if (StopRequested()) return Failed(IoStatus::kStopped, 0);
+    if (size == 0) return ::write(fd_, data, 0) == 0 ? IoResult{} : FromErrno(0);
     const auto deadline = Clock::now() + timeout;
     size_t put = 0;
     while (put < size) {
+      // Data comes straight from the image's mapping: a file cut short under the run gives
+      // EFAULT here, never a signal.
       ssize_t n = ::write(fd_, data + put, size - put);
       if (n > 0) {
         put += size_t(n);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return {IoStatus::kError, put};
-      const IoStatus waited = Wait(POLLOUT, deadline);
-      if (waited != IoStatus::kOk) return {waited, put};
+      if (n < 0 && errno == EINTR) {
+        if (StopRequested()) return Failed(IoStatus::kStopped, put);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN) return FromErrno(put);
+      const IoResult waited = Wait(POLLOUT, deadline);
+      if (waited.status != IoStatus::kOk) return Failed(waited.status, put, waited.systemError);
     }
     return {IoStatus::kOk, put};
   }
 
+  IoResult Drain(std::chrono::milliseconds timeout) override {
+    if (fd_ < 0) return Failed(IoStatus::kError, 0, EBADF);
+    const auto deadline = Clock::now() + timeout;
+    // tcdrain() has no bound of its own: wait for the output queue to empty first, so that
+    // it returns at once.
+    for (int queued = 0; ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0;) {
+      if (StopRequested()) return Failed(IoStatus::kStopped, 0);
+      if (RemainingMs(deadline) == 0) return Failed(IoStatus::kTimeout, 0);
+      ::usleep(2000);
+    }
+    if (::tcdrain(fd_) != 0 && errno != EINTR) return FromErrno(0);
+    const IoResult hup = WaitForHangUp(pty_ ? std::min(kPtyHangUpGraceMs, RemainingMs(deadline)) : 0);
+    return hup;
+  }
+
   void Close() override {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);  // the next program may open it again
+    ::close(fd_);
     fd_ = -1;
   }
 
  private:
-  IoStatus Wait(short events, Clock::time_point deadline) {
-    if (fd_ < 0) return IoStatus::kError;
+  IoResult Wait(short events, Clock::time_point deadline) {
     for (;;) {
+      if (StopRequested()) return Failed(IoStatus::kStopped, 0);
+      const int left = RemainingMs(deadline);
       pollfd p{fd_, events, 0};
-      int r = ::poll(&p, 1, RemainingMs(deadline));
+      int r = ::poll(&p, 1, std::min(left, kStopCheckMs));
       if (r > 0) {
-        if (p.revents & events) return IoStatus::kOk;
-        return IoStatus::kError;  // hang-up or error without data
+        if (p.revents & events) return {};
+        if (p.revents & POLLHUP) return Failed(IoStatus::kHangUp, 0);
+        return Failed(IoStatus::kError, 0, EIO);
       }
-      if (r == 0) return IoStatus::kTimeout;
-      if (errno != EINTR) return IoStatus::kError;
+      if (r == 0 && left == 0) return Failed(IoStatus::kTimeout, 0);
+      if (r < 0 && errno != EINTR) return Failed(IoStatus::kError, 0, errno);
+    }
+  }
+
+  // Polls for nothing but a hang-up or an error, for up to `ms`.
+  IoResult WaitForHangUp(int ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      const int left = RemainingMs(deadline);
+      pollfd p{fd_, 0, 0};
+      const int r = ::poll(&p, 1, std::min(left, kStopCheckMs));
+      if (r > 0 && (p.revents & POLLHUP)) return Failed(IoStatus::kHangUp, 0);
+      if (r > 0) return Failed(IoStatus::kError, 0, EIO);
+      if (r < 0 && errno != EINTR) return Failed(IoStatus::kError, 0, errno);
+      if (left == 0) return {};
     }
   }
 
   int fd_;
+  bool pty_;
 };
+
+const char* WhatItIs(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISBLK(mode)) return "a block device (a disk)";
+  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a character device that is not a terminal";
+}
+
+std::string Refusal(const std::string& path, const char* what) {
+  return path + " is " + what + ", not a handset (a serial port or a pty): nothing was written to it";
+}
 
 }  // namespace
 
+std::string SystemErrorText(int code) { return ::strerror(code); }
+
 std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  // Looked at before it is opened: opening a disk or a FIFO is itself a step too far.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
     error = "cannot open " + path + ": " + ::strerror(errno);
     return nullptr;
   }
+  if (!S_ISCHR(st.st_mode)) {
+    error = Refusal(path, WhatItIs(st.st_mode));
+    return nullptr;
+  }
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno == EBUSY ? path + " is busy: another program has the handset open"
+                           : "cannot open " + path + ": " + ::strerror(errno);
+    return nullptr;
+  }
+  auto refuse = [&](std::string why) {
+    ::close(fd);
+    error = std::move(why);
+    return nullptr;
+  };
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd))
+    return refuse(Refusal(path, WhatItIs(S_ISCHR(st.st_mode) ? S_IFCHR : st.st_mode)));
+  // One flasher per handset: a second one would interleave its packets with ours. The
+  // lock holds for root too, where TIOCEXCL does not.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    return refuse(path + " is busy: another program is flashing this handset");
+  ::ioctl(fd, TIOCEXCL);
   // A serial line or pty must pass all 256 byte values untouched.
   termios tio{};
-  if (::isatty(fd) && ::tcgetattr(fd, &tio) == 0) {
+  if (::tcgetattr(fd, &tio) == 0) {
     ::cfmakeraw(&tio);
     ::tcsetattr(fd, TCSANOW, &tio);
   }

@@ -1,8 +1,36 @@
 #include "link/usb_link.h"
 
+#include <cstdio>
+
 #include "link/device_discovery.h"
 
 namespace brenvik {
+
+std::string DescribeLinkFault(const LinkFault& f) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", double(f.bound.count()) / 1000.0);
+  if (f.wrongPacket) {
+    std::string hex;
+    for (uint8_t b : f.received) {
+      char h[4];
+      std::snprintf(h, sizeof h, hex.empty() ? "%02X" : " %02X", b);
+      hex += h;
+    }
+    return "the wrong bytes came: " + hex;
+  }
+  const std::string of =
+      f.wanted ? " (" + std::to_string(f.moved) + " of " + std::to_string(f.wanted) + " bytes)" : std::string();
+  switch (f.status) {
+    case IoStatus::kTimeout: return "timed out after " + std::string(seconds) + " s" + of;
+    case IoStatus::kHangUp: return "the link hung up" + of;
+    case IoStatus::kStopped: return "stopped by a signal" + of;
+    case IoStatus::kError:
+      return "device error: " + (f.systemError ? SystemErrorText(f.systemError) : std::string("unknown")) + of;
+    case IoStatus::kOk:
+      return f.moved < f.wanted ? "the device took only part of it" + of : "no failure";
+  }
+  return "unknown";
+}
 
 UsbLink::~UsbLink() = default;
 
@@ -14,7 +42,17 @@ void UsbLink::Close() {
 void UsbLink::Attach(std::unique_ptr<DeviceFile> device) {
   Close();
   device_ = std::move(device);
+  if (device_) device_->SetStopFlag(m_stop);
   m_blockSize = kBlockSize;
+}
+
+void UsbLink::SetStopFlag(const volatile std::sig_atomic_t* stop) {
+  m_stop = stop;
+  if (device_) device_->SetStopFlag(stop);
+}
+
+void UsbLink::NoteFault(const IoResult& r, size_t wanted) {
+  m_fault = LinkFault{r.status, r.count, wanted, r.systemError, m_timeout, {}, false};
 }
 
 int UsbLink::Open(MessageSink& messages) {
@@ -41,6 +79,7 @@ int UsbLink::OpenPath(const std::string& path) {
   m_openError.clear();
   device_ = OpenDevicePath(path, m_openError);
   if (!device_) return 0;
+  device_->SetStopFlag(m_stop);
   m_blockSize = kBlockSize;
   return 1;
 }
@@ -48,17 +87,46 @@ int UsbLink::OpenPath(const std::string& path) {
 int UsbLink::ReadInPacket(uint8_t expected) {
   InPacket buf{};
   if (!device_) return 0;
+  if (StopRequested()) {
+    NoteFault({IoStatus::kStopped, 0, 0}, buf.size());
+    return 0;
+  }
   IoResult r = device_->Read(buf.data(), buf.size(), m_timeout);
   // A short, failed or timed-out read is simply not the packet.
-  return IsInPacket(buf.data(), r.status == IoStatus::kOk ? r.count : 0, expected) ? 1 : 0;
+  if (IsInPacket(buf.data(), r.status == IoStatus::kOk ? r.count : 0, expected)) return 1;
+  // A read that ended early because the peer closed is a hang-up.
+  if (r.status == IoStatus::kOk && r.count < buf.size()) r.status = IoStatus::kHangUp;
+  NoteFault(r, buf.size());
+  if (r.status == IoStatus::kOk) {
+    m_fault.wrongPacket = true;
+    m_fault.received = buf;
+  }
+  return 0;
 }
 
 int UsbLink::ReadReady() { return ReadInPacket(kReadyByte); }
 int UsbLink::ReadUpgradeAck() { return ReadInPacket(kUpgradeAckByte); }
 
 bool UsbLink::WriteAll(const uint8_t* data, size_t size) {
+  if (!device_) return false;
+  // Packets are whole or not sent: a stop request takes effect between them.
+  if (StopRequested()) {
+    NoteFault({IoStatus::kStopped, 0, 0}, size);
+    return false;
+  }
+  const IoResult r = device_->Write(data, size, m_timeout);
   // A short write is a failed write: the handset did not get the whole packet.
-  return device_ && device_->Write(data, size, m_timeout).Complete(size);
+  if (r.Complete(size)) return true;
+  NoteFault(r, size);
+  return false;
+}
+
+int UsbLink::Drain() {
+  if (!device_) return 0;
+  const IoResult r = device_->Drain(m_timeout);
+  if (r.status == IoStatus::kOk) return 1;
+  NoteFault(r, 0);
+  return 0;
 }
 
 int UsbLink::SendImageKind(int32_t kind) {

@@ -146,8 +146,7 @@ TEST(DownloadRun, NoImageOrNoDeviceStartsNothing) {
   } cases[] = {
       {"missing image", [](RunRig& r) { return r.dir.Path("none.img"); }, false,
        PrepareResult::kImageUnreadable, {"打开文件错误,没有找到image"}, 0},
-      {"a folder", [](RunRig& r) { return r.dir.Root().string(); }, false,
-       PrepareResult::kImageUnreadable, {"打开文件错误,没有找到image"}, 0},
+      {"a folder", [](RunRig& r) { return r.dir.Root().string(); }, false, PrepareResult::kImageRefused, {}, 0},
       {"empty image", [](RunRig& r) { return r.dir.Write("e.img", {}); }, false,
        PrepareResult::kImageEmpty, {}, 0},
       {"device path that does not open", [](RunRig& r) { return r.dir.Write("x.dio", {1, 2}); }, true,
