@@ -18,6 +18,14 @@ class TextSink : public MessageSink {
   std::string text_;
 };
 
+// Differing bytes at most this many equal bytes apart belong to one range: a corrupted
+// area rarely differs in every byte, and it should read as one area, not a dozen.
+constexpr uint64_t kEqualBytesWithinRange = 32;
+
+std::string Range(uint64_t first, uint64_t last) {
+  return first == last ? std::to_string(first) : std::to_string(first) + ".." + std::to_string(last);
+}
+
 }  // namespace
 
 bool ExpectedImage::Open(const std::string& path, std::string& error) {
@@ -29,8 +37,44 @@ bool ExpectedImage::Open(const std::string& path, std::string& error) {
   return false;
 }
 
+void ExpectedImage::List(const std::string& what) {
+  if (differences_.size() < kDifferenceListCap)
+    differences_.push_back(what);
+  else
+    ++unlisted_;
+}
+
 void ExpectedImage::Differs(const std::string& what) {
-  if (difference_.empty()) difference_ = what;
+  EndRun();
+  List(what);
+}
+
+void ExpectedImage::DiffersAt(RunKind kind, uint64_t at) {
+  const uint64_t reach = kind == RunKind::kBytes ? kEqualBytesWithinRange + 1 : 1;
+  if (run_ && run_->kind == kind && at <= run_->last + reach) {
+    run_->last = at;
+    return;
+  }
+  EndRun();
+  run_ = Run{kind, at, at};
+}
+
+void ExpectedImage::EndRun() {
+  if (!run_) return;
+  const Run r = *run_;
+  run_.reset();
+  const bool one = r.first == r.last;
+  switch (r.kind) {
+    case RunKind::kBytes:
+      return List(std::string(one ? "byte " : "bytes ") + Range(r.first, r.last) +
+                  (one ? " differs" : " differ") + " from the reference");
+    case RunKind::kRecordsDiffer:
+      return List(std::string(one ? "record " : "records ") + Range(r.first, r.last) +
+                  (one ? " differs" : " differ") + " from the reference");
+    case RunKind::kRecordsNotInReference:
+      return List(std::string(one ? "record " : "records ") + Range(r.first, r.last) +
+                  (one ? " is" : " are") + " not in the reference");
+  }
 }
 
 bool ExpectedImage::CompareAt(uint64_t offset, const uint8_t* data, size_t size) const {
@@ -73,23 +117,37 @@ std::optional<BinRecord> ExpectedImage::NextExpectedRecord() {
 void ExpectedImage::OnUnitBegin(const DataUnit& unit) {
   if (!view_.Mapped() || unit.kind != UnitKind::kRecord) return;
   current_ = NextExpectedRecord();
+  currentIndex_ = unit.index;
   currentAt_ = 0;
   currentDataEqual_ = true;
-  if (!current_) Differs("record " + std::to_string(unit.index) + " is not in the reference");
+  if (current_)
+    ++recordsTaken_;
+  else
+    DiffersAt(RunKind::kRecordsNotInReference, unit.index);
+}
+
+// Byte by byte only where the piece differs: a matching image costs one memcmp a piece.
+void ExpectedImage::CompareBlockData(const uint8_t* data, size_t size) {
+  const uint64_t inReference = blockOffset_ < view_.Size() ? std::min<uint64_t>(size, view_.Size() - blockOffset_) : 0;
+  const uint8_t* reference = view_.Data() + blockOffset_;
+  if (inReference == 0 || std::memcmp(reference, data, inReference) == 0) return;
+  for (uint64_t i = 0; i < inReference; ++i)
+    if (reference[i] != data[i]) DiffersAt(RunKind::kBytes, blockOffset_ + i);
 }
 
 void ExpectedImage::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size) {
   if (!view_.Mapped()) return;
   switch (unit.kind) {
     case UnitKind::kBlock:
-      if (!CompareAt(blockOffset_, data, size))
-        Differs("the image differs from the reference within bytes " + std::to_string(blockOffset_) + ".." +
-                std::to_string(blockOffset_ + size - 1));
+      CompareBlockData(data, size);
       blockOffset_ += size;
       ReleaseBefore(blockOffset_);
       return;
     case UnitKind::kBoot:
-      if (!CompareAt(bootOffset_, data, size)) Differs("the boot area differs from the reference");
+      if (!bootDiffers_ && !CompareAt(bootOffset_, data, size)) {
+        bootDiffers_ = true;
+        Differs("the boot area differs from the reference");
+      }
       bootOffset_ += size;
       return;
     case UnitKind::kRecord:
@@ -108,7 +166,7 @@ RecordVerdict ExpectedImage::OnUnitEnd(const DataUnit& unit) {
   v.checksumOk = current_->checksum == unit.sum;
   v.matches = v.checksumOk && currentDataEqual_ && current_->address == unit.address &&
               current_->length == unit.length;
-  if (!v.matches) Differs("record " + std::to_string(unit.index) + " differs from the reference");
+  if (!v.matches) DiffersAt(RunKind::kRecordsDiffer, unit.index);
   ReleaseBefore(uint64_t(current_->data - view_.Data()) + current_->length);
   current_.reset();
   return v;
@@ -116,17 +174,27 @@ RecordVerdict ExpectedImage::OnUnitEnd(const DataUnit& unit) {
 
 void ExpectedImage::Finish() {
   if (!view_.Mapped()) return;
+  EndRun();
   if (procedure_ == Procedure::kBlocks && blockOffset_ < view_.Size())
     Differs("only " + std::to_string(blockOffset_) + " of the reference's " + std::to_string(view_.Size()) +
             " bytes arrived");
+  if (procedure_ == Procedure::kBlocks && blockOffset_ > view_.Size())
+    Differs(std::string(blockOffset_ - view_.Size() == 1 ? "byte " : "bytes ") + Range(view_.Size(), blockOffset_ - 1) +
+            " arrived past the reference's end");
   if (procedure_ == Procedure::kRecords && kind_ != kKindLargeBin && bootOffset_ < kBootAreaSize)
     Differs("the boot area did not arrive whole");
-  if (current_) Differs("a record was cut short");
-  if (NextExpectedRecord()) Differs("not every record of the reference arrived");
+  if (current_) Differs("record " + std::to_string(currentIndex_) + " was cut short");
+  uint64_t missing = 0;
+  while (NextExpectedRecord()) ++missing;
+  if (missing > 0) {
+    const uint64_t arrived = recordsTaken_ - (current_ ? 1 : 0);
+    Differs("only " + std::to_string(arrived) + " of the reference's " + std::to_string(recordsTaken_ + missing) +
+            " records arrived");
+  }
 }
 
 bool ExpectedImage::Matches(bool complete) const {
-  return view_.Mapped() && complete && procedure_ != Procedure::kUnknown && difference_.empty();
+  return view_.Mapped() && complete && procedure_ != Procedure::kUnknown && differences_.empty() && !run_;
 }
 
 }  // namespace brenvik::handset

@@ -5,12 +5,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "download/bin_stream.h"
 #include "download/image_view.h"
 #include "session.h"
 
 namespace brenvik::handset {
+
+// Differences listed one by one; beyond this many they are only counted.
+inline constexpr size_t kDifferenceListCap = 10;
 
 // How one received record compares with the reference's record at the same place.
 struct RecordVerdict {
@@ -33,12 +37,28 @@ class ExpectedImage {
   void Finish();
   // Everything arrived and equals the reference (after Finish).
   bool Matches(bool complete) const;
-  // The first difference, in words; empty when none was seen.
-  const std::string& Difference() const { return difference_; }
+  // The differences in words, in the order found, at most kDifferenceListCap (after Finish).
+  const std::vector<std::string>& Differences() const { return differences_; }
+  // How many differences were found beyond those listed.
+  uint64_t Unlisted() const { return unlisted_; }
+  // The first difference; empty when none was seen.
+  std::string Difference() const { return differences_.empty() ? std::string() : differences_.front(); }
 
  private:
+  // Differences of one sort side by side are told as one range: differing bytes of the
+  // image, or records in a row that differ or have no counterpart in the reference.
+  enum class RunKind { kBytes, kRecordsDiffer, kRecordsNotInReference };
+  struct Run {
+    RunKind kind;
+    uint64_t first, last;
+  };
+
   std::optional<BinRecord> NextExpectedRecord();
   void Differs(const std::string& what);
+  void DiffersAt(RunKind kind, uint64_t at);
+  void EndRun();
+  void List(const std::string& what);
+  void CompareBlockData(const uint8_t* data, size_t size);
   bool CompareAt(uint64_t offset, const uint8_t* data, size_t size) const;
   void ReleaseBefore(uint64_t offset);
 
@@ -49,11 +69,16 @@ class ExpectedImage {
   uint64_t bootOffset_ = 0;
   std::optional<BinRecordWalker> walker_;
   std::optional<BinRecord> current_;  // the reference's record for the one arriving
+  uint32_t currentIndex_ = 0;         // of the record arriving
   uint64_t currentAt_ = 0;            // bytes of it compared so far
+  uint64_t recordsTaken_ = 0;         // of the reference, each held against one that arrived
   bool currentDataEqual_ = true;
   bool recordsExhausted_ = false;     // the reference's end record was reached
   uint64_t released_ = 0;             // the mapping's pages before this are given back
-  std::string difference_;
+  bool bootDiffers_ = false;
+  std::optional<Run> run_;            // the range still growing, not yet listed
+  std::vector<std::string> differences_;
+  uint64_t unlisted_ = 0;
 };
 
 }  // namespace brenvik::handset

@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
 #include "expected_image.h"
+#include "finite_number.h"
 #include "pty_host.h"
 #include "serve.h"
 
@@ -20,6 +22,7 @@ namespace {
 using namespace brenvik::handset;
 
 volatile std::sig_atomic_t g_stop = 0;
+constexpr std::chrono::milliseconds kHoldAfterEnd{300};
 volatile pid_t g_child = -1;
 
 void OnStopSignal(int) { g_stop = 1; }
@@ -87,7 +90,8 @@ int main(int argc, char** argv) {
       "  silent-from=N   stop answering before block N; read and discard until --timeout\n"
       "  drop-after=N    close the link after N bytes from the PC\n"
       "With --sessions other than 1, session K writes to DIR/session-K.\n"
-      "Exit status: 0 every session completed without protocol error, 1 otherwise, 2 bad usage.");
+      "Exit status: 0 every session completed without protocol error (and, with --expect,\n"
+      "matches the reference), 1 otherwise, 2 bad usage.");
 
   ServeOptions o;
   bool noAutoUpgrade = false;
@@ -97,15 +101,15 @@ int main(int argc, char** argv) {
   app.add_flag("--no-auto-upgrade", noAutoUpgrade,
                "No acknowledgement and no kind packet: expect a block download straight away");
   app.add_option("--rate", rateKib, "Take at most this many KiB per second, like a slow flash part (0: no limit)")
-      ->type_name("KIB")->check(CLI::NonNegativeNumber);
+      ->type_name("KIB")->check(FiniteNumber(CLI::Range(0.0, 1e9)));
   app.add_option("--sessions", o.sessions, "Downloads to serve in a row; 0 serves until stopped (SIGTERM, SIGINT), waiting for each next one without a time limit")
       ->type_name("N")->capture_default_str()->check(CLI::NonNegativeNumber);
   app.add_option("--timeout", timeoutSeconds,
                  "Give up when the PC is silent this long within a session")
-      ->type_name("SECONDS")->capture_default_str()->check(CLI::PositiveNumber);
+      ->type_name("SECONDS")->capture_default_str()->check(FiniteNumber(CLI::Range(0.001, 86400.0)));
   app.add_option("--linger", lingerSeconds,
                  "After a record download, wait this long for the repeated download-end command")
-      ->type_name("SECONDS")->capture_default_str()->check(CLI::NonNegativeNumber);
+      ->type_name("SECONDS")->capture_default_str()->check(FiniteNumber(CLI::Range(0.0, 86400.0)));
   app.add_option("--out", o.outDir, "Directory for what arrives and summary.json (created if missing)")
       ->type_name("DIR");
   app.add_option("--expect", o.expectPath, "Reference image to compare what arrives with")
@@ -167,5 +171,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << pty.SlavePath() << std::endl;
-  return Serve(pty, o, g_stop, std::cerr);
+  const int status = Serve(pty, o, g_stop, std::cerr);
+  // On a pty the PC cannot tell a handset that hangs up right after the last byte from a
+  // link that dropped before it: the line is held a moment, as a handset does while it
+  // writes its flash.
+  if (pty.IsOpen() && !g_stop) std::this_thread::sleep_for(kHoldAfterEnd);
+  return status;
 }

@@ -29,7 +29,8 @@ struct ServeOptions {
 
 // Serves until the sessions are done, a session fails, the link is dropped or `stop`
 // becomes non-zero. Writes each session's summary and tells `log` about it.
-// Returns 0 when every session asked for completed without error, else 1.
+// Returns 0 when every session asked for completed without error and matched the
+// reference (if any), else 1. A mismatch alone does not end the run.
 int Serve(PtyHost& pty, const ServeOptions& options, const volatile std::sig_atomic_t& stop, std::ostream& log);
 
 }  // namespace brenvik::handset

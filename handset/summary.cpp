@@ -70,6 +70,8 @@ json SummaryJson(const SessionReport& report) {
   if (report.expected) {
     j["matches_expected"] = report.expected->Matches(report.session.Complete());
     if (!report.expected->Difference().empty()) j["expected_difference"] = report.expected->Difference();
+    j["expected_differences"] = report.expected->Differences();
+    j["expected_differences_unlisted"] = report.expected->Unlisted();
   }
   if (!report.outputError.empty()) j["output_error"] = report.outputError;
   if (!report.note.empty()) j["note"] = report.note;
@@ -95,7 +97,8 @@ std::string HumanSummary(const SessionReport& report) {
   if (report.log.dropped) out << "\n  fault: link dropped";
   if (report.expected) {
     out << "\n  matches the reference: " << (report.expected->Matches(report.session.Complete()) ? "yes" : "no");
-    if (!report.expected->Difference().empty()) out << " (" << report.expected->Difference() << ")";
+    for (const std::string& d : report.expected->Differences()) out << "\n    " << d;
+    if (report.expected->Unlisted()) out << "\n    ... and " << report.expected->Unlisted() << " more";
   }
   if (!report.outputError.empty()) out << "\n  output error: " << report.outputError;
   if (!report.note.empty()) out << "\n  note: " << report.note;

@@ -23,8 +23,11 @@ struct SessionReport {
   std::string outputError;                  // writing the files failed
   std::string note;                         // anything else worth telling (a missing end command)
 
-  // The session went as it should: complete, no protocol error, files written.
-  bool Ok() const { return session.Complete() && !session.Failed() && outputError.empty(); }
+  // The download went as it should on the link: complete, no protocol error, files written.
+  // Only then can the next session follow on the same link.
+  bool Sound() const { return session.Complete() && !session.Failed() && outputError.empty(); }
+  // Sound, and what arrived equals the reference when there is one.
+  bool Ok() const { return Sound() && (!expected || expected->Matches(session.Complete())); }
 };
 
 // Every field of summary.json but the record list, which can be long.

@@ -75,12 +75,14 @@ class PtyEndToEnd : public ::testing::Test {
   }
 
   // One download run of `image` against a fresh handset-sim, as the dialog's flash button does.
-  Outcome Flash(const std::string& image, bool autoUpgrade, std::vector<std::string> simArgs) {
+  // The handset holds it against `reference`, or against `image` itself.
+  Outcome Flash(const std::string& image, bool autoUpgrade, std::vector<std::string> simArgs,
+                const std::string& reference = "") {
     Outcome o;
     const auto start = Clock::now();
     testing::SimProcess sim;
     std::string error;
-    simArgs.insert(simArgs.end(), {"--out", (dir_ / "out").string(), "--expect", image});
+    simArgs.insert(simArgs.end(), {"--out", (dir_ / "out").string(), "--expect", reference.empty() ? image : reference});
     if (!autoUpgrade) simArgs.push_back("--no-auto-upgrade");
     EXPECT_TRUE(sim.Start(HANDSET_SIM_PATH, simArgs, error)) << error;
     const std::optional<std::string> pty = sim.FirstLine(std::chrono::seconds(5));
@@ -207,6 +209,50 @@ TEST_F(PtyEndToEnd, InjectedFaultsEndInBoundedTime) {
       EXPECT_NE(errors[0].get<std::string>().find(c.simError), std::string::npos) << c.name << ": " << errors[0];
     } else {
       EXPECT_TRUE(errors.empty()) << c.name << ": " << errors;
+    }
+  }
+}
+
+// The PC sees a flawless run; the handset knows better and says so in its exit status.
+TEST_F(PtyEndToEnd, AMismatchWithTheReferenceEndsInExitOne) {
+  const Bytes image = Pattern(600000, 5);
+  Bytes reference = image;
+  reference[1000] ^= 1;
+  for (size_t i = 300000; i < 300050; ++i) reference[i] ^= 0xFF;
+  const Outcome o = Flash(Write("a.dio", image), true, {"--timeout", "10"}, Write("reference.dio", reference));
+  ASSERT_FALSE(o.messages.empty());
+  EXPECT_EQ(o.messages.back(), text::kUpdateSuccess);
+  EXPECT_EQ(o.simExit, 1);
+  ASSERT_TRUE(o.summary.is_object());
+  EXPECT_EQ(o.summary["complete"], true);
+  EXPECT_EQ(o.summary["protocol_errors"], json::array());
+  EXPECT_EQ(o.summary["matches_expected"], false);
+  EXPECT_EQ(o.summary["expected_differences"],
+            json({"byte 1000 differs from the reference", "bytes 300000..300049 differ from the reference"}));
+  EXPECT_EQ(o.summary["expected_difference"], "byte 1000 differs from the reference");
+  EXPECT_EQ(o.summary["expected_differences_unlisted"], 0);
+}
+
+TEST(HandsetSimOptions, TimesAndTheRateMustBeFiniteAndInRange) {
+  struct Case {
+    std::vector<std::string> args;
+    bool starts;  // else refused as bad usage
+  } cases[] = {
+      {{"--timeout", "nan"}, false}, {{"--timeout", "inf"}, false}, {{"--timeout", "0"}, false},
+      {{"--timeout", "-1"}, false},  {{"--linger", "nan"}, false},  {{"--linger", "inf"}, false},
+      {{"--rate", "nan"}, false},    {{"--rate", "-inf"}, false},
+      {{"--timeout", "2.5", "--linger", "0", "--rate", "0"}, true},
+  };
+  for (const Case& c : cases) {
+    const std::string name = ::testing::PrintToString(c.args);
+    testing::SimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start(HANDSET_SIM_PATH, c.args, error)) << error;
+    if (c.starts) {
+      const std::optional<std::string> pty = sim.FirstLine(std::chrono::seconds(5));
+      EXPECT_TRUE(pty && pty->rfind("/dev/pts/", 0) == 0) << name;
+    } else {
+      EXPECT_EQ(sim.Wait(std::chrono::seconds(5)), 2) << name;
     }
   }
 }

@@ -91,7 +91,7 @@ TEST_F(RecorderTest, DifferencesFromTheReferenceAreFoundRecordByRecord) {
        true, false, "record 0 differs"},
       {"other address", [](auto& r, Bytes&) { r[0].address = 0x80002000; }, true, false, "record 0 differs"},
       {"a record more in the reference", [](auto& r, Bytes&) { r.push_back({0x80009000, Pattern(5, 5)}); }, true, true,
-       "not every record of the reference arrived"},
+       "only 3 of the reference's 4 records arrived"},
       {"a record fewer in the reference", [](auto& r, Bytes&) { r.pop_back(); }, true, true, "record 2 is not in the reference"},
       {"other boot area", [](auto&, Bytes& boot) { boot[100] ^= 1; }, true, true, "the boot area differs"},
   };
@@ -129,11 +129,73 @@ TEST_F(RecorderTest, BlocksGoToImageBinAndAreComparedByteForByte) {
   other[262144 + 7] ^= 0x80;
   Receive(s.Data(), other);
   EXPECT_FALSE(expected_->Matches(complete_));
-  EXPECT_NE(expected_->Difference().find("within bytes 262144..299999"), std::string::npos) << expected_->Difference();
+  EXPECT_EQ(expected_->Difference(), "byte 262151 differs from the reference");
 
   Receive(s.Data(), testing::Concat(image, Bytes(1, 0)));
   EXPECT_NE(expected_->Difference().find("only 300000 of the reference's 300001 bytes arrived"), std::string::npos)
       << expected_->Difference();
+}
+
+// Flips every byte of [from, to]; flipping again restores them.
+Bytes Corrupt(Bytes b, size_t from, size_t to) {
+  for (size_t i = from; i <= to; ++i) b[i] ^= 0xFF;
+  return b;
+}
+
+TEST_F(RecorderTest, DifferencesAreListedAsRanges) {
+  const Bytes image = Pattern(600000, 4);  // three blocks
+  PcStream blocks;
+  blocks.Kind(kKindDio).Blocks(image);
+  Bytes thirteenBytes = image;
+  std::vector<std::string> firstTenBytes;
+  for (size_t i = 0; i < 13; ++i) {
+    thirteenBytes[7 + i * 10000] ^= 1;
+    if (i < 10) firstTenBytes.push_back("byte " + std::to_string(7 + i * 10000) + " differs from the reference");
+  }
+
+  std::vector<TestRecord> records;
+  for (uint32_t i = 0; i < 24; ++i) records.push_back({0x80000000 + i * 0x1000, Pattern(100 + i, 20 + i)});
+  const Bytes recordStream = ImgStream(records);
+  auto recordReference = [&](std::initializer_list<size_t> altered, Bytes boot = kBoot) {
+    std::vector<TestRecord> r = records;
+    for (size_t i : altered) r[i].data[0] ^= 1;
+    return testing::Concat(boot, testing::BinStreamFile(r));
+  };
+  std::vector<std::string> firstTenEvenRecords;
+  for (size_t i = 0; i < 20; i += 2) firstTenEvenRecords.push_back("record " + std::to_string(i) + " differs from the reference");
+  std::vector<TestRecord> fewer(records.begin(), records.end() - 2);
+
+  struct Case {
+    const char* name;
+    Bytes stream, reference;
+    std::vector<std::string> listed;
+    uint64_t unlisted;
+  } cases[] = {
+      {"two corrupted areas", blocks.Data(), Corrupt(Corrupt(image, 1000, 1099), 300000, 300049),
+       {"bytes 1000..1099 differ from the reference", "bytes 300000..300049 differ from the reference"}, 0},
+      {"one area across a block boundary, a few bytes in it equal", blocks.Data(),
+       Corrupt(Corrupt(image, 262100, 262200), 262150, 262159), {"bytes 262100..262200 differ from the reference"}, 0},
+      {"thirteen bytes far apart", blocks.Data(), thirteenBytes, firstTenBytes, 3},
+      {"a shorter reference", blocks.Data(), Bytes(image.begin(), image.end() - 100),
+       {"bytes 599900..599999 arrived past the reference's end"}, 0},
+      {"one wrong record", recordStream, recordReference({4}), {"record 4 differs from the reference"}, 0},
+      {"records in a row", recordStream, recordReference({2, 3, 4, 7}),
+       {"records 2..4 differ from the reference", "record 7 differs from the reference"}, 0},
+      {"the boot area and a record", recordStream, recordReference({5}, Corrupt(kBoot, 9, 9)),
+       {"the boot area differs from the reference", "record 5 differs from the reference"}, 0},
+      {"every other record", recordStream, recordReference({0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22}),
+       firstTenEvenRecords, 2},
+      {"the last two records not in the reference", recordStream, testing::Concat(kBoot, testing::BinStreamFile(fewer)),
+       {"records 22..23 are not in the reference"}, 0},
+  };
+  for (const Case& c : cases) {
+    Receive(c.stream, c.reference);
+    EXPECT_TRUE(complete_) << c.name;
+    EXPECT_FALSE(expected_->Matches(complete_)) << c.name;
+    EXPECT_EQ(expected_->Differences(), c.listed) << c.name;
+    EXPECT_EQ(expected_->Unlisted(), c.unlisted) << c.name;
+    EXPECT_EQ(expected_->Difference(), c.listed.front()) << c.name;
+  }
 }
 
 TEST(Faults, SpecsAreParsedOrRefused) {
