@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """brenvik-cli as a script would use it: exit codes, output forms, and flashes into
 handset-sim over a real pty, faults included. Usage: cli_test.py CLI SIM"""
+import hashlib
 import json
 import os
+import signal
+import stat
 import struct
 import subprocess
 import sys
@@ -23,11 +26,11 @@ def bin_stream(records, entry=0x80001000):
 class Sim:
     """handset-sim on a pty, for one session."""
 
-    def __init__(self, tmp, *args):
+    def __init__(self, tmp, *args, timeout=20):
         self.path_file = os.path.join(tmp, "pty-%d" % time.monotonic_ns())
         self.out = os.path.join(tmp, "out-%d" % time.monotonic_ns())
         self.proc = subprocess.Popen([SIM, "--path-file", self.path_file, "--out", self.out,
-                                      "--timeout", "20", "--linger", "1", *args],
+                                      "--timeout", str(timeout), "--linger", "1", *args],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         for _ in range(300):
             if os.path.exists(self.path_file) and os.path.getsize(self.path_file):
@@ -47,6 +50,22 @@ class Sim:
 
 def cli(*args, timeout=60):
     return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=timeout)
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def a_block_device():
+    for name in sorted(os.listdir("/dev")):
+        path = os.path.join("/dev", name)
+        try:
+            if stat.S_ISBLK(os.stat(path).st_mode):
+                return path
+        except OSError:
+            pass
+    return None
 
 
 class CliTest(unittest.TestCase):
@@ -123,13 +142,15 @@ class CliTest(unittest.TestCase):
 
     def test_faults_end_in_failure_within_the_bound(self):
         image = self.write("fw.dio", os.urandom(5 * 262144))
-        cases = [  # (fault, exit code, last line)
-            ("wrong-ready=2", 1, "Update Fail! "),
-            ("silent-from=1", 1, "Update Fail! "),
-            ("drop-after=300000", 1, "Update Fail! "),
-            ("no-ack", 0, "Update Sucess! "),
+        cases = [  # (fault, exit code, last line, the line before it)
+            ("wrong-ready=2", 1, "Update Fail! ",
+             r"^brenvik-cli: failed at block 2's ready packet: the wrong bytes came: 30( 30){15}$"),
+            ("silent-from=1", 1, "Update Fail! ",
+             r"^brenvik-cli: failed at block 1's ready packet: timed out after 1 s \(0 of 16 bytes\)$"),
+            ("drop-after=300000", 1, "Update Fail! ", r"^brenvik-cli: failed at block [12]'s .*: the link hung up"),
+            ("no-ack", 0, "Update Sucess! ", r"\d KBS$"),
         ]
-        for fault, code, last in cases:
+        for fault, code, last, cause in cases:
             with self.subTest(fault=fault):
                 sim = Sim(self.dir, "--fault", fault)
                 start = time.monotonic()
@@ -137,10 +158,103 @@ class CliTest(unittest.TestCase):
                 self.assertLess(time.monotonic() - start, 15)
                 self.assertEqual(r.returncode, code, r.stdout + r.stderr)
                 self.assertEqual(r.stdout.splitlines()[-1], last)
+                self.assertRegex(r.stdout.splitlines()[-2], cause)
                 if fault == "no-ack":
                     self.assertIn("[Error] 升级错误", r.stdout)
                 sim.proc.kill()
                 sim.proc.wait()
+
+    def test_what_is_no_image_or_no_handset_is_refused_at_once(self):
+        fifo = os.path.join(self.dir, "fifo.img")
+        os.mkfifo(fifo)
+        big = os.path.join(self.dir, "big.img")
+        with open(big, "wb") as f:
+            f.truncate(4 * 2**30 + 2**20)  # sparse: the size past 32 bits is what counts
+        other = self.write("other.img", b"untouched")
+        cases = [  # (arguments, exit code, what the message says)
+            (["inspect", fifo], 2, "is a FIFO"),
+            (["flash", "--device", "/dev/null", fifo], 2, "is a FIFO"),
+            (["inspect", self.dir], 2, "is a directory"),
+            (["inspect", big], 2, "4296015872 bytes: images of 4 GiB or more"),
+            (["flash", "--device", "/dev/null", big], 2, "4 GiB or more"),
+            (["flash", "--timeout", "nan", "--device", "/dev/null", self.img], 2, "number of seconds"),
+            (["flash", "--timeout", "inf", "--device", "/dev/null", self.img], 2, "number of seconds"),
+            (["flash", "--device", "/dev/null", self.img], 3, "not a terminal"),
+            (["flash", "--device", other, self.img], 3, "is a regular file"),
+            (["flash", "--device", self.img, self.img], 3, "is a regular file"),
+            (["flash", "--device", self.dir, self.img], 3, "is a directory"),
+        ]
+        disk = a_block_device()
+        if disk:
+            cases.append((["flash", "--device", disk, self.img], 3, "is a block device"))
+        before = [digest(other), digest(self.img)]
+        for args, code, words in cases:
+            with self.subTest(args=args):
+                r = cli(*args, timeout=10)
+                self.assertEqual(r.returncode, code, r.stdout + r.stderr)
+                self.assertIn(words, r.stdout + r.stderr)
+        self.assertEqual([digest(other), digest(self.img)], before)
+
+    def paced_flash(self, image, act, expect=None):
+        """Flashes into a slow handset and does `act(process, sim)` half a second in."""
+        sim = Sim(self.dir, "--expect", expect or image, "--rate", "256", timeout=2)
+        p = subprocess.Popen([CLI, "flash", "--device", sim.device, "--timeout", "5", image],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(0.5)
+        extra = act(p, sim)
+        out, err = p.communicate(timeout=30)
+        return p.returncode, out, err, sim.finish(), extra
+
+    def test_a_flash_is_stopped_only_at_a_packet_and_says_so(self):
+        # Records of 4000 bytes: now and then a record header straddles a page edge.
+        image = self.write("slow.img", os.urandom(0x20000) +
+                           bin_stream([(0x80001000 + i * 4096, os.urandom(4000)) for i in range(64)]))
+
+        def second_flasher(p, sim):
+            return cli("flash", "--device", sim.device, "--timeout", "1", image)
+
+        def truncate_at(size):
+            return lambda p, sim: os.truncate(image_copy, size)
+
+        cases = [  # (what happens, exit code, the line before the final text, the handset holds it all)
+            ("SIGINT", lambda p, sim: p.send_signal(signal.SIGINT), 130, "stopped by SIGINT at record", False),
+            ("SIGTERM", lambda p, sim: p.send_signal(signal.SIGTERM), 143, "stopped by SIGTERM at record", False),
+            ("a second flasher", second_flasher, 0, r"\d KBS$", True),
+            ("output closed", lambda p, sim: p.stdout.close(), 0, None, True),
+        ]
+        for what, act, code, cause, whole in cases:
+            with self.subTest(what=what):
+                rc, out, err, summary, extra = self.paced_flash(image, act)
+                self.assertEqual(rc, code, out + err)
+                self.assertEqual(summary["matches_expected"], whole, summary)
+                if cause:
+                    lines = out.splitlines()
+                    self.assertEqual(lines[-1], "Update Fail! " if code else "Update Sucess! ")
+                    self.assertRegex(lines[-2], cause)
+                if what == "a second flasher":
+                    self.assertEqual(extra.returncode, 3)
+                    self.assertIn("busy", extra.stderr)
+
+        # The image changes under the run: rewritten in place, cut short, cut at a record
+        # header's page edge. The run fails and says why; no signal ends it.
+        image_copy = os.path.join(self.dir, "changing.img")
+        headers = [0x2000F + k * (12 + 4000) for k in range(16, 64)]
+        page_edge_in_a_header = next((h // 4096 + 1) * 4096 for h in headers if (h // 4096 + 1) * 4096 - h < 12)
+
+        def rewrite(p, sim):
+            with open(image_copy, "r+b") as f:
+                f.seek(0x30000)
+                f.write(os.urandom(4096))
+
+        for what, act in [("rewritten", rewrite), ("cut short", truncate_at(0x40000)),
+                          ("cut at a page edge", truncate_at(page_edge_in_a_header))]:
+            with self.subTest(what=what):
+                with open(image, "rb") as src, open(image_copy, "wb") as dst:
+                    dst.write(src.read())
+                rc, out, err, summary, _ = self.paced_flash(image_copy, act, expect=image)
+                self.assertEqual(rc, 1, out + err)
+                self.assertRegex(out.splitlines()[-2], "the image file changed during the flash")
+                self.assertFalse(summary["matches_expected"])
 
 
 if __name__ == "__main__":
