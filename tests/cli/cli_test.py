@@ -241,10 +241,10 @@ class CliTest(unittest.TestCase):
         headers = [0x2000F + k * (12 + 4000) for k in range(16, 64)]
         page_edge_in_a_header = next((h // 4096 + 1) * 4096 for h in headers if (h // 4096 + 1) * 4096 - h < 12)
 
-        def rewrite(p, sim):
+        def rewrite(p, sim):  # inside record 40's data: the stream itself stays sound
             with open(image_copy, "r+b") as f:
-                f.seek(0x30000)
-                f.write(os.urandom(4096))
+                f.seek(headers[40 - 16] + 12 + 1000)
+                f.write(os.urandom(100))
 
         for what, act in [("rewritten", rewrite), ("cut short", truncate_at(0x40000)),
                           ("cut at a page edge", truncate_at(page_edge_in_a_header))]:

@@ -92,4 +92,11 @@ IoResult FaultyDevice::Write(const uint8_t* data, size_t size, std::chrono::mill
   return {IoStatus::kError, 0};
 }
 
+IoResult FaultyDevice::Drain(std::chrono::milliseconds timeout) {
+  Note(timeout);
+  ops_.push_back({true, 0, OpRole::kDrain});
+  if (Runaway()) return {IoStatus::kError, 0};
+  return Strikes(true, 0) ? IoResult{IoStatus::kHangUp, 0} : IoResult{};
+}
+
 }  // namespace brenvik::testing

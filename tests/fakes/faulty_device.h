@@ -52,6 +52,8 @@ class FaultyDevice : public DeviceFile {
 
   IoResult Read(uint8_t* data, size_t size, std::chrono::milliseconds timeout) override;
   IoResult Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) override;
+  // Numbered like an empty write, so that only an error strikes it: the link hung up.
+  IoResult Drain(std::chrono::milliseconds timeout) override;
   void Close() override { handset_->Close(); }
 
   const std::vector<OpRecord>& Ops() const { return ops_; }

@@ -19,6 +19,7 @@ const char* OpRoleName(OpRole role) {
     case OpRole::kTransferEnd: return "transfer end";
     case OpRole::kDownloadEnd: return "download end";
     case OpRole::kSecondEnd: return "second download end";
+    case OpRole::kDrain: return "drain";
     case OpRole::kUnexpected: break;
   }
   return "unexpected";

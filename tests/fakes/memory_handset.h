@@ -32,6 +32,7 @@ enum class OpRole {
   kTransferEnd,
   kDownloadEnd,     // the procedure's own end command
   kSecondEnd,       // the end command the run repeats after its final message
+  kDrain,           // the wait until the device has taken every byte
   kUnexpected,      // anything after the handset has finished
 };
 const char* OpRoleName(OpRole role);

@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """brenvik-cli.exe under Wine, as a bench script would use it: the class search finds the
-handset (handset-sim behind the registered interface), a flash lands whole, and a silent
-handset ends in failure within the bound."""
+handset (handset-sim behind the registered interface), a flash lands whole while no other
+program may write the image, a silent or vanished handset ends in failure within the bound,
+and an image of 4 GiB or more is refused before anything is sent."""
 import argparse
 import os
+import re
+import subprocess
 import sys
 import time
 import unittest
 
-from gui_rig import Rig, Sim, img_image, wine_path
+from gui_rig import Driver, Rig, Sim, img_image, wine_path
 
 ARGS = None
 
@@ -51,18 +54,76 @@ class CliUnderWine(unittest.TestCase):
         self.assertEqual(summary["commands"]["download_end"], 2)
         self.assertTrue(summary["matches_expected"])
 
-    def test_a_silent_handset_fails_within_the_bound(self):
-        image = self.write("fw.dio", os.urandom(600000))
-        sim = Sim(self.rig, ARGS.sim, "--no-auto-upgrade", "--fault", "silent-from=1", timeout=30)
+    def test_the_image_is_held_against_writers_until_the_flash_landed(self):
+        image = self.write("held.dio", os.urandom(4 * 262144))
+        sim = Sim(self.rig, ARGS.sim, "--rate", "512", expect=image)  # a run of 2 s
+        drive = Driver(self.rig, wine_path(ARGS.driver))  # another program, to try writing
+        out = os.path.join(self.rig.tmp, "held.out")
         try:
-            start = time.monotonic()
-            code, out = self.cli("flash", "--no-auto-upgrade", "--timeout", "2", wine_path(image), timeout=60)
-            elapsed = time.monotonic() - start
+            with open(out, "wb") as f:
+                cli = subprocess.Popen(["timeout", "--kill-after=5", "60", "wine", ARGS.cli, "flash", "--timeout",
+                                        "10", wine_path(image)], env=self.rig.env, stdin=subprocess.DEVNULL,
+                                       stdout=f, stderr=subprocess.STDOUT)
+            end = time.monotonic() + 30
+            while not re.search(rb"^1/4 ", read_bytes(out), re.M) and cli.poll() is None and time.monotonic() < end:
+                time.sleep(0.05)  # the first block went: the run is in flight
+            probe = drive("probe_share", path=wine_path(image))
+            in_flight = cli.poll() is None
+            code = cli.wait(60)
+            summary = sim.finish()
+        finally:
+            drive.close()
+            sim.stop()
+        text = read_bytes(out).decode("utf-8", "replace")
+        self.assertTrue(in_flight, text)
+        self.assertEqual((probe["writable"], probe["error"]), (False, 32), "a sharing violation")
+        self.assertEqual(code, 0, text)
+        self.assertEqual(text.splitlines()[-1], "Update Sucess! ")
+        self.assertTrue(summary["complete"] and summary["matches_expected"], summary)
+
+    def test_a_silent_or_vanished_handset_fails_within_the_bound(self):
+        cases = [  # fault, --timeout, cause line, bound on the whole run
+            ("silent-from=1", "2", "failed at block 1", 20),
+            ("drop-after=300000", "10", "the link hung up", 8),  # at once, not after the bound
+        ]
+        image = self.write("fw.dio", os.urandom(600000))
+        for fault, bound, cause, within in cases:
+            with self.subTest(fault=fault):
+                sim = Sim(self.rig, ARGS.sim, "--no-auto-upgrade", "--fault", fault, timeout=30)
+                try:
+                    start = time.monotonic()
+                    code, out = self.cli("flash", "--no-auto-upgrade", "--timeout", bound, wine_path(image),
+                                         timeout=60)
+                    elapsed = time.monotonic() - start
+                finally:
+                    sim.stop()
+                self.assertEqual(code, 1, out)
+                self.assertEqual(out.splitlines()[-1], "Update Fail! ")
+                self.assertIn(cause, out)
+                self.assertLess(elapsed, within)
+
+    def test_an_image_of_4_gib_or_more_is_refused(self):
+        image = os.path.join(self.rig.tmp, "huge.img")
+        with open(image, "wb") as f:
+            f.truncate((4 << 30) + (1 << 20))  # sparse: no disk space taken
+        sim = Sim(self.rig, ARGS.sim)
+        try:
+            for command in (["inspect"], ["flash", "--timeout", "2"]):
+                with self.subTest(command=command[0]):
+                    code, out = self.cli(*command, wine_path(image))
+                    self.assertEqual(code, 2, out)
+                    self.assertEqual(out.strip(), f"brenvik-cli: the image {wine_path(image)} is 4296015872 bytes: "
+                                                  "images of 4 GiB or more cannot be flashed")
         finally:
             sim.stop()
-        self.assertEqual(code, 1, out)
-        self.assertEqual(out.splitlines()[-1], "Update Fail! ")
-        self.assertLess(elapsed, 20)
+            os.unlink(image)
+        s = sim.summary()
+        self.assertTrue(s is None or s["bytes"]["received"] == 0, s)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def main():
@@ -70,6 +131,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--cli", required=True)
     p.add_argument("--sim", required=True)
+    p.add_argument("--driver", required=True)
     ARGS, rest = p.parse_known_args()
     if not os.access(ARGS.sim, os.X_OK):
         print(f"skipped: no handset-sim at {ARGS.sim} (build the linux preset first)")

@@ -238,10 +238,16 @@ class Failures(DialogTest):
         self.call("wait_flash_enabled", timeout_ms=2000)
         self.assert_no_box()
 
-    def test_a_missing_or_empty_image_starts_no_run(self):
+    def test_what_is_no_image_starts_no_run(self):
+        huge = os.path.join(self.dir, "huge.img")
+        with open(huge, "wb") as f:
+            f.truncate((4 << 30) + (1 << 20))  # sparse: no disk space taken
+        os.makedirs(os.path.join(self.dir, "folder.img"))
         cases = [  # image, box caption, box text
             (os.path.join(self.dir, "none.img"), "Post", "打开文件错误,没有找到image"),
+            (os.path.join(self.dir, "folder.img"), "Post", "打开文件错误,没有找到image"),
             (self.write("empty.dio", b""), "Error", "Nothing to flash: the image is empty or cannot be mapped."),
+            (huge, "Error", f"the image {wine_path(huge)} is 4296015872 bytes: images of 4 GiB or more cannot be flashed"),
         ]
         sim = self.sim()
         self.launch()
@@ -282,6 +288,9 @@ class WhileRunning(DialogTest):
                 self.assertEqual(st["boxes"], [], "no file dialog, no box")
                 self.assertFalse(any(st["enabled"][str(i)] for i in (FLASH, BROWSE, EXIT)))
                 self.assertTrue(self.call("running")["running"])
+        probe = self.call("probe_share", path=wine_path(image))  # this driver is another program
+        self.assertEqual((probe["writable"], probe["error"]), (False, 32), "a sharing violation")
+        self.assertTrue(self.call("running")["running"])
         run = self.call("watch_run", timeout_ms=60000)
         self.assert_final(run, "Update Sucess! ")
         self.dismiss("Brenvik")

@@ -2,6 +2,7 @@
 // every way a device fails, one run per fault, and each run is held to the outcome rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -25,7 +26,8 @@ bool CarriesData(OpRole role) {
     case OpRole::kBlockHeader:
     case OpRole::kDataHeader:
     case OpRole::kImageBytes:
-    case OpRole::kTransferEnd: return true;
+    case OpRole::kTransferEnd:
+    case OpRole::kDrain: return true;
     default: return false;
   }
 }
@@ -43,6 +45,11 @@ std::vector<std::string> Violations(const SweepRun& r, OpRole role, size_t op) {
   if (CarriesData(role)) {
     need(!r.ok && r.finalText == text::kUpdateFail, "a failed data transfer did not fail the run");
     need(r.opsAfterDownload == op + 1, "the procedure went on after the failed transfer");
+    need(r.failure.cause == FailureCause::kLink, "a failed run without the link's cause");
+    const FailedStep step = role == OpRole::kReadyRead ? FailedStep::kReady
+                            : role == OpRole::kDrain   ? FailedStep::kEnd
+                                                       : r.failure.step;
+    need(r.failure.step == step && step != FailedStep::kNone, "the failure names the wrong step");
     return v;
   }
   switch (role) {
@@ -120,6 +127,8 @@ TEST_P(FaultSweep, EveryOperationFailedInEveryWayEndsByTheRules) {
   ASSERT_EQ(clean.outsideWrites, 0u) << c.name << ": the clean run sent bytes from outside the image";
   ASSERT_TRUE(clean.ok && clean.allUnitsArrived && clean.handsetComplete) << c.name << ": the clean run failed";
   ASSERT_TRUE(clean.messages.empty());
+  ASSERT_TRUE(std::any_of(clean.ops.begin(), clean.ops.end(), [](const OpRecord& op) { return op.role == OpRole::kDrain; }))
+      << c.name << ": success was told before the device had taken every byte";
   const size_t budget = clean.ops.size() + 2;
 
   for (FaultMode mode : kModes) {

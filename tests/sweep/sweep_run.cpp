@@ -29,6 +29,7 @@ SweepRun RunSweepCase(const SweepCase& c, const std::string& path, Fault fault, 
   if (out.prepared != PrepareResult::kReady || !dev) return out;
   out.opsBeforeDownload = dev->Ops().size();
   out.ok = run.Download();
+  out.failure = run.Failure();
   out.opsAfterDownload = dev->Ops().size();
   out.messages = shown.MessageTexts();
   out.finalText = DownloadRun::FinalText(out.ok);

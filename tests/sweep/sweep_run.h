@@ -19,6 +19,7 @@ inline constexpr std::chrono::milliseconds kSweepBound{1500};
 struct SweepRun {
   PrepareResult prepared = PrepareResult::kNoDevice;
   bool ok = false;  // what the run reported
+  RunFailure failure;  // and why, when it failed
   std::string finalText;
   std::vector<std::string> messages;  // shown before the final text
   std::vector<OpRecord> ops;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "fakes/image_files.h"
 #include "link/device_file.h"
@@ -61,7 +62,8 @@ struct SilentPort : PtyPort {
 TEST_F(EchoPort, EveryByteValueGoesAndComesBackUntouched) {
   Drain();
   // An empty write is one call that sends nothing: the next answer is the next write's.
-  for (size_t size : {size_t(0), size_t(1), size_t(16), size_t(256), size_t(4096)}) {
+  // 60000 bytes are far more than the pty buffers: the write waits for the peer to read.
+  for (size_t size : {size_t(0), size_t(1), size_t(16), size_t(256), size_t(4096), size_t(60000)}) {
     SCOPED_TRACE(size);
     Bytes data = EveryByteValue(size);
     IoResult w = device_->Write(data.data(), data.size(), 5s);
@@ -74,17 +76,43 @@ TEST_F(EchoPort, EveryByteValueGoesAndComesBackUntouched) {
   }
 }
 
-TEST_F(EchoPort, AShortAnswerIsReportedWhenTheBoundPasses) {
+TEST_F(EchoPort, ReadThatOutlivesItsBoundReportsWhatArrived) {
+  struct Case {
+    std::chrono::milliseconds bound;
+    size_t sent;
+  } cases[] = {{0ms, 0}, {300ms, 0}, {300ms, 10}};
   Drain();
-  Bytes data = EveryByteValue(10);
-  ASSERT_TRUE(device_->Write(data.data(), data.size(), 5s).Complete(10));
-  Bytes back(16);
-  const auto start = Clock::now();
-  IoResult r = device_->Read(back.data(), back.size(), 300ms);
-  EXPECT_LT(Clock::now() - start, 2s);
-  EXPECT_EQ(r.status, IoStatus::kTimeout);
-  EXPECT_EQ(r.count, 10u);
-  EXPECT_EQ(Bytes(back.begin(), back.begin() + 10), data);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bound.count()) + " ms, " + std::to_string(c.sent) + " bytes");
+    Bytes data = EveryByteValue(c.sent);
+    ASSERT_TRUE(device_->Write(data.data(), data.size(), 5s).Complete(c.sent));
+    Bytes back(16);
+    const auto start = Clock::now();
+    IoResult r = device_->Read(back.data(), back.size(), c.bound);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(r.status, IoStatus::kTimeout);
+    EXPECT_EQ(r.count, c.sent);
+    EXPECT_EQ(Bytes(back.begin(), back.begin() + r.count), data);
+    EXPECT_GE(took, c.bound - 20ms);
+    EXPECT_LT(took, c.bound + 1500ms);
+  }
+}
+
+TEST_F(EchoPort, ReadGathersAPacketSentInPieces) {
+  Drain();
+  auto writer = Open(port_);  // a second handle on the port sends the rest later
+  ASSERT_TRUE(writer);
+  const Bytes packet = EveryByteValue(16);
+  ASSERT_TRUE(device_->Write(packet.data(), 5, 5s).Complete(5));
+  std::thread rest([&] {
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(writer->Write(packet.data() + 5, 11, 5s).Complete(11));
+  });
+  Bytes got(16);
+  IoResult r = device_->Read(got.data(), got.size(), 5s);
+  rest.join();
+  EXPECT_TRUE(r.Complete(16)) << int(r.status) << " " << r.count;
+  EXPECT_EQ(got, packet);
 }
 
 TEST_F(EchoPort, ThePortOpensUnderEachOfItsNames) {

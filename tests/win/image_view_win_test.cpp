@@ -77,23 +77,33 @@ TEST(ImageViewWin32, EachMapShowsTheFileNamedInThatCall) {
   EXPECT_TRUE(messages.messages.empty());
 }
 
-TEST(ImageViewWin32, WhatIsNoImageGivesThePostMessageAndCreatesNothing) {
+TEST(ImageViewWin32, WhatIsNoImageIsRefusedAndCreatesNothing) {
   TempDir dir;
   fs::create_directories(dir.Root() / "folder.img");
   const std::string mapped = dir.Write("mapped.img", PatternBytes(2048));
-  const std::string paths[] = {dir.Path("missing.img"), dir.Path("no-folder\\missing.img"),
-                               dir.Path("folder.img"), ""};
-  for (const auto& path : paths) {
-    SCOPED_TRACE(path);
+  struct Case {
+    std::string path;
+    ImageRefusal refusal;
+  } cases[] = {{dir.Path("missing.img"), ImageRefusal::kUnreadable},
+               {dir.Path("no-folder\\missing.img"), ImageRefusal::kUnreadable},
+               {"", ImageRefusal::kUnreadable},
+               {dir.Path("folder.img"), ImageRefusal::kNotRegular},
+               {"NUL", ImageRefusal::kNotRegular}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
     ImageView view;
     Recorder messages;
     uint32_t sectors = 77;
     ASSERT_EQ(view.Map(mapped, &sectors, messages), 2048u);
-    EXPECT_EQ(view.Map(path, &sectors, messages), 0u);
+    EXPECT_EQ(view.Map(c.path, &sectors, messages), 0u);
     EXPECT_EQ(sectors, 5u) << "the sector count is left alone";
     EXPECT_FALSE(view.Mapped()) << "the earlier view is released";
-    EXPECT_EQ(GetImageFileSize(path, messages), 0u);
-    ASSERT_EQ(messages.messages.size(), 2u);
+    EXPECT_EQ(view.Refusal(), c.refusal);
+    EXPECT_NE(view.RefusalText().find(c.path), std::string::npos) << view.RefusalText();
+    EXPECT_EQ(GetImageFileSize(c.path, messages), 0u);
+    // The mapping speaks only when the file cannot be opened; a refusal is the caller's to tell.
+    const size_t shown = c.refusal == ImageRefusal::kUnreadable ? 2 : 1;
+    ASSERT_EQ(messages.messages.size(), shown);
     for (const auto& m : messages.messages) {
       EXPECT_EQ(m.text, "打开文件错误,没有找到image");
       EXPECT_EQ(m.caption, MessageCaption::kPost);
