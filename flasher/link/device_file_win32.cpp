@@ -1,9 +1,11 @@
-// Device files on Windows: the handset's interface, a COM port or a pipe. The handle is
-// opened for overlapped I/O so that every wait on the device has a bound.
+// Device files on Windows: the handset's interface or a COM port. The handle is opened for
+// overlapped I/O so that every wait on the device has a bound.
 #include <windows.h>
 
 #include <cctype>
 #include <chrono>
+#include <memory>
+#include <thread>
 
 #include "link/device_file.h"
 #include "winui/text.h"
@@ -58,12 +60,12 @@ class Win32DeviceFile : public DeviceFile {
     const auto deadline = Clock::now() + timeout;
     BoundCommWaits(timeout);
     size_t got = 0;
-    // A pty-backed device or a pipe may hand a packet over in pieces.
+    // A USB interface or a pty-backed port may hand a packet over in pieces.
     while (got < size) {
       DWORD n = 0;
       const IoStatus status = Transfer(false, data + got, DWORD(size - got), deadline, &n);
       got += n;
-      if (status != IoStatus::kOk) return {status, got};
+      if (status != IoStatus::kOk) return {status, got, int(lastError_)};
       if (n == 0) {
         if (!comm_) return {IoStatus::kOk, got};  // end of file: the link ended
         if (RemainingMs(deadline) == 0) return {IoStatus::kTimeout, got};
@@ -80,7 +82,30 @@ class Win32DeviceFile : public DeviceFile {
     // One WriteFile, also for zero bytes; a short count is the caller's to judge.
     DWORD n = 0;
     const IoStatus status = Transfer(true, const_cast<uint8_t*>(data), DWORD(size), deadline, &n);
-    return {status, n};
+    return {status, n, status == IoStatus::kOk ? 0 : int(lastError_)};
+  }
+
+  // FlushFileBuffers waits until the driver has sent every byte; it has no bound of its
+  // own, so it runs on a thread of its own that the bound waits for.
+  IoResult Drain(std::chrono::milliseconds timeout) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return {IoStatus::kError, 0, ERROR_INVALID_HANDLE};
+    struct Flush {
+      HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      DWORD error = 0;
+      ~Flush() { ::CloseHandle(done); }
+    };
+    auto flush = std::make_shared<Flush>();
+    if (!flush->done) return {IoStatus::kError, 0, int(::GetLastError())};
+    std::thread([flush, handle = handle_] {
+      flush->error = ::FlushFileBuffers(handle) ? 0 : ::GetLastError();
+      ::SetEvent(flush->done);
+    }).detach();
+    const auto ms = timeout.count();
+    const DWORD bound = ms <= 0 ? 0 : ms >= INFINITE ? INFINITE - 1 : DWORD(ms);
+    if (::WaitForSingleObject(flush->done, bound) != WAIT_OBJECT_0) return {IoStatus::kTimeout, 0};
+    if (flush->error == 0 || flush->error == ERROR_INVALID_FUNCTION || flush->error == ERROR_NOT_SUPPORTED)
+      return {};  // a device that keeps no buffer of its own has nothing to drain
+    return {HungUp(flush->error) ? IoStatus::kHangUp : IoStatus::kError, 0, int(flush->error)};
   }
 
   void Close() override {
@@ -119,10 +144,11 @@ class Win32DeviceFile : public DeviceFile {
 
   IoStatus Finished(bool write, DWORD error, DWORD n, DWORD* done) {
     *done = n;
+    lastError_ = error;
     if (IsCommTimeout(error)) return write ? IoStatus::kTimeout : IoStatus::kOk;
-    // A pipe whose other end closed: on reading, the link simply ended.
+    // A device whose other end closed: on reading, the link simply ended.
     if (!write && (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)) return IoStatus::kOk;
-    return IoStatus::kError;
+    return HungUp(error) ? IoStatus::kHangUp : IoStatus::kError;
   }
 
   // A COM port also bounds its own requests, should a cancel not be honoured.
@@ -136,8 +162,15 @@ class Win32DeviceFile : public DeviceFile {
     if (::SetCommTimeouts(handle_, &t)) commBound_ = timeout;
   }
 
+  // ERROR_NOT_READY is what Wine gives for a serial line whose other end is gone (EIO).
+  static bool HungUp(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED ||
+           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST || error == ERROR_NOT_READY;
+  }
+
   HANDLE handle_;
   HANDLE event_;  // manual-reset, one transfer at a time
+  DWORD lastError_ = 0;
   bool comm_;
   std::chrono::milliseconds commBound_{-1};
 };
@@ -162,6 +195,8 @@ void MakeCommBinaryClean(HANDLE handle) {
 
 }  // namespace
 
+std::string SystemErrorText(int code) { return winui::SystemMessage(DWORD(code)); }
+
 std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error) {
   const std::wstring wide = winui::Widen(DeviceNamespacePath(path));
   HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -169,6 +204,15 @@ std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string&
                                 FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = "cannot open " + path + ": " + winui::SystemMessage(::GetLastError());
+    return nullptr;
+  }
+  // A handset is a character device (its interface or a COM port); a file, a disk or a
+  // pipe is never written with the protocol stream.
+  const DWORD type = ::GetFileType(handle);
+  if (type != FILE_TYPE_CHAR) {
+    const char* what = type == FILE_TYPE_DISK ? "a file or a disk" : type == FILE_TYPE_PIPE ? "a pipe" : "not a device";
+    error = path + " is " + what + ", not a handset: nothing was written to it";
+    ::CloseHandle(handle);
     return nullptr;
   }
   HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

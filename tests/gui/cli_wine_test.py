@@ -84,7 +84,9 @@ class CliUnderWine(unittest.TestCase):
     def test_a_silent_or_vanished_handset_fails_within_the_bound(self):
         cases = [  # fault, --timeout, cause line, bound on the whole run
             ("silent-from=1", "2", "failed at block 1", 20),
-            ("drop-after=300000", "10", "the link hung up", 8),  # at once, not after the bound
+            ("drop-after=300000", "10", "block 1's data: the link hung up", 8),  # at once, not after the bound
+            # 600000 bytes in three blocks of a 12-byte header each: all but the last byte taken.
+            ("drop-after=600035", "10", "failed at the end of the download: the link hung up", 8),
         ]
         image = self.write("fw.dio", os.urandom(600000))
         for fault, bound, cause, within in cases:

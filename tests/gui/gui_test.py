@@ -247,7 +247,8 @@ class Failures(DialogTest):
             (os.path.join(self.dir, "none.img"), "Post", "打开文件错误,没有找到image"),
             (os.path.join(self.dir, "folder.img"), "Post", "打开文件错误,没有找到image"),
             (self.write("empty.dio", b""), "Error", "Nothing to flash: the image is empty or cannot be mapped."),
-            (huge, "Error", f"the image {wine_path(huge)} is 4296015872 bytes: images of 4 GiB or more cannot be flashed"),
+            (huge, "Error",
+             f"the image {wine_path(huge)} is 4296015872 bytes: images of 4 GiB or more cannot be flashed"),
         ]
         sim = self.sim()
         self.launch()
