@@ -4,6 +4,7 @@
 #include "download/image_view.h"
 #include "inspection.h"
 #include "link/protocol.h"
+#include "link/wire.h"
 
 namespace brenvik::cli {
 namespace {
@@ -14,11 +15,7 @@ class QuietSink : public MessageSink {
   bool failed = false;
 };
 
-std::string Hex(uint64_t v, int width = 8) {
-  char b[24];
-  std::snprintf(b, sizeof b, "0x%0*llX", width, static_cast<unsigned long long>(v));
-  return b;
-}
+std::string Hex(uint64_t v, int width = 8) { return HexText(v, width); }
 
 std::string SyncText(const BinStreamHeader& h) {
   std::string s;

@@ -5,15 +5,12 @@
 #include "app/classify.h"
 #include "app/download_run.h"
 #include "link/protocol.h"
+#include "link/wire.h"
 
 namespace brenvik::cli {
 namespace {
 
-std::string Hex32(uint64_t v) {
-  char b[24];
-  std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
+std::string Hex32(uint64_t v) { return HexText(v); }
 
 void InspectStream(Inspection& in, const uint8_t* data, uint32_t size, uint32_t headerOffset) {
   in.streamOffset = headerOffset;

@@ -14,10 +14,10 @@ bool ParseCount(const std::string& text, T& out) {
 
 }  // namespace
 
-bool AddFault(FaultPlan& plan, const std::string& spec, std::string& error) {
-  const size_t eq = spec.find('=');
-  const std::string name = spec.substr(0, eq);
-  const std::string value = eq == std::string::npos ? std::string() : spec.substr(eq + 1);
+bool AddFault(FaultPlan& plan, const std::string& faultArg, std::string& error) {
+  const size_t eq = faultArg.find('=');
+  const std::string name = faultArg.substr(0, eq);
+  const std::string value = eq == std::string::npos ? std::string() : faultArg.substr(eq + 1);
   const bool hasValue = eq != std::string::npos;
   if (name == "no-ack" && !hasValue) {
     plan.noAck = true;
@@ -37,7 +37,7 @@ bool AddFault(FaultPlan& plan, const std::string& spec, std::string& error) {
     plan.dropAfterBytes = bytes;
     return true;
   }
-  error = "unknown fault '" + spec + "' (no-ack, wrong-ready=N, silent-from=N, drop-after=N)";
+  error = "unknown fault '" + faultArg + "' (no-ack, wrong-ready=N, silent-from=N, drop-after=N)";
   return false;
 }
 

@@ -19,7 +19,7 @@ struct FaultPlan {
 
 // Adds one fault given as "no-ack", "wrong-ready=N", "silent-from=N" or "drop-after=N".
 // False, with the reason in `error`, when the text is not one of them.
-bool AddFault(FaultPlan& plan, const std::string& spec, std::string& error);
+bool AddFault(FaultPlan& plan, const std::string& faultArg, std::string& error);
 
 // What became of the planned faults in one session.
 struct FaultLog {

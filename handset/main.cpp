@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   bool noAutoUpgrade = false;
   double timeoutSeconds = 120, lingerSeconds = 3, rateKib = 0;
   std::string pathFile, linkPath;
-  std::vector<std::string> faultSpecs;
+  std::vector<std::string> faultArgs;
   app.add_flag("--no-auto-upgrade", noAutoUpgrade,
                "No acknowledgement and no kind packet: expect a block download straight away");
   app.add_option("--rate", rateKib, "Take at most this many KiB per second, like a slow flash part (0: no limit)")
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   app.add_option("--path-file", pathFile, "Also write the pty's path to this file")->type_name("FILE");
   app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
       ->type_name("PATH");
-  app.add_option("--fault", faultSpecs, "Inject a fault (see below); repeatable")->type_name("SPEC");
+  app.add_option("--fault", faultArgs, "Inject a fault (see below); repeatable")->type_name("FAULT");
 
   try {
     app.parse(argc, argv);
@@ -125,9 +125,9 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
-  for (const std::string& spec : faultSpecs) {
+  for (const std::string& faultArg : faultArgs) {
     std::string error;
-    if (!AddFault(o.faults, spec, error)) {
+    if (!AddFault(o.faults, faultArg, error)) {
       std::cerr << "handset-sim: " << error << "\n";
       return 2;
     }

@@ -13,11 +13,7 @@ namespace {
 // Block count above which the image would not fit in 32 bits of size.
 constexpr uint32_t kMaxCountdown = 0xFFFFFFFFu / kBlockSize;
 
-std::string Hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
+std::string Hex(uint32_t v) { return HexText(v); }
 
 // What a 16-byte packet looks like, for error texts.
 std::string Describe(const uint8_t* p) {

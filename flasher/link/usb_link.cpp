@@ -3,21 +3,14 @@
 #include <cstdio>
 
 #include "link/device_discovery.h"
+#include "link/wire.h"
 
 namespace brenvik {
 
 std::string DescribeLinkFault(const LinkFault& f) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g", double(f.bound.count()) / 1000.0);
-  if (f.wrongPacket) {
-    std::string hex;
-    for (uint8_t b : f.received) {
-      char h[4];
-      std::snprintf(h, sizeof h, hex.empty() ? "%02X" : " %02X", b);
-      hex += h;
-    }
-    return "the wrong bytes came: " + hex;
-  }
+  if (f.wrongPacket) return "the wrong bytes came: " + HexBytes(f.received.data(), f.received.size());
   const std::string of =
       f.wanted ? " (" + std::to_string(f.moved) + " of " + std::to_string(f.wanted) + " bytes)" : std::string();
   switch (f.status) {

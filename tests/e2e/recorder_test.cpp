@@ -200,7 +200,7 @@ TEST_F(RecorderTest, DifferencesAreListedAsRanges) {
 
 TEST(Faults, SpecsAreParsedOrRefused) {
   struct Case {
-    const char* spec;
+    const char* faultArg;
     bool ok;
   } cases[] = {
       {"no-ack", true},       {"wrong-ready=0", true},  {"silent-from=12", true}, {"drop-after=100000", true},
@@ -210,8 +210,8 @@ TEST(Faults, SpecsAreParsedOrRefused) {
   for (const Case& c : cases) {
     FaultPlan plan;
     std::string error;
-    EXPECT_EQ(AddFault(plan, c.spec, error), c.ok) << c.spec;
-    EXPECT_EQ(error.empty(), c.ok) << c.spec;
+    EXPECT_EQ(AddFault(plan, c.faultArg, error), c.ok) << c.faultArg;
+    EXPECT_EQ(error.empty(), c.ok) << c.faultArg;
   }
 }
 

@@ -13,7 +13,7 @@ void AppendLe32(Bytes& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
-Bytes MakeBinStream(const std::vector<BinRecordSpec>& records, uint32_t entryPoint) {
+Bytes MakeBinStream(const std::vector<RecordInput>& records, uint32_t entryPoint) {
   Bytes out = {'B', '0', '0', '0', 'F', 'F', '\n'};
   uint32_t total = 0;
   for (const auto& r : records) total += uint32_t(r.data.size());

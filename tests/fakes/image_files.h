@@ -11,14 +11,14 @@ namespace brenvik::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-struct BinRecordSpec {
+struct RecordInput {
   uint32_t address;
   Bytes data;
   std::optional<uint32_t> checksum;  // default: the sum of the data
 };
 
 // A BIN stream: 15-byte header, the records, an end record with the given entry point.
-Bytes MakeBinStream(const std::vector<BinRecordSpec>& records, uint32_t entryPoint = 0x80001000);
+Bytes MakeBinStream(const std::vector<RecordInput>& records, uint32_t entryPoint = 0x80001000);
 Bytes PatternBytes(size_t size, uint32_t seed = 1);
 void AppendLe32(Bytes& out, uint32_t v);
 

@@ -10,7 +10,7 @@ constexpr size_t kPage = 4096;
 
 // The records a stream carries, with the record data located in the finished file: found
 // from the layout we built, not by the parser under test.
-void AddRecordUnits(SweepCase& c, size_t streamAt, const std::vector<BinRecordSpec>& records) {
+void AddRecordUnits(SweepCase& c, size_t streamAt, const std::vector<RecordInput>& records) {
   size_t at = streamAt + kBinStreamHeaderSize;
   for (const auto& r : records) {
     at += kBinRecordHeaderSize;
@@ -21,7 +21,7 @@ void AddRecordUnits(SweepCase& c, size_t streamAt, const std::vector<BinRecordSp
 }
 
 // Lengthens the last record so that the whole file fills its last page exactly.
-void FillLastPage(std::vector<BinRecordSpec>& records, size_t bytesBefore) {
+void FillLastPage(std::vector<RecordInput>& records, size_t bytesBefore) {
   const size_t size = bytesBefore + MakeBinStream(records).size();
   const size_t pad = (kPage - size % kPage) % kPage;
   Bytes& last = records.back().data;
@@ -48,7 +48,7 @@ SweepCase BlocksWithoutAutoUpgrade() {
 }
 
 SweepCase Img() {
-  std::vector<BinRecordSpec> records = {
+  std::vector<RecordInput> records = {
       {0x80001000, PatternBytes(5000, 21), std::nullopt},  // two pieces
       {0x80003000, {}, std::nullopt},                      // empty: nothing goes out
       {0, PatternBytes(100, 22), std::nullopt},            // address 0, not the end
@@ -72,7 +72,7 @@ SweepCase Raw() {
 
 SweepCase LargeBin() {
   // Above 512000 bytes, or it would not be a record stream.
-  std::vector<BinRecordSpec> records;
+  std::vector<RecordInput> records;
   for (uint32_t i = 0; i < 8; ++i) records.push_back({0x80100000 + i * 0x10000, PatternBytes(0x10000, 40 + i), std::nullopt});
   FillLastPage(records, 0);
   SweepCase c{"large bin", "fw.bin", true, MakeBinStream(records), {}};

@@ -10,7 +10,7 @@ using namespace testing;
 
 constexpr size_t kRecords = 0x2000F + 12;  // first record's data in an img
 
-Bytes Img(const std::vector<BinRecordSpec>& records, size_t padTo = 0) {
+Bytes Img(const std::vector<RecordInput>& records, size_t padTo = 0) {
   Bytes out = PatternBytes(0x20000, 99);
   Bytes stream = MakeBinStream(records);
   out.insert(out.end(), stream.begin(), stream.end());
@@ -19,7 +19,7 @@ Bytes Img(const std::vector<BinRecordSpec>& records, size_t padTo = 0) {
 }
 
 // Scripts every record of `records` laid out from `offset` (the first record header).
-void ExpectRecords(DownloadRig& rig, size_t offset, const std::vector<BinRecordSpec>& records) {
+void ExpectRecords(DownloadRig& rig, size_t offset, const std::vector<RecordInput>& records) {
   for (const auto& r : records) {
     if (!r.data.empty())
       ExpectTransfer(*rig.dev, DATA_TYPE_RECORD, r.address, rig.At(offset + 12), uint32_t(r.data.size()));
@@ -28,7 +28,7 @@ void ExpectRecords(DownloadRig& rig, size_t offset, const std::vector<BinRecordS
 }
 
 TEST(DownloadImgRaw, ImgSendsBootAreaThenEveryRecordThenTheEnd) {
-  std::vector<BinRecordSpec> records = {
+  std::vector<RecordInput> records = {
       {0x80001000, PatternBytes(5000, 1)},
       {0x80003000, {}},                         // length 0: nothing goes out
       {0, PatternBytes(10, 2), 0x1234},          // address 0, checksum set: not the end
@@ -60,7 +60,7 @@ TEST(DownloadImgRaw, RawSendsTheBootAreaAlone) {
 }
 
 TEST(DownloadOut, RecordsFromTheFirstByte) {
-  std::vector<BinRecordSpec> records = {{0x1000, PatternBytes(0x1234, 4)}, {0x9000, PatternBytes(3, 5)}};
+  std::vector<RecordInput> records = {{0x1000, PatternBytes(0x1234, 4)}, {0x9000, PatternBytes(3, 5)}};
   Bytes file = MakeBinStream(records);
   file.resize(600000, 0);
   DownloadRig rig("big.bin", file);
@@ -175,7 +175,7 @@ TEST(RecordDownload, MalformedStreamsSendNothing) {
 }
 
 TEST(RecordDownload, AFailedTransferIsCountedOnceAndEndsTheProcedure) {
-  std::vector<BinRecordSpec> records = {{0x1000, PatternBytes(5000)}, {0x3000, PatternBytes(100)}};
+  std::vector<RecordInput> records = {{0x1000, PatternBytes(5000)}, {0x3000, PatternBytes(100)}};
   struct Case {
     const char* name;
     std::function<void(DownloadRig&)> script;
