@@ -37,6 +37,15 @@ void WaitServingSentMessages(HANDLE process) {
 
 }  // namespace
 
+std::wstring SystemRundll32() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};  // failed, or it would not fit: no path at all
+  std::wstring path(folder, n);
+  if (path.back() != L'\\') path += L'\\';
+  return path + L"rundll32.exe";
+}
+
 PlatformCode PlatformFromVersion(const OSVERSIONINFOW& version) {
   if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return kWindows9x;
   if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 5) {
@@ -82,14 +91,20 @@ InstallResult InstallDriver(int platform, const std::wstring& programDir) {
   // The installer reports nothing back, so a missing INF would pass for an installation.
   if (!IsFile(programDir + kInfPath)) return InstallResult::kNoInf;
 
+  // The program is named by its full path, so that no search takes place: a rundll32.exe
+  // beside setup.exe or in the current folder would otherwise run in its place, with the
+  // administrator's rights, and the installation would pass for done.
+  const std::wstring program = SystemRundll32();
+  if (program.empty()) return InstallResult::kNotStarted;
+
   // CreateProcessW may write into its command line.
   wchar_t buffer[kCommandLineCapacity] = {};
   command.copy(buffer, command.size());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+  if (!::CreateProcessW(program.c_str(), buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
     return InstallResult::kNotStarted;
   }
   WaitServingSentMessages(process.hProcess);

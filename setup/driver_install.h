@@ -1,6 +1,6 @@
-// Installing the handset's USB driver: the system's rundll32.exe runs SetupAPI's
-// InstallHinfSection on Driver\wceusbsh.inf beside the program, on the platforms whose
-// installer command is known.
+// Installing the handset's USB driver: the system's rundll32.exe, named by its full path,
+// runs SetupAPI's InstallHinfSection on Driver\wceusbsh.inf beside the program, on the
+// platforms whose installer command is known.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +32,10 @@ inline constexpr wchar_t kInfPath[] = L"Driver\\wceusbsh.inf";
 // path is never quoted: InstallHinfSection takes the rest of the line as the path.
 std::wstring InstallerCommandLine(int platform, const std::wstring& programDir);
 
+// The system's own installer host: rundll32.exe in the system folder, by its full path;
+// empty when the system folder cannot be told.
+std::wstring SystemRundll32();
+
 // The running program's folder up to and including its last backslash.
 std::wstring ProgramDirectory();
 
@@ -43,8 +47,10 @@ enum class InstallResult {
   kNotStarted,      // the installer could not be started
 };
 
-// Starts the installer and waits for it to end, however long that takes (it may ask the
-// user something). The installer's own exit code says nothing and is not read.
+// Starts the installer, SystemRundll32() and never a rundll32.exe found by a search, with
+// InstallerCommandLine() as its command line, and waits for it to end, however long that
+// takes (it may ask the user something). The installer's own exit code says nothing and is
+// not read.
 InstallResult InstallDriver(int platform, const std::wstring& programDir);
 
 }  // namespace setup

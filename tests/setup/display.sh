@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A display for the setup.exe tests: Xvfb on :92 (a server already answering there is used
-# as it is and left running), and a virtual desktop of its own on it for setup_tests.exe,
-# whose children (setup.exe, the installers) inherit it.
+# as it is and left running), and a virtual desktop of its own on it for setup_tests.exe and
+# setup_stand_in_tests.exe, whose children (setup.exe, the installers) inherit it.
 #
 # The desktop of the Wine session itself is no good here: its explorer.exe starts with the
 # session's first program, and when that one has no DISPLAY (a console test, a listing of
@@ -16,7 +16,8 @@ source "$here/../../scripts/wine-env.sh"
 command=${1:?command}
 state=${2:?state folder}
 display=${BRENVIK_SETUP_DISPLAY:-:92}
-app_key='HKCU\Software\Wine\AppDefaults\setup_tests.exe'
+app_keys=('HKCU\Software\Wine\AppDefaults\setup_tests.exe'
+          'HKCU\Software\Wine\AppDefaults\setup_stand_in_tests.exe')
 desktops_key='HKCU\Software\Wine\Explorer\Desktops'
 mkdir -p "$state"
 
@@ -55,14 +56,18 @@ desktop_up() {
   local name="BrenvikSetup$(date +%s%N)"
   brenvik_wine_prefix
   brenvik_wine reg add "$desktops_key" /v "$name" /d 1024x768 /f >/dev/null
-  brenvik_wine reg add "$app_key\\Explorer" /v Desktop /d "$name" /f >/dev/null
+  for app_key in "${app_keys[@]}"; do
+    brenvik_wine reg add "$app_key\\Explorer" /v Desktop /d "$name" /f >/dev/null
+  done
   echo "$name" >"$state/desktop"
   echo "virtual desktop $name"
 }
 
 desktop_down() {
   [ -f "$brenvik_prefix_ready" ] || return 0
-  brenvik_wine reg delete "$app_key" /f >/dev/null 2>&1 || true
+  for app_key in "${app_keys[@]}"; do
+    brenvik_wine reg delete "$app_key" /f >/dev/null 2>&1 || true
+  done
   if [ -f "$state/desktop" ]; then
     brenvik_wine reg delete "$desktops_key" /v "$(cat "$state/desktop")" /f >/dev/null 2>&1 || true
     rm -f "$state/desktop"

@@ -1,5 +1,7 @@
 #include "setup_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +22,15 @@ fs::path DosPath(const char* unixPath) {
 
 constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\setup.exe";
 constexpr DWORD kPollMs = 50;
+
+// The stand-in's files: what it records and the switch it looks for, both beside itself.
+constexpr wchar_t kCallsFile[] = L"rundll32-calls.txt";
+constexpr wchar_t kPingParentFile[] = L"ping-parent";
+// In the system folder: Wine's rundll32.exe, and the original kept while the stand-in is
+// there (system-rundll32.sh knows these names too).
+constexpr wchar_t kRundll32[] = L"rundll32.exe";
+constexpr wchar_t kKeptOriginal[] = L"rundll32.exe.brenvik-original";
+constexpr wchar_t kKeeping[] = L"rundll32.exe.brenvik-keeping";
 
 struct Windows {
   DWORD process;
@@ -51,6 +62,51 @@ void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what + ": " + winui::SystemMessage(::GetLastError()));
 }
 
+std::vector<std::string> Lines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+fs::path SystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+  Check(n > 0 && n < MAX_PATH, "GetSystemDirectory");
+  return std::wstring(folder, n);
+}
+
+// Wine's own programs in a prefix are placeholders that say so at offset 0x40.
+bool IsWineBuiltin(const fs::path& file) {
+  char head[0x50] = {};
+  std::ifstream(file, std::ios::binary).read(head, sizeof head);
+  return std::string(head + 0x40, 16) == "Wine builtin DLL";
+}
+
+// Whether this process tree was started under the override that lets Wine start a native
+// rundll32.exe from the system folder.
+bool NativeRundll32Allowed() {
+  wchar_t value[2048] = {};
+  const DWORD n = ::GetEnvironmentVariableW(L"WINEDLLOVERRIDES", value, DWORD(std::size(value)));
+  if (n == 0 || n >= std::size(value)) return false;
+  const std::wstring overrides = L";" + std::wstring(value, n) + L";";
+  return overrides.find(L";rundll32.exe=n;") != std::wstring::npos ||
+         overrides.find(L";rundll32.exe=n,b;") != std::wstring::npos;
+}
+
+// Wine's rundll32.exe back in the system folder from the kept original, if one is kept, by a
+// rename (never a half-written file); the stand-in's files go.
+void PutOriginalBack(const fs::path& system) {
+  const fs::path kept = system / kKeptOriginal;
+  if (fs::exists(kept)) {
+    Check(::MoveFileExW(kept.c_str(), (system / kRundll32).c_str(), MOVEFILE_REPLACE_EXISTING),
+          "cannot put Wine's rundll32.exe back from " + kept.string());
+  }
+  std::error_code ignored;
+  fs::remove(system / kCallsFile, ignored);
+  fs::remove(system / kPingParentFile, ignored);
+}
+
 HANDLE Start(const fs::path& exe, const fs::path& folder) {
   std::wstring command = L"\"" + exe.wstring() + L"\"";
   STARTUPINFOW startup{};
@@ -65,30 +121,79 @@ HANDLE Start(const fs::path& exe, const fs::path& folder) {
 
 }  // namespace
 
-SetupFolder::SetupFolder(const fs::path& dir, FolderContents contents) : dir_(dir) {
+SetupFolder::SetupFolder(const fs::path& dir, FolderContents contents)
+    : dir_(dir), current_(dir / L"current") {
   fs::remove_all(dir_);
-  fs::create_directories(dir_);
+  fs::create_directories(current_);
   fs::copy_file(DosPath(BRENVIK_SETUP_EXE), dir_ / L"setup.exe");
   if (contents.inf) {
     fs::create_directories(dir_ / L"Driver");
     fs::copy_file(DosPath(BRENVIK_SETUP_INF), dir_ / L"Driver" / L"wceusbsh.inf");
   }
-  if (contents.standIn) fs::copy_file(DosPath(BRENVIK_STAND_IN), dir_ / L"rundll32.exe");
-  if (contents.pingParent) std::ofstream(dir_ / L"ping-parent").put('\n');
+  if (contents.strayBeside) fs::copy_file(DosPath(BRENVIK_STAND_IN), dir_ / kRundll32);
+  if (contents.strayInCurrent) fs::copy_file(DosPath(BRENVIK_STAND_IN), current_ / kRundll32);
 }
 
-std::vector<std::string> SetupFolder::InstallerCalls() const {
+std::vector<std::string> SetupFolder::StrayCalls() const {
   std::vector<std::string> calls;
-  std::ifstream log(dir_ / L"rundll32-calls.txt", std::ios::binary);
-  for (std::string line; std::getline(log, line);) calls.push_back(line);
+  for (const std::string& line : Lines(dir_ / kCallsFile))
+    calls.push_back("beside setup.exe: " + line);
+  if (current_ != dir_) {
+    for (const std::string& line : Lines(current_ / kCallsFile))
+      calls.push_back("in the current folder: " + line);
+  }
   return calls;
 }
+
+SystemStandIn::SystemStandIn(bool pingParent) : system_(SystemFolder()) {
+  if (!NativeRundll32Allowed()) {
+    throw std::runtime_error(
+        "WINEDLLOVERRIDES lacks rundll32.exe=n: Wine would start its builtin rundll32.exe, "
+        "never the stand-in (run this program through tests/setup/wine-run-stand-in.sh)");
+  }
+  const fs::path rundll32 = system_ / kRundll32;
+  const fs::path kept = system_ / kKeptOriginal;
+  // A kept original is left from a run that was killed: it is the original, and what sits in
+  // its place is a stand-in.
+  if (!fs::exists(kept)) {
+    if (!IsWineBuiltin(rundll32))
+      throw std::runtime_error(rundll32.string() + " is not Wine's own rundll32.exe");
+    // Copied under a passing name first, so that a kept original is always whole.
+    const fs::path keeping = system_ / kKeeping;
+    fs::copy_file(rundll32, keeping, fs::copy_options::overwrite_existing);
+    Check(::MoveFileExW(keeping.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING),
+          "cannot keep the original rundll32.exe");
+  }
+  try {
+    std::error_code ignored;
+    fs::remove(system_ / kCallsFile, ignored);
+    fs::remove(system_ / kPingParentFile, ignored);
+    fs::copy_file(DosPath(BRENVIK_STAND_IN), rundll32, fs::copy_options::overwrite_existing);
+    if (pingParent) std::ofstream(system_ / kPingParentFile).put('\n');
+  } catch (...) {
+    PutOriginalBack(system_);
+    throw;
+  }
+}
+
+SystemStandIn::~SystemStandIn() {
+  try {
+    PutOriginalBack(system_);
+    EXPECT_TRUE(IsWineBuiltin(system_ / kRundll32)) << "Wine's rundll32.exe is not back";
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
+  }
+}
+
+std::vector<std::string> SystemStandIn::Calls() const { return Lines(system_ / kCallsFile); }
+
+bool SystemRundll32IsWines() { return IsWineBuiltin(SystemFolder() / kRundll32); }
 
 fs::path RunFolder(const std::wstring& leaf) { return DosPath(BRENVIK_SETUP_RUNS) / leaf; }
 
 SetupRun RunSetup(const SetupFolder& folder, DWORD boundMs) {
   SetupRun run;
-  HANDLE process = Start(folder.Dir() / L"setup.exe", folder.Dir());
+  HANDLE process = Start(folder.Dir() / L"setup.exe", folder.CurrentDir());
   const DWORD id = ::GetProcessId(process);
   HWND answered = nullptr;
   for (DWORD waited = 0; waited < boundMs; waited += kPollMs) {
@@ -117,6 +222,17 @@ SetupRun RunSetup(const SetupFolder& folder, DWORD boundMs) {
   ::CloseHandle(process);
   return run;
 }
+
+void ExpectOneBox(const SetupRun& run, const wchar_t* text) {
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.boxes, 1);
+  EXPECT_FALSE(run.otherWindowSeen);
+  EXPECT_EQ(run.caption, L"setup");
+  EXPECT_EQ(Utf8(run.text), Utf8(text));
+}
+
+std::string Utf8(const std::wstring& text) { return winui::Narrow(text.c_str()); }
 
 SetupWindowsVersion::SetupWindowsVersion(const wchar_t* version) {
   former_ = ReadString(HKEY_CURRENT_USER, kAppDefaults, L"Version");

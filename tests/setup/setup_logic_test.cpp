@@ -53,6 +53,17 @@ TEST(SetupCommandLine, PrefixesAndTheirLengths) {
   for (int platform : {0, 4, 5}) EXPECT_EQ(setup::InstallerCommandLine(platform, dir), L"");
 }
 
+// The installer host is named by its full path, so that no search can find another.
+TEST(SetupCommandLine, InstallerHostIsTheSystemFoldersRundll32) {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  const std::wstring host = setup::SystemRundll32();
+  EXPECT_EQ(host, std::wstring(folder, n) + L"\\rundll32.exe");
+  ASSERT_GE(host.size(), 3u);
+  EXPECT_EQ(host.substr(1, 2), L":\\");  // a drive's root onwards, never relative
+}
+
 TEST(SetupCommandLine, RefusedBeforeAnyProcess) {
   // 62 + 174 + 19 characters and the zero fill the buffer exactly; one more does not fit.
   const std::wstring fits = L"Z:\\nowhere\\" + std::wstring(174 - 12, L'a') + L"\\";

@@ -1,5 +1,8 @@
-// setup.exe run whole under Wine: what it writes, what it starts on each platform, and the
-// one message box it shows.
+// setup.exe run whole under Wine, with the recording stand-in as the system folder's
+// rundll32.exe: what it writes, the exact command line the system's rundll32.exe gets on each
+// platform, the one message box it shows, and that no rundll32.exe beside setup.exe or in its
+// current folder is ever started. This program runs under the override rundll32.exe=n
+// (wine-run-stand-in.sh), without which Wine would start its builtin rundll32.exe instead.
 #include <gtest/gtest.h>
 
 #include "messages.h"
@@ -11,17 +14,12 @@ namespace setup_test {
 namespace {
 
 constexpr wchar_t kXpPrefix[] = L"rundll32.exe setupapi.dll,InstallHinfSection Host_Inst.NT 132 ";
-constexpr wchar_t kDriverKey[] = L"SOFTWARE\\Brenvik\\Driver";
 
-std::string Utf8(const std::wstring& text) { return winui::Narrow(text.c_str()); }
+const std::vector<std::string> kNone;
 
-void ExpectOneBox(const SetupRun& run, const wchar_t* text) {
-  EXPECT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.boxes, 1);
-  EXPECT_FALSE(run.otherWindowSeen);
-  EXPECT_EQ(run.caption, L"setup");
-  EXPECT_EQ(Utf8(run.text), Utf8(text));
+// The one command line the system's rundll32.exe is to be started with.
+std::vector<std::string> OneCall(const wchar_t* prefix, const SetupFolder& folder) {
+  return {Utf8(prefix + folder.ProgramDir() + L"Driver\\wceusbsh.inf")};
 }
 
 // A leaf under the runs folder that makes the program directory exactly `length` long.
@@ -48,17 +46,14 @@ TEST_P(SetupPlatforms, StartsTheInstallerOfItsPlatform) {
   const std::wstring name = std::wstring(L"platform-") + p.version;
   SetupWindowsVersion version(p.version);
   ASSERT_EQ(VersionSeenBySetup(RunFolder(name + L"-probe")), p.seen);
-  SetupFolder folder(RunFolder(name), {});
+  SetupFolder folder(RunFolder(name), {});  // strays beside it and in its current folder
+  SystemStandIn installer;
 
   const SetupRun run = RunSetup(folder);
   ExpectOneBox(run, p.prefix ? setup::kInstalledText : setup::kFailedText);
   ExpectSyncValues();
-  if (p.prefix) {
-    const std::wstring expected = p.prefix + folder.ProgramDir() + L"Driver\\wceusbsh.inf";
-    EXPECT_EQ(folder.InstallerCalls(), std::vector<std::string>{Utf8(expected)});
-  } else {
-    EXPECT_TRUE(folder.InstallerCalls().empty());
-  }
+  EXPECT_EQ(installer.Calls(), p.prefix ? OneCall(p.prefix, folder) : kNone);
+  EXPECT_EQ(folder.StrayCalls(), kNone);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,6 +69,37 @@ INSTANTIATE_TEST_SUITE_P(
         Platform{L"win7", "2 6.1", nullptr}),
     [](const testing::TestParamInfo<Platform>& info) { return Utf8(info.param.version); });
 
+TEST(SetupRun, NeverStartsARundll32BesideItOrInItsCurrentFolder) {
+  SetupWindowsVersion version(L"winxp");
+  struct Row {
+    const char* where;
+    FolderContents contents;
+  } rows[] = {
+      {"beside setup.exe", {.strayInCurrent = false}},
+      {"in the current folder", {.strayBeside = false}},
+      {"beside setup.exe and in the current folder", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.where);
+    SetupFolder folder(RunFolder(L"strays"), row.contents);
+    SystemStandIn installer;
+    ExpectOneBox(RunSetup(folder), setup::kInstalledText);
+    EXPECT_EQ(installer.Calls(), OneCall(kXpPrefix, folder));
+    EXPECT_EQ(folder.StrayCalls(), kNone);
+  }
+}
+
+// Under the override rundll32.exe=n Wine cannot start its own (builtin) rundll32.exe: here the
+// system's installer host is there but cannot be started, as when it is missing. A stray
+// beside setup.exe must not take its place and pass for an installation.
+TEST(SetupRun, FailsWhenTheSystemInstallerCannotBeStarted) {
+  SetupWindowsVersion version(L"winxp");
+  ASSERT_TRUE(SystemRundll32IsWines());
+  SetupFolder folder(RunFolder(L"no system installer"), {});
+  ExpectOneBox(RunSetup(folder), setup::kFailedText);
+  EXPECT_EQ(folder.StrayCalls(), kNone);
+}
+
 TEST(SetupRun, WritesTheSyncValuesWhetherOrNotTheKeysExist) {
   SetupWindowsVersion version(L"win7");  // no installer: only the values
   for (bool keysExist : {false, true}) {
@@ -86,30 +112,13 @@ TEST(SetupRun, WritesTheSyncValuesWhetherOrNotTheKeysExist) {
       WriteDword(HKEY_LOCAL_MACHINE, setup::kServicesKey, setup::kGuestOnly, 0);
     }
     SetupFolder folder(RunFolder(L"sync-values"), {});
+    SystemStandIn installer;
     ExpectOneBox(RunSetup(folder), setup::kFailedText);
     ExpectSyncValues();
     if (keysExist) EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, setup::kFiltersKey, L"Other"), 5u);
+    EXPECT_EQ(installer.Calls(), kNone);
+    EXPECT_EQ(folder.StrayCalls(), kNone);
   }
-}
-
-TEST(SetupRun, TheRealInstallerProcessesOurInf) {
-  SetupWindowsVersion version(L"winxp");
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, kDriverKey);
-  SetupFolder folder(RunFolder(L"real installer\\Brenvik Tools"), {.standIn = false});
-
-  ExpectOneBox(RunSetup(folder), setup::kInstalledText);
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kDriverKey, L"Section"), L"Host_Inst.NT");
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kDriverKey, L"InterfaceClass"),
-            L"{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}");
-}
-
-TEST(SetupPackage, InstallsFromTheUnpackedZip) {
-  SetupWindowsVersion version(L"winxp");
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, kDriverKey);
-  const SetupFolder folder(RunFolder(L"unpacked\\" BRENVIK_PACKAGE_NAME));
-
-  ExpectOneBox(RunSetup(folder), setup::kInstalledText);
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kDriverKey, L"Section"), L"Host_Inst.NT");
 }
 
 TEST(SetupRun, CommandLineTakesTheFolderAsItIs) {
@@ -120,10 +129,12 @@ TEST(SetupRun, CommandLineTakesTheFolderAsItIs) {
   for (const std::wstring& leaf : leaves) {
     SetupFolder folder(RunFolder(leaf), {});
     SCOPED_TRACE(Utf8(folder.ProgramDir()));
+    SystemStandIn installer;
     ExpectOneBox(RunSetup(folder), setup::kInstalledText);
-    const std::wstring expected = kXpPrefix + folder.ProgramDir() + L"Driver\\wceusbsh.inf";
-    EXPECT_LE(expected.size(), 255u);
-    EXPECT_EQ(folder.InstallerCalls(), std::vector<std::string>{Utf8(expected)});
+    const std::vector<std::string> expected = OneCall(kXpPrefix, folder);
+    EXPECT_LE(winui::Widen(expected.front().c_str()).size(), 255u);
+    EXPECT_EQ(installer.Calls(), expected);
+    EXPECT_EQ(folder.StrayCalls(), kNone);
   }
 }
 
@@ -140,18 +151,20 @@ TEST(SetupRun, RefusesWhatItCannotInstall) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     SetupFolder folder(RunFolder(row.leaf), row.contents);
+    SystemStandIn installer;
     ExpectOneBox(RunSetup(folder), setup::kFailedText);
-    EXPECT_TRUE(folder.InstallerCalls().empty());
+    EXPECT_EQ(installer.Calls(), kNone);
+    EXPECT_EQ(folder.StrayCalls(), kNone);
   }
 }
 
 TEST(SetupRun, AnswersMessagesWhileTheInstallerRuns) {
   SetupWindowsVersion version(L"winxp");
-  SetupFolder folder(RunFolder(L"ping"), {.pingParent = true});
+  SetupFolder folder(RunFolder(L"ping"), {});
+  SystemStandIn installer(/*pingParent=*/true);
   ExpectOneBox(RunSetup(folder), setup::kInstalledText);
-  const auto calls = folder.InstallerCalls();
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.front(), "parent answered");
+  const std::vector<std::string> expected = {"parent answered", OneCall(kXpPrefix, folder)[0]};
+  EXPECT_EQ(installer.Calls(), expected);
 }
 
 // Run under zh_CN.UTF-8 and under en_US.UTF-8: the texts come back the same whichever the
@@ -164,6 +177,7 @@ TEST(SetupMessage, ReadsBackAsUtf16) {
       {L"winxp", setup::kInstalledText}, {L"win7", setup::kFailedText}};
   for (const auto& [windows, text] : rows) {
     SetupWindowsVersion version(windows);
+    SystemStandIn installer;
     ExpectOneBox(RunSetup(SetupFolder(RunFolder(std::wstring(L"message-") + windows), {})), text);
   }
 }

@@ -1,6 +1,7 @@
-// Stands in for the system's rundll32.exe beside setup.exe, which starts it in preference to
-// the real one: appends its exact command line (UTF-8, one line per start) to
-// rundll32-calls.txt beside itself.
+// A recording rundll32.exe: appends its exact command line (UTF-8, one line per start) to
+// rundll32-calls.txt beside itself. Copied over the system folder's rundll32.exe it stands in
+// for the system's installer host and records what setup.exe starts it with; copied beside
+// setup.exe or into its current folder it is a stray, which must never be started.
 //
 // With a file "ping-parent" beside it, it first sends a message to each top-level window
 // of the process that started it and records "parent answered" or "parent did not answer":
