@@ -99,6 +99,11 @@ bool CBrenvikDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result
     case WM_PAINT: return OnPaint();
     case WM_QUERYDRAGICON: result = INT_PTR(m_hIcon); return true;
     case kRunEndedMessage: OnRunEnded(); return true;
+    case WM_QUERYENDSESSION:
+      // A logoff in the middle of a flash would leave the handset half written.
+      if (!m_running) return false;
+      result = FALSE;
+      return true;
     default: return false;
   }
 }

@@ -42,7 +42,8 @@ class CBrenvikDlg : public winui::Dialog,
   void OnBrowse();
   void OnFlash();
   void OnRunEnded();
-  // While a run is in flight nothing may end the dialog or change its image.
+  // While a run is in flight nothing may end the dialog or change its image, and a logoff
+  // is refused.
   void SetRunning(bool running);
   static DWORD WINAPI DownloadThreadProc(void* dialog);
 

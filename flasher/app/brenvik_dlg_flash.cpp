@@ -13,6 +13,25 @@ using brenvik::PrepareResult;
 namespace {
 
 constexpr wchar_t kNothingToFlash[] = L"Nothing to flash: the image is empty or cannot be mapped.";
+constexpr wchar_t kShutdownBlockReason[] = L"Flashing the handset: logging off now would cut the flash short.";
+
+template <typename Function>
+Function User32(const char* name) {
+  FARPROC found = ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name);
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+// The reason the system shows the user when a logoff waits on the dialog. Windows 2000 and
+// XP have no such list: they are looked up, so that the program still starts there.
+void BlockShutdown(HWND dialog, bool block) {
+  if (block) {
+    using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+    if (auto create = User32<Create>("ShutdownBlockReasonCreate")) create(dialog, kShutdownBlockReason);
+  } else {
+    using Destroy = BOOL(WINAPI*)(HWND);
+    if (auto destroy = User32<Destroy>("ShutdownBlockReasonDestroy")) destroy(dialog);
+  }
+}
 
 }  // namespace
 
@@ -91,6 +110,7 @@ void CBrenvikDlg::OnRunEnded() {
 
 void CBrenvikDlg::SetRunning(bool running) {
   m_running = running;
+  BlockShutdown(Hwnd(), running);
   HWND focus = ::GetFocus();
   for (int id : {IDC_FLASH, IDC_BROWSE, IDC_EXIT}) {
     // A disabled control must not keep the keyboard focus, or the keys go nowhere.

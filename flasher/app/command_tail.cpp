@@ -3,9 +3,14 @@
 namespace brenvik::app {
 namespace {
 
-constexpr wchar_t kDeviceOption[] = L"-device";
+constexpr std::wstring_view kDeviceOption = L"-device";
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+size_t SkipBlanks(const std::wstring& s, size_t at) {
+  while (at < s.size() && IsBlank(s[at])) ++at;
+  return at;
+}
 
 // "C:\a b\fw.img" as Explorer quotes it; a tail with more quotes than one pair is left alone.
 std::wstring Unquoted(const std::wstring& s) {
@@ -15,28 +20,43 @@ std::wstring Unquoted(const std::wstring& s) {
   return s;
 }
 
-std::optional<std::wstring> DeviceOption(const std::wstring& tail) {
-  const size_t n = std::char_traits<wchar_t>::length(kDeviceOption);
-  if (tail.compare(0, n, kDeviceOption) != 0 || tail.size() == n || !IsBlank(tail[n])) return {};
-  size_t begin = n;
-  while (begin < tail.size() && IsBlank(tail[begin])) ++begin;
-  size_t end = tail.size();
-  while (end > begin && IsBlank(tail[end - 1])) --end;
-  std::wstring path = Unquoted(tail.substr(begin, end - begin));
-  if (path.empty()) return {};
-  return path;
+std::optional<std::wstring> ImageTail(const std::wstring& tail) {
+  if (tail.empty() || tail.front() == L'-') return {};
+  return Unquoted(tail);
+}
+
+// "-device PATH [IMAGE]". A quote left open or an empty path makes the option void: a
+// device guessed from half a path could be the wrong one.
+StartRequest DeviceOption(const std::wstring& tail) {
+  StartRequest request;
+  const size_t n = kDeviceOption.size();
+  if (tail.compare(0, n, kDeviceOption) != 0 || tail.size() == n || !IsBlank(tail[n])) return request;
+  const size_t begin = SkipBlanks(tail, n);
+  if (begin == tail.size()) return request;
+  size_t end = 0;
+  std::wstring device;
+  if (tail[begin] == L'"') {
+    const size_t close = tail.find(L'"', begin + 1);
+    if (close == std::wstring::npos) return request;
+    device = tail.substr(begin + 1, close - begin - 1);
+    end = close + 1;
+  } else {
+    end = begin;
+    while (end < tail.size() && !IsBlank(tail[end])) ++end;
+    device = tail.substr(begin, end - begin);
+  }
+  if (device.empty()) return request;
+  request.devicePath = device;
+  request.imagePath = ImageTail(tail.substr(SkipBlanks(tail, end)));
+  return request;
 }
 
 }  // namespace
 
 StartRequest ParseCommandTail(const std::wstring& tail) {
+  if (!tail.empty() && tail.front() == L'-') return DeviceOption(tail);
   StartRequest request;
-  if (tail.empty()) return request;
-  if (tail.front() == L'-') {
-    request.devicePath = DeviceOption(tail);
-    return request;
-  }
-  request.imagePath = Unquoted(tail);
+  request.imagePath = ImageTail(tail);
   return request;
 }
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace brenvik::app {
 
@@ -12,9 +13,10 @@ struct StartRequest {
   std::optional<std::wstring> devicePath;  // "-device PATH"
 };
 
-// A tail beginning with '-' is never an image path: "-device PATH" names the device and
-// any other option is ignored. Any other tail is the image path as given, except that one
-// pair of double quotes around the whole of it (a file dropped on the program) is removed.
+// An image tail is the image path as given, except that one pair of double quotes around
+// the whole of it (a file dropped on the program) is removed; a tail beginning with '-' is
+// never an image path. "-device PATH [IMAGE]" names the device (one word, or quoted when it
+// holds blanks) and what follows it is an image tail. Any other option is ignored.
 StartRequest ParseCommandTail(const std::wstring& tail);
 
 }  // namespace brenvik::app

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
 #include <string_view>
-#include <vector>
 
 namespace brenvik::app {
 namespace {
@@ -24,47 +25,90 @@ bool FitsCodePage(const std::wstring& text) {
   return n > 0 && !lossy;
 }
 
-std::vector<char> ReadAll(HANDLE file) {
-  std::vector<char> bytes;
+// The profile calls hold a whole file in memory; a settings file beyond this is not ours to
+// rewrite.
+constexpr LONGLONG kMaxConvertedFile = 64 << 20;
+
+// The whole file, or nothing when any of it could not be read: a conversion from part of a
+// file would lose the rest.
+std::optional<std::string> ReadWhole(HANDLE file) {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return bytes;
-  bytes.resize(size_t(size.QuadPart));
-  DWORD got = 0;
-  if (!bytes.empty() && !::ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr)) got = 0;
-  bytes.resize(got);
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart > kMaxConvertedFile) return {};
+  std::string bytes(size_t(size.QuadPart), '\0');
+  size_t have = 0;
+  while (have < bytes.size()) {
+    DWORD got = 0;
+    if (!::ReadFile(file, bytes.data() + have, DWORD(bytes.size() - have), &got, nullptr) || got == 0)
+      return {};
+    have += got;
+  }
   return bytes;
 }
 
-// A settings file in UTF-16 with its byte-order mark, so the profile calls keep every
-// character. An existing file in the code page (or UTF-8 with its mark) is converted.
-bool MakeUnicode(const std::wstring& iniPath) {
-  HANDLE file = ::CreateFileW(iniPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+// The file as it is now: empty when there is none, nothing when it cannot be read whole
+// (too large, unreadable, held by another program).
+std::optional<std::string> CurrentContent(const std::wstring& iniPath, bool* exists) {
+  HANDLE file = ::CreateFileW(iniPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const std::vector<char> bytes = ReadAll(file);
-  std::string_view text(bytes.data(), bytes.size());
-  if (text.size() >= 2 && uint8_t(text[0]) == 0xFF && uint8_t(text[1]) == 0xFE) {
-    ::CloseHandle(file);
-    return true;
+  *exists = file != INVALID_HANDLE_VALUE;
+  if (!*exists) {
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return std::string();
+    return {};
   }
+  std::optional<std::string> bytes = ReadWhole(file);
+  ::CloseHandle(file);
+  return bytes;
+}
+
+std::optional<std::wstring> ToUtf16(std::string_view text) {
   UINT codePage = CP_ACP;
-  if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
     codePage = CP_UTF8;
     text.remove_prefix(3);
   }
   std::wstring wide(1, wchar_t(0xFEFF));
-  if (!text.empty()) {
-    const int n = ::MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
-    wide.resize(1 + size_t(n > 0 ? n : 0));
-    if (n > 0) ::MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), wide.data() + 1, n);
-  }
+  if (text.empty()) return wide;
+  const int n = ::MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
+  if (n <= 0) return {};
+  wide.resize(1 + size_t(n));
+  if (::MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), wide.data() + 1, n) != n) return {};
+  return wide;
+}
+
+// The new content goes to a file beside the old one, which takes the old one's place only
+// once it is whole: a failure at any point leaves the old file as it was.
+bool ReplaceContent(const std::wstring& iniPath, bool exists, const std::wstring& content) {
+  const std::wstring fresh = iniPath + L".new";
+  // A hidden file stays hidden; a read-only one refuses the move, as it refuses the profile calls.
+  const DWORD attributes = exists ? ::GetFileAttributesW(iniPath.c_str()) : FILE_ATTRIBUTE_NORMAL;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  HANDLE file = ::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              attributes & ~DWORD(FILE_ATTRIBUTE_READONLY), nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const DWORD length = DWORD(wide.size() * sizeof(wchar_t));
-  const bool ok = ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
-                  ::WriteFile(file, wide.data(), length, &written, nullptr) && written == length &&
-                  ::SetEndOfFile(file);
+  const DWORD length = DWORD(content.size() * sizeof(wchar_t));
+  bool ok = ::WriteFile(file, content.data(), length, &written, nullptr) && written == length &&
+            ::FlushFileBuffers(file);
   ::CloseHandle(file);
+  // Not ReplaceFile: Wine's leaves a file of its own behind when the old one is held open.
+  ok = ok && ::MoveFileExW(fresh.c_str(), iniPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) ::DeleteFileW(fresh.c_str());
   return ok;
+}
+
+// A settings file in UTF-16 with its byte-order mark, so the profile calls keep every
+// character. An existing file in the code page (or UTF-8 with its mark) is converted whole,
+// or left as it was.
+bool MakeUnicode(const std::wstring& iniPath) {
+  bool exists = false;
+  const std::optional<std::string> bytes = CurrentContent(iniPath, &exists);
+  if (!bytes) return false;
+  if (bytes->size() >= 2 && uint8_t((*bytes)[0]) == 0xFF && uint8_t((*bytes)[1]) == 0xFE) return true;
+  const std::optional<std::wstring> wide = ToUtf16(*bytes);
+  if (!wide || !ReplaceContent(iniPath, exists, *wide)) return false;
+  // The profile calls may hold the file as it was in the code page.
+  ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, iniPath.c_str());
+  return true;
 }
 
 std::wstring ShortPathOf(const std::wstring& path) {
@@ -127,7 +171,8 @@ std::wstring ReadImagePath(const std::wstring& iniPath) {
 
 bool WriteImagePath(const std::wstring& iniPath, const std::wstring& imagePath) {
   if (iniPath.empty()) return false;
-  if (!FitsCodePage(imagePath)) MakeUnicode(iniPath);
+  // A file that cannot become Unicode keeps what it had, and the path is not saved.
+  if (!FitsCodePage(imagePath) && !MakeUnicode(iniPath)) return false;
   return ::WritePrivateProfileStringW(kSection, kKey, imagePath.c_str(), iniPath.c_str()) != FALSE;
 }
 

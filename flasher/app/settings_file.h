@@ -19,7 +19,9 @@ std::wstring SettingsPath();
 // Files written by an ANSI program (in the system's code page) and Unicode ones are read.
 std::wstring ReadImagePath(const std::wstring& iniPath);
 // Writes the path. The file stays in the system's code page while the path fits it, and
-// becomes a Unicode file when the path has characters the code page lacks.
+// becomes a Unicode file, every section and key kept, when the path has characters the code
+// page lacks. A file that cannot be read whole for that (too large, unreadable, held by
+// another program) is left exactly as it was, and the path is not saved: false.
 bool WriteImagePath(const std::wstring& iniPath, const std::wstring& imagePath);
 
 }  // namespace brenvik::app

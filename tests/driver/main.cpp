@@ -73,6 +73,11 @@ class Driver {
       ::PostMessageW(session_.Main(), WM_SYSCOMMAND, WPARAM(c.value("id", 0)), 0);
       return Ok();
     }
+    if (cmd == "query_end_session") {  // as a logoff asks: may the session end?
+      bool ok = false;
+      const LRESULT answer = uidriver::Ask(session_.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &ok);
+      return ok ? Json{{"ok", true}, {"may_end", answer != FALSE}} : Fail("the dialog did not answer");
+    }
     if (cmd == "wait_box") return session_.WaitBox(W(c, "caption"), Bound(c, 10000));
     if (cmd == "press") return session_.PressBoxButton(W(c, "caption"), c.value("id", IDOK));
     if (cmd == "watch_run") return session_.WatchRun(Bound(c, 60000));

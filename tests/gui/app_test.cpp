@@ -32,6 +32,16 @@ TEST(CommandTail, Rules) {
       {L"-device   ", {}, {}},
       {L"-devices COM7", {}, {}},
       {L"-x C:\\fw.img", {}, {}},  // a tail beginning with '-' is never an image
+      // One device word, then an image tail under the same rules as a tail of its own.
+      {L"-device COM7 C:\\img\\t.img", L"C:\\img\\t.img", L"COM7"},
+      {L"-device\tCOM7\t  C:\\a b\\t.img ", L"C:\\a b\\t.img ", L"COM7"},
+      {L"-device COM7 \"C:\\a b\\t.img\"", L"C:\\a b\\t.img", L"COM7"},
+      {L"-device \"\\\\.\\my dev\" image", L"image", L"\\\\.\\my dev"},
+      {L"-device \"\\\\.\\my dev\" \"C:\\a b.img\"", L"C:\\a b.img", L"\\\\.\\my dev"},
+      {L"-device COM7 \"\"", L"", L"COM7"},
+      {L"-device COM7 -x", {}, L"COM7"},
+      {L"-device \"COM7 C:\\t.img", {}, {}},  // a quote left open voids the option
+      {L"-device \"\" C:\\t.img", {}, {}},
   };
   for (const auto& c : cases) {
     const StartRequest r = ParseCommandTail(c.tail);
@@ -117,18 +127,47 @@ TEST_F(SettingsFile, PathsComeBackWholeAndInTheirOwnCharacters) {
 }
 
 TEST_F(SettingsFile, StaysInTheCodePageUntilAPathNeedsUnicodeKeepingWhatWasThere) {
-  WriteBytes("[Section1]\r\nItem1=C:\\old.img\r\n[Other]\r\nkeep=yes\r\n");
+  WriteBytes("[Before]\r\nfirst=1\r\n[Section1]\r\nItem1=C:\\old.img\r\nItem2=two\r\n[Other]\r\nkeep=yes\r\n");
   ASSERT_TRUE(WriteImagePath(ini_, L"C:\\plain.img"));
-  EXPECT_EQ(Bytes().substr(0, 10), "[Section1]") << "no byte-order mark while the code page will do";
+  EXPECT_EQ(Bytes().substr(0, 8), "[Before]") << "no byte-order mark while the code page will do";
   EXPECT_NE(Bytes().find("Item1=C:\\plain.img"), std::string::npos);
 
   const std::wstring outside = L"C:\\固件\\Ελληνικά\\fw.img";  // in no single code page
   ASSERT_TRUE(WriteImagePath(ini_, outside));
   EXPECT_EQ(Bytes().substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(ReadImagePath(ini_), outside);
-  wchar_t kept[16] = {};
-  ::GetPrivateProfileStringW(L"Other", L"keep", L"", kept, 16, ini_.c_str());
-  EXPECT_STREQ(kept, L"yes");
+  const wchar_t* kept[][3] = {{L"Before", L"first", L"1"}, {L"Section1", L"Item2", L"two"}, {L"Other", L"keep", L"yes"}};
+  for (const auto& [section, key, value] : kept) {
+    wchar_t got[16] = {};
+    ::GetPrivateProfileStringW(section, key, L"", got, 16, ini_.c_str());
+    EXPECT_STREQ(got, value) << section;
+  }
+}
+
+TEST_F(SettingsFile, AFileThatCannotBeReadWholeIsLeftAsItWasAndThePathIsNotSaved) {
+  const std::string sections = "[Section1]\r\nItem1=C:\\old.img\r\n[Other]\r\nkeep=yes\r\n";
+  struct Case {
+    const char* name;
+    uintmax_t size;     // grown past what is converted, or as written
+    DWORD heldSharing;  // another program's handle: what it lets others do, or none
+  } cases[] = {
+      {"too large", (64u << 20) + 1, 0},
+      {"held by a reader", sections.size(), FILE_SHARE_READ},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(sections);
+    std::filesystem::resize_file(ini_, c.size);
+    const std::string before = Bytes();
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.heldSharing) {
+      held = ::CreateFileW(ini_.c_str(), GENERIC_READ, c.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    EXPECT_FALSE(WriteImagePath(ini_, L"C:\\固件\\Ελληνικά\\fw.img")) << c.name;
+    if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+    EXPECT_TRUE(Bytes() == before) << c.name << ": now " << Bytes().size() << " bytes";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1) << c.name << ": nothing left beside it";
+  }
 }
 
 TEST_F(SettingsFile, AFileInTheCodePageIsRead) {

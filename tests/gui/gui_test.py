@@ -271,9 +271,11 @@ class WhileRunning(DialogTest):
         image = self.write("slow.dio", os.urandom(8 * 262144))
         sim = self.sim("--rate", "512", expect=image)  # a run of 4 s
         self.launch()
+        self.assertTrue(self.call("query_end_session")["may_end"], "at rest a logoff may go ahead")
         self.call("set_path", text=wine_path(image))
         self.call("click", id=FLASH)
         time.sleep(0.3)
+        self.assertFalse(self.call("query_end_session")["may_end"], "a logoff is refused during a run")
         for attempt in ("exit", "escape", "enter", "close box", "alt+f4", "browse"):
             with self.subTest(attempt=attempt):
                 if attempt == "exit":
@@ -297,6 +299,7 @@ class WhileRunning(DialogTest):
         self.dismiss("Brenvik")
         self.call("wait_flash_enabled")
         self.assertTrue(sim.finish()["matches_expected"])
+        self.assertTrue(self.call("query_end_session")["may_end"])
         self.assertEqual(self.exit_by("button")["exit_code"], 0)
 
 
@@ -394,8 +397,10 @@ class CommandTail(DialogTest):
         com = os.path.join(RIG.prefix, "dosdevices", "com7")
         RIG.remove_link()  # the class search would find a handset it cannot open
         sim = self.sim(expect=image, link=com)
-        self.launch(args="-device COM7")
-        self.assert_final(self.flash(image), "Update Sucess! ")
+        self.launch(args=f"-device COM7 {wine_path(image)}")  # the image follows the device
+        self.assertEqual(self.state()["path"], wine_path(image))
+        self.call("click", id=FLASH)
+        self.assert_final(self.call("watch_run", timeout_ms=60000), "Update Sucess! ")
         self.dismiss("Brenvik")
         self.assertTrue(sim.finish()["matches_expected"])
 
