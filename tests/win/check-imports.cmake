@@ -10,7 +10,8 @@ set(newer
   FlsSetValue FlsFree GetCurrentProcessorNumber GetSystemTimePreciseAsFileTime CancelIoEx
   GetFileInformationByHandleEx SetFileInformationByHandle CreateSymbolicLinkW
   GetFinalPathNameByHandleW GetThreadId GetProcessId GetLogicalProcessorInformation
-  RtlCaptureStackBackTrace SetThreadStackGuarantee)
+  RtlCaptureStackBackTrace SetThreadStackGuarantee ShutdownBlockReasonCreate
+  ShutdownBlockReasonDestroy)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "cannot read the imports of ${EXE}")
