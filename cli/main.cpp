@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -27,6 +28,43 @@ void HandleSignals() {
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+}
+#else
+// Set by the main thread once the run's result line is out; a closing console waits for it.
+HANDLE g_runEnded = nullptr;
+volatile LONG g_exitCode = 0;
+// The system ends a process about 5 s after its console was closed.
+constexpr DWORD kCloseWaitMs = 4500;
+
+// Ctrl-C, Ctrl-Break and a closed console stop a flash as SIGINT does on Linux. The system
+// calls this on a thread of its own.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      g_stopSignal = SIGINT;
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+      g_stopSignal = SIGINT;
+      // The process ends as soon as this returns: let the run stop at its packet boundary
+      // and tell so first, then end with the run's own exit code rather than the system's.
+      if (::WaitForSingleObject(g_runEnded, kCloseWaitMs) == WAIT_OBJECT_0) ::ExitProcess(DWORD(g_exitCode));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void HandleConsoleEvents() {
+  g_runEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int RunEnded(int code) {
+  std::fflush(nullptr);
+  g_exitCode = code;
+  if (g_runEnded) ::SetEvent(g_runEnded);
+  return code;
 }
 #endif
 
@@ -80,11 +118,14 @@ int main(int argc, char** argv) {
   }
   if (f->parsed()) {
     flash.autoUpgrade = !noAutoUpgrade;
+    flash.stop = &g_stopSignal;
 #ifndef _WIN32
     HandleSignals();
-    flash.stop = &g_stopSignal;
-#endif
     return RunFlash(flash);
+#else
+    HandleConsoleEvents();
+    return RunEnded(RunFlash(flash));
+#endif
   }
   if (i->parsed()) return RunInspect(inspect, stdout);
   if (l->parsed()) return RunList(stdout);

@@ -2,6 +2,7 @@
 // overlapped I/O so that every wait on the device has a bound.
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <memory>
@@ -27,6 +28,12 @@ void CancelPending(HANDLE handle, OVERLAPPED* ov) {
 }
 
 using Clock = std::chrono::steady_clock;
+
+// How often a wait looks at the stop flag: a console event must not go unseen for the
+// whole bound.
+constexpr DWORD kStopCheckMs = 100;
+// How long a packet that has begun may still take to finish after a stop request.
+constexpr std::chrono::milliseconds kStopFinishBound{1000};
 
 DWORD RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -62,6 +69,7 @@ class Win32DeviceFile : public DeviceFile {
     size_t got = 0;
     // A USB interface or a pty-backed port may hand a packet over in pieces.
     while (got < size) {
+      if (StopRequested()) return {IoStatus::kStopped, got};
       DWORD n = 0;
       const IoStatus status = Transfer(false, data + got, DWORD(size - got), deadline, &n);
       got += n;
@@ -77,6 +85,7 @@ class Win32DeviceFile : public DeviceFile {
 
   IoResult Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
     if (handle_ == INVALID_HANDLE_VALUE) return {IoStatus::kError, 0};
+    if (StopRequested()) return {IoStatus::kStopped, 0};
     const auto deadline = Clock::now() + timeout;
     BoundCommWaits(timeout);
     // One WriteFile, also for zero bytes; a short count is the caller's to judge.
@@ -100,9 +109,13 @@ class Win32DeviceFile : public DeviceFile {
       flush->error = ::FlushFileBuffers(handle) ? 0 : ::GetLastError();
       ::SetEvent(flush->done);
     }).detach();
-    const auto ms = timeout.count();
-    const DWORD bound = ms <= 0 ? 0 : ms >= INFINITE ? INFINITE - 1 : DWORD(ms);
-    if (::WaitForSingleObject(flush->done, bound) != WAIT_OBJECT_0) return {IoStatus::kTimeout, 0};
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      if (StopRequested()) return {IoStatus::kStopped, 0};
+      const DWORD waited = ::WaitForSingleObject(flush->done, std::min(RemainingMs(deadline), kStopCheckMs));
+      if (waited == WAIT_OBJECT_0) break;
+      if (waited != WAIT_TIMEOUT || RemainingMs(deadline) == 0) return {IoStatus::kTimeout, 0};
+    }
     if (flush->error == 0 || flush->error == ERROR_INVALID_FUNCTION || flush->error == ERROR_NOT_SUPPORTED)
       return {};  // a device that keeps no buffer of its own has nothing to drain
     return {HungUp(flush->error) ? IoStatus::kHangUp : IoStatus::kError, 0, int(flush->error)};
@@ -122,12 +135,8 @@ class Win32DeviceFile : public DeviceFile {
                                : ::ReadFile(handle_, buffer, size, nullptr, &ov);
     if (!started && ::GetLastError() != ERROR_IO_PENDING) return Finished(write, ::GetLastError(), 0, done);
 
-    IoStatus status = IoStatus::kOk;
-    const DWORD waited = ::WaitForSingleObject(event_, RemainingMs(deadline));
-    if (waited != WAIT_OBJECT_0) {
-      CancelPending(handle_, &ov);
-      status = waited == WAIT_TIMEOUT ? IoStatus::kTimeout : IoStatus::kError;
-    }
+    const IoStatus status = AwaitTransfer(write, deadline);
+    if (status != IoStatus::kOk) CancelPending(handle_, &ov);
     // After a cancel this returns as soon as the driver gave the request back.
     DWORD n = 0;
     if (::GetOverlappedResult(handle_, &ov, &n, TRUE)) {
@@ -140,6 +149,26 @@ class Win32DeviceFile : public DeviceFile {
       return status;
     }
     return Finished(write, error, n, done);
+  }
+
+  // Waits in slices for the pending transfer, looking at the stop flag between them. A read
+  // is given up at once; a write that has begun is finished, so that a stop leaves no torn
+  // packet behind, but a device that does not take it gets a short while, not the bound.
+  IoStatus AwaitTransfer(bool write, Clock::time_point deadline) {
+    bool stopSeen = false;
+    for (;;) {
+      if (!stopSeen && StopRequested()) {
+        if (!write) return IoStatus::kStopped;
+        stopSeen = true;
+        deadline = std::min(deadline, Clock::now() + kStopFinishBound);
+      }
+      // The bound ends the wait as soon as it passes: a COM port that completes the request
+      // on its own timeout just after it is still a timed-out transfer.
+      const DWORD waited = ::WaitForSingleObject(event_, std::min(RemainingMs(deadline), kStopCheckMs));
+      if (waited == WAIT_OBJECT_0) return IoStatus::kOk;
+      if (waited != WAIT_TIMEOUT) return IoStatus::kError;
+      if (RemainingMs(deadline) == 0) return stopSeen ? IoStatus::kStopped : IoStatus::kTimeout;
+    }
   }
 
   IoStatus Finished(bool write, DWORD error, DWORD n, DWORD* done) {

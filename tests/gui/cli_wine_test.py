@@ -2,10 +2,12 @@
 """brenvik-cli.exe under Wine, as a bench script would use it: the class search finds the
 handset (handset-sim behind the registered interface), a flash lands whole while no other
 program may write the image, a silent or vanished handset ends in failure within the bound,
-and an image of 4 GiB or more is refused before anything is sent."""
+Ctrl-C stops a run at a packet, and an image of 4 GiB or more is refused before anything is
+sent."""
 import argparse
 import os
 import re
+import shlex
 import subprocess
 import sys
 import time
@@ -103,6 +105,52 @@ class CliUnderWine(unittest.TestCase):
                 self.assertEqual(out.splitlines()[-1], "Update Fail! ")
                 self.assertIn(cause, out)
                 self.assertLess(elapsed, within)
+
+    def test_ctrl_c_stops_a_flash_at_a_packet_and_says_so(self):
+        # Ctrl-C typed into the program's console, a pty; its output goes to a file. A slow
+        # handset is stopped between records; a silent one while the flasher waits for a ready
+        # packet, long before --timeout.
+        com = os.path.join(self.rig.prefix, "dosdevices", "com7")
+        cases = [  # image, handset-sim's pace or fault, the flasher's options, the step it stops at
+            ("slow.img", img_image(count=64, size=4096), ["--rate", "64"], [], r"record \d+"),
+            ("silent.dio", os.urandom(4 * 262144), ["--no-auto-upgrade", "--fault", "silent-from=2"],
+             ["--no-auto-upgrade"], "block 2's ready packet"),
+        ]
+        for name, data, sim_args, cli_args, step in cases:
+            with self.subTest(image=name):
+                image = self.write(name, data)
+                out = os.path.join(self.rig.tmp, name + ".out")
+                command = shlex.join(["wine", ARGS.cli, "flash", "--device", "COM7", "--timeout", "30", *cli_args,
+                                      wine_path(image)]) + " >" + shlex.quote(out) + " 2>&1"
+                sim = Sim(self.rig, ARGS.sim, *sim_args, expect=image, link=com, timeout=30)
+                try:
+                    console = subprocess.Popen(["timeout", "--kill-after=5", "60", "script", "-qefc", command,
+                                                "/dev/null"], env=self.rig.env, stdin=subprocess.PIPE,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    end = time.monotonic() + 30
+                    while not re.search(rb"^[1-9]\d*/", read_bytes(out) if os.path.exists(out) else b"", re.M) \
+                            and console.poll() is None and time.monotonic() < end:
+                        time.sleep(0.05)  # a packet went: the run is in flight
+                    in_flight = console.poll() is None
+                    if in_flight:
+                        console.stdin.write(b"\x03")
+                        console.stdin.flush()
+                    pressed = time.monotonic()
+                    code = console.wait(60)
+                    elapsed = time.monotonic() - pressed
+                    console.stdin.close()
+                finally:
+                    sim.stop()  # the handset outwaits the run; stopped, it tells what it holds
+                summary = sim.summary()
+                text = read_bytes(out).decode("utf-8", "replace")
+                lines = text.splitlines()
+                self.assertTrue(in_flight, text)
+                self.assertEqual(code, 130, text)
+                self.assertEqual(lines[-1], "Update Fail! ")
+                self.assertRegex(lines[-2], f"^brenvik-cli: stopped by SIGINT at {step}: the handset holds a partial "
+                                            "image and must be flashed again$")
+                self.assertLess(elapsed, 5)
+                self.assertFalse(summary["complete"] or summary["matches_expected"], summary)
 
     def test_an_image_of_4_gib_or_more_is_refused(self):
         image = os.path.join(self.rig.tmp, "huge.img")
