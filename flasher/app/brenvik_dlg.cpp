@@ -12,7 +12,7 @@
 #include "res/resource.h"
 #include "winui/app.h"
 #include "winui/resources.h"
-#include "winui/text.h"
+#include "win32/text.h"
 
 using brenvik::MessageCaption;
 
@@ -57,7 +57,7 @@ BOOL CBrenvikDlg::OnInitDialog() {
   m_imagePath = brenvik::app::ReadImagePath(m_iniPath);
   const brenvik::app::StartRequest request = brenvik::app::ParseCommandTail(m_commandTail);
   if (request.imagePath) m_imagePath = *request.imagePath;
-  if (request.devicePath) m_devicePath = winui::Narrow(request.devicePath->c_str());
+  if (request.devicePath) m_devicePath = win32::Narrow(request.devicePath->c_str());
   SetItemText(IDC_IMAGE_PATH, m_imagePath);
 
   ::SendDlgItemMessageW(Hwnd(), IDC_AUTO_UPGRADE, BM_SETCHECK, BST_CHECKED, 0);
@@ -135,13 +135,13 @@ void CBrenvikDlg::OnBrowse() {
   const std::optional<std::wstring> chosen = brenvik::app::AskImageFile(Hwnd());
   if (!chosen) return;
   m_imagePath = *chosen;
-  m_run.MapImage(winui::Narrow(m_imagePath.c_str()));  // at once, before any flash
+  m_run.MapImage(win32::Narrow(m_imagePath.c_str()));  // at once, before any flash
   SetItemText(IDC_IMAGE_PATH, m_imagePath);
 }
 
 void CBrenvikDlg::ShowMessage(const std::string& text, MessageCaption caption) {
   ++m_messagesShown;
-  const std::wstring wide = winui::Widen(text);
+  const std::wstring wide = win32::Widen(text);
   switch (caption) {
     case MessageCaption::kProgram:
       // Owned by the dialog and captioned with the program's name, from either thread.
@@ -160,4 +160,4 @@ void CBrenvikDlg::SetPosition(uint32_t position) {
   ::SendMessageW(Item(IDC_PROGRESS), PBM_SETPOS, WPARAM(ClampToInt(position)), 0);
 }
 
-void CBrenvikDlg::SetStatus(const std::string& line) { SetItemText(IDC_STATUS, winui::Widen(line)); }
+void CBrenvikDlg::SetStatus(const std::string& line) { SetItemText(IDC_STATUS, win32::Widen(line)); }

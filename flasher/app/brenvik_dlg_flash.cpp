@@ -4,7 +4,7 @@
 #include "app/brenvik_dlg.h"
 #include "res/resource.h"
 #include "winui/app.h"
-#include "winui/text.h"
+#include "win32/text.h"
 
 using brenvik::DownloadRun;
 using brenvik::MessageCaption;
@@ -46,9 +46,9 @@ void CBrenvikDlg::OnFlash() {
   const int shownBefore = m_messagesShown;
   PrepareResult prepared = PrepareResult::kNoDevice;
   try {
-    prepared = m_run.Prepare(winui::Narrow(m_imagePath.c_str()), options);
+    prepared = m_run.Prepare(win32::Narrow(m_imagePath.c_str()), options);
   } catch (const std::exception& e) {
-    winui::ShowBox(nullptr, winui::Widen(e.what()), L"Error");
+    winui::ShowBox(nullptr, win32::Widen(e.what()), L"Error");
     SetRunning(false);
     return;
   }
@@ -62,7 +62,7 @@ void CBrenvikDlg::OnFlash() {
       // A handset that is there but cannot be opened would otherwise fail in silence.
       if (m_messagesShown == shownBefore) {
         const std::string& why = m_run.Link().LastOpenError();
-        winui::ShowBox(nullptr, winui::Widen(why.empty() ? "The handset could not be opened." : why), L"Error");
+        winui::ShowBox(nullptr, win32::Widen(why.empty() ? "The handset could not be opened." : why), L"Error");
       }
       SetRunning(false);
       return;
@@ -70,7 +70,7 @@ void CBrenvikDlg::OnFlash() {
       // A folder or a device is no image file, as the dialog has always said; a size the
       // link cannot carry is told as such.
       if (m_run.View().Refusal() == brenvik::ImageRefusal::kTooLarge)
-        winui::ShowBox(nullptr, winui::Widen(m_run.View().RefusalText()), L"Error");
+        winui::ShowBox(nullptr, win32::Widen(m_run.View().RefusalText()), L"Error");
       else
         ShowMessage(brenvik::text::kImageNotFound, MessageCaption::kPost);
       SetRunning(false);

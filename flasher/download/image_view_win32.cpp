@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "download/image_view.h"
-#include "winui/text.h"
+#include "win32/text.h"
 
 namespace brenvik {
 
@@ -21,7 +21,7 @@ namespace {
 // Opens an existing file for reading, sharing reading only: while it is open no other
 // program can write to it, so the image holds still for the whole run. Never creates one.
 HANDLE OpenFile(const std::string& path) {
-  const std::wstring wide = winui::Widen(path);
+  const std::wstring wide = win32::Widen(path);
   return ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
@@ -33,7 +33,7 @@ bool IsRegularFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(winui::Widen(path).c_str());
+  const DWORD attributes = ::GetFileAttributesW(win32::Widen(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -74,7 +74,7 @@ uint32_t ImageView::Map(const std::string& path, uint32_t* sectorCount, MessageS
   }
   if (file == INVALID_HANDLE_VALUE) {
     refusal_ = ImageRefusal::kUnreadable;
-    refusalText_ = "cannot open the image " + path + ": " + winui::SystemMessage(::GetLastError());
+    refusalText_ = "cannot open the image " + path + ": " + win32::SystemMessage(::GetLastError());
     messages.ShowMessage(text::kImageNotFound, MessageCaption::kPost);
     return 0;
   }

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "link/device_file.h"
-#include "winui/text.h"
+#include "win32/text.h"
 
 namespace brenvik {
 namespace {
@@ -224,15 +224,15 @@ void MakeCommBinaryClean(HANDLE handle) {
 
 }  // namespace
 
-std::string SystemErrorText(int code) { return winui::SystemMessage(DWORD(code)); }
+std::string SystemErrorText(int code) { return win32::SystemMessage(DWORD(code)); }
 
 std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error) {
-  const std::wstring wide = winui::Widen(DeviceNamespacePath(path));
+  const std::wstring wide = win32::Widen(DeviceNamespacePath(path));
   HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    error = "cannot open " + path + ": " + winui::SystemMessage(::GetLastError());
+    error = "cannot open " + path + ": " + win32::SystemMessage(::GetLastError());
     return nullptr;
   }
   // A handset is a character device (its interface or a COM port); a file, a disk or a
@@ -246,7 +246,7 @@ std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string&
   }
   HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
-    error = "cannot open " + path + ": " + winui::SystemMessage(::GetLastError());
+    error = "cannot open " + path + ": " + win32::SystemMessage(::GetLastError());
     ::CloseHandle(handle);
     return nullptr;
   }

@@ -143,8 +143,9 @@ TEST_F(PtyEndToEnd, EveryProcedureArrivesWhole) {
     EXPECT_EQ(s["protocol_errors"], json::array()) << c.name;
     EXPECT_EQ(s["matches_expected"], true) << c.name << ": " << s.value("expected_difference", "");
     for (const auto& [name, content] : c.files) EXPECT_TRUE(Out(name) == content) << c.name << ": " << name;
-    if (std::string(c.procedure) == "records")
+    if (std::string(c.procedure) == "records") {
       EXPECT_EQ(s["commands"]["download_end"], 2) << c.name << ": the end command comes twice";
+    }
   }
 }
 

@@ -307,11 +307,15 @@ TEST(Session, SurvivesArbitraryInput) {
       const size_t piece = std::min<size_t>(1 + rng() % 17, input.size() - at);
       const size_t taken = session.Feed(input.data() + at, piece);
       ASSERT_LE(taken, piece);
-      if (taken < piece) ASSERT_TRUE(session.Finished());
+      if (taken < piece) {
+        ASSERT_TRUE(session.Finished());
+      }
       at += piece;
     }
     ASSERT_LE(session.Errors().size(), 1u);
-    if (session.Failed()) ASSERT_EQ(session.Feed(input.data(), input.size()), 0u);
+    if (session.Failed()) {
+      ASSERT_EQ(session.Feed(input.data(), input.size()), 0u);
+    }
   }
 }
 

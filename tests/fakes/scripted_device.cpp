@@ -27,12 +27,12 @@ ScriptedDevice& ScriptedDevice::AddRead(Bytes bytes) {
 }
 
 ScriptedDevice& ScriptedDevice::AddReadTimeout() {
-  steps_.push_back({Kind::kReadTimeout});
+  steps_.push_back({Kind::kReadTimeout, {}});
   return *this;
 }
 
 ScriptedDevice& ScriptedDevice::AddReadError() {
-  steps_.push_back({Kind::kReadError});
+  steps_.push_back({Kind::kReadError, {}});
   return *this;
 }
 

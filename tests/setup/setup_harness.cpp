@@ -7,14 +7,14 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "winui/text.h"
+#include "win32/text.h"
 
 namespace setup_test {
 namespace {
 
 // The build gives Unix paths; Wine's drive Z: is the Unix root.
 fs::path DosPath(const char* unixPath) {
-  std::wstring path = L"Z:" + winui::Widen(unixPath);
+  std::wstring path = L"Z:" + win32::Widen(unixPath);
   for (wchar_t& c : path)
     if (c == L'/') c = L'\\';
   return path;
@@ -59,7 +59,7 @@ bool IsMessageBox(HWND window) {
 }
 
 void Check(bool ok, const std::string& what) {
-  if (!ok) throw std::runtime_error(what + ": " + winui::SystemMessage(::GetLastError()));
+  if (!ok) throw std::runtime_error(what + ": " + win32::SystemMessage(::GetLastError()));
 }
 
 std::vector<std::string> Lines(const fs::path& file) {
@@ -232,7 +232,7 @@ void ExpectOneBox(const SetupRun& run, const wchar_t* text) {
   EXPECT_EQ(Utf8(run.text), Utf8(text));
 }
 
-std::string Utf8(const std::wstring& text) { return winui::Narrow(text.c_str()); }
+std::string Utf8(const std::wstring& text) { return win32::Narrow(text.c_str()); }
 
 SetupWindowsVersion::SetupWindowsVersion(const wchar_t* version) {
   former_ = ReadString(HKEY_CURRENT_USER, kAppDefaults, L"Version");

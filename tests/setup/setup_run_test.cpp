@@ -8,7 +8,7 @@
 #include "messages.h"
 #include "setup_harness.h"
 #include "sync_settings.h"
-#include "winui/text.h"
+#include "win32/text.h"
 
 namespace setup_test {
 namespace {
@@ -132,7 +132,7 @@ TEST(SetupRun, CommandLineTakesTheFolderAsItIs) {
     SystemStandIn installer;
     ExpectOneBox(RunSetup(folder), setup::kInstalledText);
     const std::vector<std::string> expected = OneCall(kXpPrefix, folder);
-    EXPECT_LE(winui::Widen(expected.front().c_str()).size(), 255u);
+    EXPECT_LE(win32::Widen(expected.front().c_str()).size(), 255u);
     EXPECT_EQ(installer.Calls(), expected);
     EXPECT_EQ(folder.StrayCalls(), kNone);
   }

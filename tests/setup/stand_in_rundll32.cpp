@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "winui/text.h"
+#include "win32/text.h"
 
 namespace {
 
@@ -67,6 +67,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const bool answered = ping.windows > 0 && ping.answered == ping.windows;
     log << (answered ? "parent answered\n" : "parent did not answer\n");
   }
-  log << winui::Narrow(::GetCommandLineW()) << '\n';
+  log << win32::Narrow(::GetCommandLineW()) << '\n';
   return 0;
 }

@@ -99,7 +99,9 @@ TEST_P(WorkerThread, TheMainThreadWatchesProgressWhileTheWorkerDownloads) {
   EXPECT_EQ(ok.load(), !faulted) << c.name;
   EXPECT_EQ(handset->AllUnitsArrived(), !faulted) << c.name;
   EXPECT_EQ(seen.messages, std::vector<std::string>{DownloadRun::FinalText(!faulted)});
-  if (!faulted) EXPECT_NE(seen.status.find("Speed:"), std::string::npos) << seen.status;
+  if (!faulted) {
+    EXPECT_NE(seen.status.find("Speed:"), std::string::npos) << seen.status;
+  }
 }
 
 std::string ThreadCaseName(const ::testing::TestParamInfo<ThreadCase>& info) {

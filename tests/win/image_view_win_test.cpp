@@ -46,7 +46,9 @@ TEST(ImageViewWin32, MapsWholeFilesAndCountsSectors) {
     EXPECT_EQ(sectors, c.sectors);
     EXPECT_TRUE(messages.messages.empty());
     EXPECT_EQ(view.Mapped(), c.size != 0) << "an empty file gives no view";
-    if (view.Mapped()) EXPECT_EQ(Viewed(view), bytes);
+    if (view.Mapped()) {
+      EXPECT_EQ(Viewed(view), bytes);
+    }
     // The mapping shares reading: the size can be taken while the view is open.
     EXPECT_EQ(GetImageFileSize(path, messages), c.size);
   }

@@ -1,12 +1,12 @@
 // UTF-8 <-> UTF-16 at the Win32 boundary, and the system's text for an error code.
-// Header-only, so the core's Windows files can use it without the dialog layer.
+// Header-only: the core, the dialog layer and the tests share it.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-namespace winui {
+namespace win32 {
 
 // Paths arrive as UTF-8; the wide calls take them whatever the ANSI code page is.
 inline std::wstring Widen(const std::string& s) {
@@ -41,4 +41,4 @@ inline std::string SystemMessage(DWORD code) {
   return text + " (error " + std::to_string(code) + ")";
 }
 
-}  // namespace winui
+}  // namespace win32
