@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "link/wire.h"
 
 namespace {
@@ -85,7 +85,7 @@ void Flash(benchmark::State& state, const char* name, bool records) {
     DownloadRun run(quiet, quiet);
     FlashOptions options;
     options.deviceFactory = [] { return std::make_unique<InMemoryHandset>(); };
-    if (run.Prepare(path, options) != PrepareResult::kReady || !run.Download()) {
+    if (run.Prepare(path, options) != PrepareResult::kReady || !run.Download().Ok()) {
       state.SkipWithError("the run failed");
       break;
     }

@@ -3,10 +3,11 @@
 #include <chrono>
 #include <csignal>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "commands.h"
 #include "link/device_discovery.h"
 #include "reporters.h"
+#include "run/outcome_text.h"
 
 namespace brenvik::cli {
 namespace {
@@ -25,11 +26,11 @@ std::string SignalName(int signal) {
 }
 
 // One line before the final text: where the run failed and why.
-std::string CauseLine(const RunFailure& failure, int signal) {
-  if (failure.cause == FailureCause::kStopped)
-    return "brenvik-cli: stopped by " + SignalName(signal) + " at " + DescribeStep(failure.step, failure.index) +
+std::string CauseLine(const Outcome& outcome, int signal) {
+  if (outcome.cause == Cause::kStopped)
+    return "brenvik-cli: stopped by " + SignalName(signal) + " at " + DescribeStep(outcome.step, outcome.index) +
            ": the handset holds a partial image and must be flashed again";
-  return "brenvik-cli: failed at " + DescribeFailure(failure);
+  return "brenvik-cli: failed at " + DescribeOutcome(outcome);
 }
 
 }  // namespace
@@ -51,27 +52,23 @@ int RunFlash(const FlashArgs& args) {
   DownloadRun run(*presenter, *presenter);
   switch (run.Prepare(args.image, options)) {
     case PrepareResult::kImageUnreadable:
-      presenter->Failure("cannot open the image " + args.image, kExitUsage);
-      return kExitUsage;
     case PrepareResult::kImageRefused:
-      presenter->Failure(run.View().RefusalText(), kExitUsage);
+      presenter->Failure(DescribeMapping(run.Mapping(), args.image), kExitUsage);
       return kExitUsage;
     case PrepareResult::kImageEmpty:
       presenter->Failure("the image " + args.image + " is empty: nothing to flash", kExitUsage);
       return kExitUsage;
-    case PrepareResult::kNoDevice: {
-      const std::string& why = run.Link().LastOpenError();
-      presenter->Failure(why.empty() ? "no handset found" : why, kExitNoDevice);
+    case PrepareResult::kNoDevice:
+      presenter->Failure(DescribeOpen(run.Opening()), kExitNoDevice);
       return kExitNoDevice;
-    }
     case PrepareResult::kReady: break;
   }
-  const bool ok = run.Download();
-  const RunFailure& failure = run.Failure();
+  const Outcome outcome = run.Download();
+  const bool ok = outcome.Ok();
   const int signal = args.stop ? int(*args.stop) : 0;
-  const bool stopped = !ok && failure.cause == FailureCause::kStopped && signal != 0;
+  const bool stopped = !ok && outcome.cause == Cause::kStopped && signal != 0;
   const int code = ok ? kExitOk : stopped ? 128 + signal : kExitRunFailed;
-  presenter->Result(ok, DownloadRun::FinalText(ok), code, &failure, ok ? "" : CauseLine(failure, signal));
+  presenter->Result(outcome, DownloadRun::FinalText(ok), code, ok ? "" : CauseLine(outcome, signal));
   run.Finish();  // the second end command goes out after the final text, as in the dialog
   return code;
 }

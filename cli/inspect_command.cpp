@@ -4,16 +4,11 @@
 #include "download/image_view.h"
 #include "inspection.h"
 #include "link/protocol.h"
+#include "run/outcome_text.h"
 #include "link/wire.h"
 
 namespace brenvik::cli {
 namespace {
-
-class QuietSink : public MessageSink {
- public:
-  void ShowMessage(const std::string&, MessageCaption) override { failed = true; }
-  bool failed = false;
-};
 
 std::string Hex(uint64_t v, int width = 8) { return HexText(v, width); }
 
@@ -30,9 +25,9 @@ std::string SyncText(const BinStreamHeader& h) {
 nlohmann::json ToJson(const Inspection& in) {
   nlohmann::json j{{"path", in.path},           {"size", in.size},
                    {"sectors", in.sectorCount}, {"kind", in.kind},
-                   {"kind_reason", in.kindReason}, {"procedure", in.procedure},
+                   {"kind_reason", in.kindReason}, {"procedure", ProcedureText(in)},
                    {"problems", in.problems},   {"ok", in.problems.empty()}};
-  if (in.procedure == "blocks") j["blocks"] = in.blocks;
+  if (in.procedure == Procedure::kBlocks) j["blocks"] = in.blocks;
   if (in.hasBootArea) j["boot_area"] = kBootAreaSize;
   if (in.header) {
     j["stream"] = {{"offset", *in.streamOffset},
@@ -56,8 +51,8 @@ void PrintText(const Inspection& in, std::FILE* out) {
   std::fprintf(out, "image:      %s\n", in.path.c_str());
   std::fprintf(out, "size:       %u bytes (%u sectors)\n", in.size, in.sectorCount);
   std::fprintf(out, "kind:       %d (%s)\n", in.kind, in.kindReason.c_str());
-  std::fprintf(out, "download:   %s", in.procedure.c_str());
-  if (in.procedure == "blocks") std::fprintf(out, ", %u block(s) of up to 262144 bytes", in.blocks);
+  std::fprintf(out, "download:   %s", ProcedureText(in).c_str());
+  if (in.procedure == Procedure::kBlocks) std::fprintf(out, ", %u block(s) of up to 262144 bytes", in.blocks);
   std::fprintf(out, "\n");
   if (in.hasBootArea) std::fprintf(out, "boot area:  %u bytes at 0\n", unsigned(kBootAreaSize));
   if (in.header) {
@@ -90,15 +85,12 @@ void PrintText(const Inspection& in, std::FILE* out) {
 
 int RunInspect(const InspectArgs& args, std::FILE* out) {
   ImageView view;
-  QuietSink sink;
-  uint32_t sectors = 0;
-  const uint32_t size = view.Map(args.image, &sectors, sink);
-  if (sink.failed || view.Refusal() != ImageRefusal::kNone) {
-    const std::string why = view.RefusalText().empty() ? "cannot open the image " + args.image : view.RefusalText();
-    std::fprintf(stderr, "brenvik-cli: %s\n", why.c_str());
+  const MapResult mapped = MapImageFile(view, args.image);
+  if (!mapped.Opened()) {
+    std::fprintf(stderr, "brenvik-cli: %s\n", DescribeMapping(mapped, args.image).c_str());
     return kExitUsage;
   }
-  Inspection in = InspectImage(args.image, view.Data(), size);
+  Inspection in = InspectImage(args.image, view.Data(), mapped.size);
   if (args.json)
     std::fprintf(out, "%s\n", ToJson(in).dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   else

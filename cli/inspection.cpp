@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "app/classify.h"
-#include "app/download_run.h"
+#include "run/classify.h"
 #include "link/protocol.h"
 #include "link/wire.h"
 
@@ -39,32 +38,39 @@ void InspectStream(Inspection& in, const uint8_t* data, uint32_t size, uint32_t 
 
 }  // namespace
 
+std::string ProcedureText(const Inspection& in) {
+  switch (in.procedure) {
+    case Procedure::kBlocks: return "blocks";
+    case Procedure::kBootAndRecords: return in.kind == kKindRaw ? "boot area" : "boot area and records";
+    case Procedure::kRecords: return "records";
+  }
+  return "";
+}
+
 Inspection InspectImage(const std::string& path, const uint8_t* data, uint32_t size) {
   Inspection in;
   in.path = path;
   in.size = size;
   in.sectorCount = SectorCount(size);
-  Classification c = ClassifyImagePath(path, size);
+  Classification c = ClassifyImage(path, size);
   in.kind = c.kind;
   in.kindReason = c.reason;
   if (size == 0) in.problems.push_back("the file is empty: nothing would be flashed");
-  switch (ProcedureFor(in.kind)) {
+  in.procedure = ProcedureFor(in.kind);
+  switch (in.procedure) {
     case Procedure::kBlocks:
-      in.procedure = "blocks";
-      in.blocks = size / kBlockSize + (size % kBlockSize ? 1 : 0);
+      in.blocks = BlockCount(size, kBlockSize);
       if (in.kind == kKindNotCorrect) in.problems.push_back(std::string("not a correct file: ") + c.reason);
       break;
-    case Procedure::kImgRaw:
+    case Procedure::kBootAndRecords:
       in.hasBootArea = true;
-      in.procedure = in.kind == kKindRaw ? "boot area" : "boot area and records";
       if (size < kBootAreaSize) {
         in.problems.push_back(DescribeBinProblem(BinProblem::kShorterThanBootArea));
         break;
       }
       if (in.kind == kKindImg) InspectStream(in, data, size, kBootAreaSize);
       break;
-    case Procedure::kOut:
-      in.procedure = "records";
+    case Procedure::kRecords:
       InspectStream(in, data, size, 0);
       break;
   }

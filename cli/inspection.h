@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "download/bin_stream.h"
+#include "download/downloads.h"
 
 namespace brenvik::cli {
 
@@ -25,7 +26,7 @@ struct Inspection {
   uint32_t sectorCount = 0;
   int32_t kind = 0;
   std::string kindReason;
-  std::string procedure;     // "blocks", "boot area and records", "boot area", "records"
+  Procedure procedure = Procedure::kBlocks;
   uint32_t blocks = 0;       // for the block download
   bool hasBootArea = false;
   std::optional<uint64_t> streamOffset;  // where the BIN stream header stands
@@ -34,6 +35,9 @@ struct Inspection {
   std::optional<uint32_t> entryPoint;  // from the end record
   std::vector<std::string> problems;
 };
+
+// The procedure in words: "blocks", "boot area and records", "boot area", "records".
+std::string ProcedureText(const Inspection& in);
 
 // Inspects the bytes of a file (already mapped or read). Never reads outside [data, data+size).
 Inspection InspectImage(const std::string& path, const uint8_t* data, uint32_t size);

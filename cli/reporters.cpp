@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "run/outcome_text.h"
+
 namespace brenvik::cli {
 
 const char* CaptionName(MessageCaption caption) {
@@ -14,32 +16,6 @@ const char* CaptionName(MessageCaption caption) {
 }
 
 namespace {
-
-const char* StepName(FailedStep step) {
-  switch (step) {
-    case FailedStep::kNone: return "none";
-    case FailedStep::kAck: return "ack";
-    case FailedStep::kReady: return "ready";
-    case FailedStep::kBlockData: return "block_data";
-    case FailedStep::kBootArea: return "boot_area";
-    case FailedStep::kRecord: return "record";
-    case FailedStep::kEnd: return "end";
-    case FailedStep::kImageCheck: return "image_check";
-  }
-  return "unknown";
-}
-
-const char* CauseName(FailureCause cause) {
-  switch (cause) {
-    case FailureCause::kNone: return "none";
-    case FailureCause::kLink: return "link";
-    case FailureCause::kStopped: return "stopped";
-    case FailureCause::kImageChanged: return "image_changed";
-    case FailureCause::kMalformed: return "malformed";
-    case FailureCause::kNotCorrect: return "not_correct";
-  }
-  return "unknown";
-}
 
 using Steady = std::chrono::steady_clock;
 
@@ -85,7 +61,7 @@ class TerminalPresenter : public Tracking {
     EndBar();
     Tracking::ShowMessage(text, caption);
   }
-  void Result(bool, const std::string& finalText, int, const RunFailure*, const std::string& cause) override {
+  void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
     if (drawn_) Draw(true);
     EndBar();
     if (!cause.empty()) std::fprintf(out_, "%s\n", cause.c_str());
@@ -133,7 +109,7 @@ class PlainPresenter : public Tracking {
     lastPercent_ = int(Percent());
     Line();
   }
-  void Result(bool, const std::string& finalText, int, const RunFailure*, const std::string& cause) override {
+  void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
     if (!status_.empty()) Line();
     if (!cause.empty()) std::fprintf(out_, "%s\n", cause.c_str());
     std::fprintf(out_, "%s\n", finalText.c_str());
@@ -157,12 +133,12 @@ class JsonPresenter : public RunPresenter {
   void ShowMessage(const std::string& text, MessageCaption caption) override {
     Emit({{"event", "message"}, {"caption", CaptionName(caption)}, {"text", text}});
   }
-  void Result(bool ok, const std::string& finalText, int exitCode, const RunFailure* failure,
+  void Result(const Outcome& outcome, const std::string& finalText, int exitCode,
               const std::string& cause) override {
-    nlohmann::json j{{"event", "result"}, {"ok", ok}, {"text", finalText}, {"exit_code", exitCode}};
-    if (failure && failure->Failed())
-      j["error"] = {{"step", StepName(failure->step)}, {"index", failure->index},
-                    {"cause", CauseName(failure->cause)}, {"detail", failure->detail}, {"text", cause}};
+    nlohmann::json j{{"event", "result"}, {"ok", outcome.Ok()}, {"text", finalText}, {"exit_code", exitCode}};
+    if (!outcome.Ok())
+      j["error"] = {{"step", StepName(outcome.step)}, {"index", outcome.index},
+                    {"cause", CauseName(outcome.cause)}, {"text", cause}};
     Emit(j);
   }
   void Failure(const std::string& reason, int exitCode) override {

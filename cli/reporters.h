@@ -8,8 +8,8 @@
 #include <string>
 
 #include "download/progress.h"
-#include "download/run_failure.h"
-#include "link/messages.h"
+#include "download/outcome.h"
+#include "run/messages.h"
 
 namespace brenvik::cli {
 
@@ -17,8 +17,8 @@ class RunPresenter : public ProgressReporter, public MessageSink {
  public:
   // The end of the run: the final text and the exit code the program will return; for a
   // failed run, why it failed (`cause`, one line) where that is known.
-  virtual void Result(bool ok, const std::string& finalText, int exitCode, const RunFailure* failure = nullptr,
-                      const std::string& cause = "") = 0;
+  virtual void Result(const Outcome& outcome, const std::string& finalText, int exitCode,
+                      const std::string& cause) = 0;
   // A failure of the tool itself (no device, unreadable image), with its reason.
   virtual void Failure(const std::string& reason, int exitCode) = 0;
 };

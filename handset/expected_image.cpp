@@ -7,16 +7,10 @@
 #include <cstring>
 
 #include "link/protocol.h"
+#include "run/outcome_text.h"
 
 namespace brenvik::handset {
 namespace {
-
-// Collects the mapping's message instead of showing it.
-class TextSink : public MessageSink {
- public:
-  void ShowMessage(const std::string& text, MessageCaption) override { text_ = text; }
-  std::string text_;
-};
 
 // Differing bytes at most this many equal bytes apart belong to one range: a corrupted
 // area rarely differs in every byte, and it should read as one area, not a dozen.
@@ -27,13 +21,11 @@ std::string Range(uint64_t first, uint64_t last) {
 }
 
 }  // namespace
-
 bool ExpectedImage::Open(const std::string& path, std::string& error) {
-  TextSink sink;
-  uint32_t sectors = 0;
-  view_.Map(path, &sectors, sink);
+  const MapResult mapped = MapImageFile(view_, path);
   if (view_.Mapped()) return true;
-  error = "cannot read the reference image " + path + ": " + (sink.text_.empty() ? "empty or not mappable" : sink.text_);
+  const std::string why = DescribeMapping(mapped, path);
+  error = "cannot read the reference image " + path + ": " + (why.empty() ? "empty or not mappable" : why);
   return false;
 }
 
@@ -93,10 +85,10 @@ void ExpectedImage::ReleaseBefore(uint64_t offset) {
   released_ = end;
 }
 
-void ExpectedImage::Begin(Procedure procedure, std::optional<int32_t> kind) {
+void ExpectedImage::Begin(Transfer procedure, std::optional<int32_t> kind) {
   procedure_ = procedure;
   kind_ = kind;
-  if (procedure != Procedure::kRecords || !view_.Mapped()) return;
+  if (procedure != Transfer::kRecords || !view_.Mapped()) return;
   if (*kind == kKindRaw) return;
   const size_t first = *kind == kKindImg ? kBootAreaSize + kBinStreamHeaderSize : kBinStreamHeaderSize;
   walker_.emplace(view_.Data(), view_.Size(), first);
@@ -175,13 +167,13 @@ RecordVerdict ExpectedImage::OnUnitEnd(const DataUnit& unit) {
 void ExpectedImage::Finish() {
   if (!view_.Mapped()) return;
   EndRun();
-  if (procedure_ == Procedure::kBlocks && blockOffset_ < view_.Size())
+  if (procedure_ == Transfer::kBlocks && blockOffset_ < view_.Size())
     Differs("only " + std::to_string(blockOffset_) + " of the reference's " + std::to_string(view_.Size()) +
             " bytes arrived");
-  if (procedure_ == Procedure::kBlocks && blockOffset_ > view_.Size())
+  if (procedure_ == Transfer::kBlocks && blockOffset_ > view_.Size())
     Differs(std::string(blockOffset_ - view_.Size() == 1 ? "byte " : "bytes ") + Range(view_.Size(), blockOffset_ - 1) +
             " arrived past the reference's end");
-  if (procedure_ == Procedure::kRecords && kind_ != kKindLargeBin && bootOffset_ < kBootAreaSize)
+  if (procedure_ == Transfer::kRecords && kind_ != kKindLargeBin && bootOffset_ < kBootAreaSize)
     Differs("the boot area did not arrive whole");
   if (current_) Differs("record " + std::to_string(currentIndex_) + " was cut short");
   uint64_t missing = 0;
@@ -194,7 +186,7 @@ void ExpectedImage::Finish() {
 }
 
 bool ExpectedImage::Matches(bool complete) const {
-  return view_.Mapped() && complete && procedure_ != Procedure::kUnknown && differences_.empty() && !run_;
+  return view_.Mapped() && complete && procedure_ != Transfer::kUnknown && differences_.empty() && !run_;
 }
 
 }  // namespace brenvik::handset

@@ -28,7 +28,7 @@ class ExpectedImage {
   bool Open(const std::string& path, std::string& error);
 
   // The procedure (and kind) says how the reference is laid out.
-  void Begin(Procedure procedure, std::optional<int32_t> kind);
+  void Begin(Transfer procedure, std::optional<int32_t> kind);
   void OnUnitBegin(const DataUnit& unit);
   void OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size);
   RecordVerdict OnUnitEnd(const DataUnit& unit);  // meaningful for records
@@ -63,7 +63,7 @@ class ExpectedImage {
   void ReleaseBefore(uint64_t offset);
 
   ImageView view_;
-  Procedure procedure_ = Procedure::kUnknown;
+  Transfer procedure_ = Transfer::kUnknown;
   std::optional<int32_t> kind_;
   uint64_t blockOffset_ = 0;  // where the next block byte stands in the reference
   uint64_t bootOffset_ = 0;

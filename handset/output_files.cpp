@@ -88,10 +88,10 @@ void OutputFiles::Note(bool ok) {
   if (!ok && error_.empty()) error_ = scratch_;
 }
 
-void OutputFiles::OnProcedure(Procedure p) {
+void OutputFiles::OnProcedure(Transfer p) {
   if (!Prepare()) return;
-  if (p == Procedure::kBlocks) Note(image_.Open((fs::path(dir_) / "image.bin").string(), scratch_));
-  if (p == Procedure::kRecords) Note(records_.Open((fs::path(dir_) / "records.bin").string(), scratch_));
+  if (p == Transfer::kBlocks) Note(image_.Open((fs::path(dir_) / "image.bin").string(), scratch_));
+  if (p == Transfer::kRecords) Note(records_.Open((fs::path(dir_) / "records.bin").string(), scratch_));
 }
 
 OutFile* OutputFiles::FileFor(UnitKind kind) {

@@ -40,7 +40,7 @@ class OutputFiles {
   // passes for this session's; done once, when the session has something to write.
   bool Prepare();
 
-  void OnProcedure(Procedure p);
+  void OnProcedure(Transfer p);
   void OnUnitBegin(const DataUnit& unit);
   void OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size);
   void OnUnitEnd(const DataUnit& unit);

@@ -2,25 +2,25 @@
 
 namespace brenvik::handset {
 
-Recorder::Recorder(ReplyFn reply, OutputFiles* files, ExpectedImage* expected, size_t listCap)
+SessionRecorder::SessionRecorder(ReplyFn reply, OutputFiles* files, ExpectedImage* expected, size_t listCap)
     : reply_(std::move(reply)), files_(files), expected_(expected), cap_(listCap) {}
 
-void Recorder::OnProcedure(Procedure p, std::optional<int32_t> kind) {
+void SessionRecorder::OnProcedure(Transfer p, std::optional<int32_t> kind) {
   if (files_) files_->OnProcedure(p);
   if (expected_) expected_->Begin(p, kind);
 }
 
-void Recorder::OnUnitBegin(const DataUnit& unit) {
+void SessionRecorder::OnUnitBegin(const DataUnit& unit) {
   if (files_) files_->OnUnitBegin(unit);
   if (expected_) expected_->OnUnitBegin(unit);
 }
 
-void Recorder::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size) {
+void SessionRecorder::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size) {
   if (files_) files_->OnUnitData(unit, data, size);
   if (expected_) expected_->OnUnitData(unit, data, size);
 }
 
-void Recorder::OnUnitEnd(const DataUnit& unit) {
+void SessionRecorder::OnUnitEnd(const DataUnit& unit) {
   if (files_) files_->OnUnitEnd(unit);
   std::optional<RecordVerdict> verdict;
   if (expected_) verdict = expected_->OnUnitEnd(unit);
@@ -31,7 +31,7 @@ void Recorder::OnUnitEnd(const DataUnit& unit) {
     truncated_ = true;
 }
 
-void Recorder::Finish() {
+void SessionRecorder::Finish() {
   if (files_) files_->Finish();
   if (expected_) expected_->Finish();
 }

@@ -23,14 +23,14 @@ struct RecordEntry {
   std::optional<RecordVerdict> verdict;  // only with a reference image
 };
 
-class Recorder : public SessionSink {
+class SessionRecorder : public SessionSink {
  public:
   using ReplyFn = std::function<void(const Reply&)>;
   // `files` and `expected` may be null.
-  Recorder(ReplyFn reply, OutputFiles* files, ExpectedImage* expected, size_t listCap = kRecordListCap);
+  SessionRecorder(ReplyFn reply, OutputFiles* files, ExpectedImage* expected, size_t listCap = kRecordListCap);
 
   void OnReply(const Reply& reply) override { reply_(reply); }
-  void OnProcedure(Procedure p, std::optional<int32_t> kind) override;
+  void OnProcedure(Transfer p, std::optional<int32_t> kind) override;
   void OnUnitBegin(const DataUnit& unit) override;
   void OnUnitData(const DataUnit& unit, const uint8_t* data, size_t size) override;
   void OnUnitEnd(const DataUnit& unit) override;

@@ -104,7 +104,7 @@ class SessionServer {
       std::string error;
       if (!expected.emplace().Open(o_.expectPath, error)) note_ = error;
     }
-    Recorder recorder([this](const Reply& r) { QueueReply(r); }, dir.empty() ? nullptr : &files,
+    SessionRecorder recorder([this](const Reply& r) { QueueReply(r); }, dir.empty() ? nullptr : &files,
                       expected ? &*expected : nullptr);
     Session session(recorder, o_.autoUpgrade);
     session_ = &session;

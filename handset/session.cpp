@@ -30,18 +30,18 @@ std::string Describe(const uint8_t* p) {
 
 }  // namespace
 
-const char* ProcedureName(Procedure p) {
+const char* TransferName(Transfer p) {
   switch (p) {
-    case Procedure::kBlocks: return "blocks";
-    case Procedure::kRecords: return "records";
-    case Procedure::kUnknown: break;
+    case Transfer::kBlocks: return "blocks";
+    case Transfer::kRecords: return "records";
+    case Transfer::kUnknown: break;
   }
   return "unknown";
 }
 
-Procedure ProcedureForKind(int32_t kind) {
-  return kind == kKindImg || kind == kKindLargeBin || kind == kKindRaw ? Procedure::kRecords
-                                                                      : Procedure::kBlocks;
+Transfer TransferForKind(int32_t kind) {
+  return kind == kKindImg || kind == kKindLargeBin || kind == kKindRaw ? Transfer::kRecords
+                                                                      : Transfer::kBlocks;
 }
 
 Session::Session(SessionSink& sink, bool autoUpgrade)
@@ -52,7 +52,7 @@ void Session::Start() {
     sink_.OnReply(Reply{Reply::Kind::kUpgradeAck, 0, MakeInPacket(kUpgradeAckByte)});
     return;
   }
-  stats_.procedure = Procedure::kBlocks;
+  stats_.procedure = Transfer::kBlocks;
   sink_.OnProcedure(stats_.procedure, std::nullopt);
   AskForBlock(0);
 }
@@ -123,9 +123,9 @@ void Session::OnKindPacket(const uint8_t* p, uint64_t at) {
   if (!((k.kind >= kKindDio && k.kind <= kKindRaw) || k.kind == kKindNotCorrect))
     return Fail(at, "kind packet: kind " + std::to_string(k.kind) + " is not an image kind (1..7 or 9)");
   stats_.kind = k.kind;
-  stats_.procedure = ProcedureForKind(k.kind);
+  stats_.procedure = TransferForKind(k.kind);
   sink_.OnProcedure(stats_.procedure, stats_.kind);
-  if (stats_.procedure == Procedure::kRecords) {
+  if (stats_.procedure == Transfer::kRecords) {
     state_ = State::kTransfer;
   } else {
     state_ = State::kBlockHeader;

@@ -12,11 +12,13 @@
 
 namespace brenvik::handset {
 
-enum class Procedure { kUnknown, kBlocks, kRecords };
-const char* ProcedureName(Procedure p);
+// How the PC sends the image, as the handset sees it: plain blocks, or BIN records (with or
+// without a boot area, as the kind says).
+enum class Transfer { kUnknown, kBlocks, kRecords };
+const char* TransferName(Transfer p);
 
 // Which procedure the handset expects for a kind the PC announced.
-Procedure ProcedureForKind(int32_t kind);
+Transfer TransferForKind(int32_t kind);
 
 enum class UnitKind { kBlock, kBoot, kRecord };
 
@@ -40,7 +42,7 @@ class SessionSink {
  public:
   virtual ~SessionSink() = default;
   virtual void OnReply(const Reply& reply) = 0;
-  virtual void OnProcedure(Procedure, std::optional<int32_t> /*kind*/) {}
+  virtual void OnProcedure(Transfer, std::optional<int32_t> /*kind*/) {}
   virtual void OnUnitBegin(const DataUnit&) {}
   virtual void OnUnitData(const DataUnit&, const uint8_t* /*data*/, size_t /*size*/) {}
   virtual void OnUnitEnd(const DataUnit&) {}
@@ -48,7 +50,7 @@ class SessionSink {
 
 struct SessionStats {
   std::optional<int32_t> kind;  // as the kind packet said; none without auto upgrade
-  Procedure procedure = Procedure::kUnknown;
+  Transfer procedure = Transfer::kUnknown;
   uint32_t blocks = 0;   // blocks received whole
   uint32_t records = 0;  // records received whole
   bool boot = false;     // boot area received whole

@@ -53,7 +53,7 @@ json SummaryJson(const SessionReport& report) {
   j["session"] = report.number;
   j["kind"] = s.kind ? json(*s.kind) : json(nullptr);
   j["auto_upgrade"] = report.autoUpgrade;
-  j["procedure"] = ProcedureName(s.procedure);
+  j["procedure"] = TransferName(s.procedure);
   j["blocks"] = s.blocks;
   j["records"] = s.records;
   j["boot"] = s.boot;
@@ -83,9 +83,9 @@ std::string HumanSummary(const SessionReport& report) {
   std::ostringstream out;
   out << "handset-sim: session " << report.number << ": kind ";
   if (s.kind) out << *s.kind; else out << "not sent";
-  out << ", " << ProcedureName(s.procedure);
-  if (s.procedure == Procedure::kBlocks) out << ": " << Count(s.blocks, "block");
-  if (s.procedure == Procedure::kRecords)
+  out << ", " << TransferName(s.procedure);
+  if (s.procedure == Transfer::kBlocks) out << ": " << Count(s.blocks, "block");
+  if (s.procedure == Transfer::kRecords)
     out << ": " << (s.boot ? "boot area, " : "") << Count(s.records, "record") << ", "
         << Count(s.transferEnds, "transfer end") << ", " << Count(s.downloadEnds, "download end");
   out << "; " << s.DataBytes() << " data bytes of " << s.received << " received; "

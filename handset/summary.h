@@ -16,7 +16,7 @@ struct SessionReport {
   int number = 1;  // of the session in the run, from 1
   bool autoUpgrade = true;
   const Session& session;
-  const Recorder& recorder;
+  const SessionRecorder& recorder;
   const FaultPlan& plan;
   const FaultLog& log;
   const ExpectedImage* expected = nullptr;  // only with a reference image

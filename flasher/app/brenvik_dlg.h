@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "winui/dialog.h"
 
 class CBrenvikDlg : public winui::Dialog,

@@ -3,19 +3,15 @@
 
 namespace brenvik {
 
-int DownloadBlocks(DownloadContext& ctx) {
+Outcome DownloadBlocks(DownloadContext& ctx) {
   const uint32_t size = ctx.entry.size;
-  if (size == 0) return 2;
+  if (size == 0) return Outcome::Success();  // nothing to send
   // Never read past the view: a size that the mapping does not back is a failed run.
-  if (!ctx.view.Mapped() || ctx.entry.start > ctx.view.Size() ||
-      size > ctx.view.Size() - ctx.entry.start) {
-    CountFailure(ctx, FailedStep::kImageCheck, 0, FailureCause::kImageChanged,
-                 "the image is not mapped whole");
-    return 1;
-  }
+  if (!ctx.view.Mapped() || ctx.entry.start > ctx.view.Size() || size > ctx.view.Size() - ctx.entry.start)
+    return Outcome{Step::kImageCheck, 0, Cause::kImageChanged, {}, {}};
   const uint32_t blockSize = ctx.link.BlockSize();
   ctx.progress.SetPosition(0);
-  const uint32_t blocks = size / blockSize + (size % blockSize ? 1 : 0);
+  const uint32_t blocks = BlockCount(size, blockSize);
   ctx.progress.SetRange(blocks);
   const int64_t start = ctx.now();
 
@@ -23,18 +19,13 @@ int DownloadBlocks(DownloadContext& ctx) {
   uint32_t remaining = size, countdown = blocks, sent = 0;
   while (remaining > 0) {
     // The handset paces every block; without its ready packet it did not take the block.
-    if (!ctx.link.ReadReady()) {
-      CountLinkFailure(ctx, FailedStep::kReady, sent);
-      return 1;
-    }
+    if (const LinkResult r = ctx.link.ReadReady(); !r) return LinkFailure(ctx, Step::kReady, sent, r);
     const uint32_t length = remaining > blockSize ? blockSize : remaining;
     --countdown;
-    if (!ImageStillSame(ctx, FailedStep::kBlockData, sent)) return 1;
-    if (!ctx.link.WriteBlockHeader(BlockHeader{countdown, length, BLOCK_TAG}) ||
-        !ctx.link.WriteData(cursor, length)) {
-      CountLinkFailure(ctx, FailedStep::kBlockData, sent);
-      return 1;
-    }
+    if (Outcome o = ImageCheck(ctx, Step::kBlockData, sent); !o.Ok()) return o;
+    LinkResult r = ctx.link.WriteBlockHeader(BlockHeader{countdown, length, BLOCK_TAG});
+    if (r) r = ctx.link.WriteData(cursor, length);
+    if (!r) return LinkFailure(ctx, Step::kBlockData, sent, r);
     cursor += length;
     ++sent;
     remaining -= length;
@@ -44,7 +35,7 @@ int DownloadBlocks(DownloadContext& ctx) {
   }
   const int64_t elapsed = ctx.now() - start;
   ctx.progress.SetStatus(FormatStatusLine(elapsed, BlockSpeed(size, elapsed)));
-  return 1;
+  return Outcome::Success();
 }
 
 }  // namespace brenvik

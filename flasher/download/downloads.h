@@ -1,40 +1,48 @@
 // The three download procedures: plain blocks paced by the handset, and BIN record streams
-// with or without a boot area. Success or failure is told through the run's error counter.
+// with or without a boot area. Each tells what it came to as an Outcome.
 #pragma once
 
 #include <cstdint>
 
 #include "download/image_view.h"
+#include "download/outcome.h"
 #include "download/progress.h"
-#include "download/run_failure.h"
 #include "link/usb_link.h"
 
 namespace brenvik {
+
+// Which procedure sends an image, by its kind.
+enum class Procedure {
+  kBlocks,          // DownloadBlocks: every kind but 5, 6 and 7
+  kBootAndRecords,  // DownloadImgRaw: kind 5 (boot area and records) and 7 (boot area only)
+  kRecords,         // DownloadOut: kind 6, records from the file's first byte on
+};
+Procedure ProcedureFor(int32_t imageKind);
+
+// Blocks of `blockSize` bytes that `size` bytes take, the last one short.
+inline uint32_t BlockCount(uint32_t size, uint32_t blockSize) {
+  return size / blockSize + (size % blockSize ? 1 : 0);
+}
 
 struct DownloadContext {
   UsbLink& link;
   const ImageView& view;
   const ImageEntry& entry;
   ProgressReporter& progress;
-  int32_t& errorCount;   // the run's error counter
   int32_t imageKind = 0;
-  Clock now = SystemSeconds;
-  RunFailure* failure = nullptr;  // where the first failure is told, when someone asks
+  SecondsClock now = SystemSeconds;
 };
 
-// Counts a failure in the error counter and tells the first one's step and cause. A link
-// failure over an image that changed is told as the change: that is what broke it.
-void CountFailure(DownloadContext& ctx, FailedStep step, uint32_t index, FailureCause cause,
-                  const std::string& detail);
-void CountLinkFailure(DownloadContext& ctx, FailedStep step, uint32_t index);
-// Between units: false, after counting the failure, when the image file changed.
-bool ImageStillSame(DownloadContext& ctx, FailedStep step, uint32_t index);
+// A failed link operation, told as what it was; over an image that changed, told as the
+// change, since that is what broke it.
+Outcome LinkFailure(const DownloadContext& ctx, Step step, uint32_t index, const LinkResult& link);
+// Between units: the failure when the image file changed, else success.
+Outcome ImageCheck(const DownloadContext& ctx, Step step, uint32_t index);
 
-// Returns 2 when the image is empty (nothing is sent), otherwise 1.
-int DownloadBlocks(DownloadContext& ctx);
-// Kind 5 (boot area and records) and kind 7 (boot area only). Always 1.
-int DownloadImgRaw(DownloadContext& ctx);
-// Kind 6: records from the file's first byte on. Always 1.
-int DownloadOut(DownloadContext& ctx);
+// An empty image sends nothing and succeeds.
+Outcome DownloadBlocks(DownloadContext& ctx);
+Outcome DownloadImgRaw(DownloadContext& ctx);
+// Named for what the handset tools always called it: the records "out" of a large bin.
+Outcome DownloadOut(DownloadContext& ctx);
 
 }  // namespace brenvik

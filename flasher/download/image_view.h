@@ -3,9 +3,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "link/messages.h"
+#include "link/node_kind.h"
 
 namespace brenvik {
 
@@ -18,12 +19,22 @@ struct ImageEntry {
 
 inline uint32_t SectorCount(uint32_t size) { return (size >> 9) + 1; }
 
-// Why an image was not mapped, beyond "the file is empty".
+// Why an image was not mapped.
 enum class ImageRefusal {
   kNone,
-  kUnreadable,  // missing or unreadable (the "Post" message was shown)
-  kNotRegular,  // a FIFO, a device or a directory: only regular files are images
-  kTooLarge,    // 4 GiB or more: sizes are 32-bit on the link
+  kUnreadable,  // missing or unreadable (systemError)
+  kNotRegular,  // a FIFO, a device or a directory (kind): only regular files are images
+  kTooLarge,    // 4 GiB or more (fileSize): sizes are 32-bit on the link
+};
+
+struct MapResult {
+  uint32_t size = 0;         // 0 when nothing is mapped (refused, or an empty file)
+  uint32_t sectorCount = 0;  // written only when the file was opened
+  ImageRefusal refusal = ImageRefusal::kNone;
+  NodeKind kind = NodeKind::kUnknown;
+  uint64_t fileSize = 0;
+  int systemError = 0;
+  bool Opened() const { return refusal == ImageRefusal::kNone; }
 };
 
 class ImageView {
@@ -33,15 +44,11 @@ class ImageView {
   ImageView& operator=(const ImageView&) = delete;
   ~ImageView();
 
-  // Maps the whole file, after releasing the earlier view, mapping and file. Returns the
-  // size, or 0 when the file cannot be opened (after the "Post" message), is refused
-  // (Refusal() says why; no message) or is empty; then nothing is mapped. Never blocks:
-  // a FIFO is refused before anything waits on it.
-  uint32_t Map(const std::string& path, uint32_t* sectorCount, MessageSink& messages);
   void Release();
 
-  ImageRefusal Refusal() const { return refusal_; }
-  const std::string& RefusalText() const { return refusalText_; }
+  bool Mapped() const { return m_data != nullptr; }
+  const uint8_t* Data() const { return m_data; }
+  uint32_t Size() const { return m_size; }
 
   // Reads from the file itself rather than the mapping: a file cut short under a run
   // gives false here, where a read of the mapping would end the process with a signal.
@@ -49,28 +56,22 @@ class ImageView {
   // The file at the path is still the one mapped, of the same size, and unwritten since.
   bool Unchanged() const;
 
-  bool Mapped() const { return data_ != nullptr; }
-  const uint8_t* Data() const { return data_; }
-  uint32_t Size() const { return size_; }
-
   struct Platform;  // file and mapping handles of the system
 
  private:
-  std::unique_ptr<Platform> platform_;
-  const uint8_t* data_ = nullptr;
-  uint32_t size_ = 0;
-  ImageRefusal refusal_ = ImageRefusal::kNone;
-  std::string refusalText_;
+  friend MapResult MapImageFile(ImageView& view, const std::string& path);
+
+  std::unique_ptr<Platform> m_platform;
+  const uint8_t* m_data = nullptr;
+  uint32_t m_size = 0;
 };
 
-// The operation by its usual name: maps `path` into `view`.
-inline uint32_t MapImageFile(ImageView& view, const std::string& path, uint32_t* sectorCount,
-                             MessageSink& messages) {
-  return view.Map(path, sectorCount, messages);
-}
+// Maps the whole file into `view`, after releasing the earlier view, mapping and file, so
+// that the view is always of the file named here. Never blocks: a FIFO is refused before
+// anything waits on it. Nothing is mapped for a refused or an empty file.
+MapResult MapImageFile(ImageView& view, const std::string& path);
 
-// Size of a file without mapping it (low 32 bits); 0 after the "Post" message when it
-// cannot be opened.
-uint32_t GetImageFileSize(const std::string& path, MessageSink& messages);
+// Size of a file without mapping it; nothing when it cannot be opened or is no file.
+std::optional<uint32_t> GetImageFileSize(const std::string& path);
 
 }  // namespace brenvik

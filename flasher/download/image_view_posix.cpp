@@ -1,6 +1,5 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <cstdint>
 
 #include "download/image_view.h"
+#include "link/node_kind_posix.h"
 
 namespace brenvik {
 
@@ -21,75 +21,75 @@ struct ImageView::Platform {
 
 namespace {
 
-const char* WhatItIs(mode_t mode) {
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 }  // namespace
 
-ImageView::ImageView() : platform_(std::make_unique<Platform>()) {}
+ImageView::ImageView() : m_platform(std::make_unique<Platform>()) {}
 ImageView::~ImageView() { Release(); }
 
 void ImageView::Release() {
-  if (platform_->map != MAP_FAILED) ::munmap(platform_->map, platform_->mapLength);
-  if (platform_->fd >= 0) ::close(platform_->fd);
-  *platform_ = Platform{};
-  data_ = nullptr;
-  size_ = 0;
-  refusal_ = ImageRefusal::kNone;
-  refusalText_.clear();
+  if (m_platform->map != MAP_FAILED) ::munmap(m_platform->map, m_platform->mapLength);
+  if (m_platform->fd >= 0) ::close(m_platform->fd);
+  *m_platform = Platform{};
+  m_data = nullptr;
+  m_size = 0;
 }
 
-uint32_t ImageView::Map(const std::string& path, uint32_t* sectorCount, MessageSink& messages) {
-  Release();
-  auto refuse = [&](ImageRefusal why, std::string text) {
-    refusal_ = why;
-    refusalText_ = std::move(text);
-    if (why == ImageRefusal::kUnreadable) messages.ShowMessage(text::kImageNotFound, MessageCaption::kPost);
-    return 0u;
+MapResult MapImageFile(ImageView& view, const std::string& path) {
+  view.Release();
+  ImageView::Platform& p = *view.m_platform;
+  MapResult r;
+  auto refuse = [&](ImageRefusal why) {
+    r.refusal = why;
+    return r;
   };
   // Looked at before it is opened: opening a FIFO would wait for a writer forever.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return refuse(ImageRefusal::kUnreadable, "cannot open the image " + path + ": " + ::strerror(errno));
-  if (!S_ISREG(st.st_mode))
-    return refuse(ImageRefusal::kNotRegular, "the image " + path + " is " + WhatItIs(st.st_mode) + ", not a file");
+  if (::stat(path.c_str(), &st) != 0) {
+    r.systemError = errno;
+    return refuse(ImageRefusal::kUnreadable);
+  }
+  r.kind = NodeKindOf(st.st_mode);
+  if (!S_ISREG(st.st_mode)) return refuse(ImageRefusal::kNotRegular);
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return refuse(ImageRefusal::kUnreadable, "cannot open the image " + path + ": " + ::strerror(errno));
-  platform_->fd = fd;
+  if (fd < 0) {
+    r.systemError = errno;
+    return refuse(ImageRefusal::kUnreadable);
+  }
+  p.fd = fd;
   // Swapped for something else between the look and the opening: still no image.
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return refuse(ImageRefusal::kNotRegular, "the image " + path + " is " + WhatItIs(st.st_mode) + ", not a file");
-  if (uint64_t(st.st_size) > UINT32_MAX)
-    return refuse(ImageRefusal::kTooLarge, "the image " + path + " is " + std::to_string(uint64_t(st.st_size)) +
-                                               " bytes: images of 4 GiB or more cannot be flashed");
-  platform_->path = path;
-  platform_->identity = st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    r.kind = NodeKindOf(st.st_mode);
+    view.Release();
+    return refuse(ImageRefusal::kNotRegular);
+  }
+  r.fileSize = uint64_t(st.st_size);
+  if (r.fileSize > UINT32_MAX) {
+    view.Release();
+    return refuse(ImageRefusal::kTooLarge);
+  }
+  p.path = path;
+  p.identity = st;
   const uint32_t size = uint32_t(st.st_size);
-  if (sectorCount) *sectorCount = SectorCount(size);
-  if (size == 0) return 0;  // an empty file cannot be mapped
+  r.sectorCount = SectorCount(size);
+  if (size == 0) return r;  // an empty file cannot be mapped
   void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-  if (map == MAP_FAILED) return 0;
+  if (map == MAP_FAILED) return r;
   ::madvise(map, size, MADV_SEQUENTIAL);
-  platform_->map = map;
-  platform_->mapLength = size;
-  data_ = static_cast<const uint8_t*>(map);
-  size_ = size;
-  return size;
+  p.map = map;
+  p.mapLength = size;
+  view.m_data = static_cast<const uint8_t*>(map);
+  view.m_size = size;
+  r.size = size;
+  return r;
 }
 
 bool ImageView::ReadAt(uint64_t offset, uint8_t* out, size_t size) const {
-  if (platform_->fd < 0 || offset > size_ || size > size_ - offset) return false;
+  if (m_platform->fd < 0 || offset > m_size || size > m_size - offset) return false;
   size_t got = 0;
   while (got < size) {
-    const ssize_t n = ::pread(platform_->fd, out + got, size - got, off_t(offset + got));
+    const ssize_t n = ::pread(m_platform->fd, out + got, size - got, off_t(offset + got));
     if (n > 0) {
       got += size_t(n);
       continue;
@@ -101,21 +101,18 @@ bool ImageView::ReadAt(uint64_t offset, uint8_t* out, size_t size) const {
 }
 
 bool ImageView::Unchanged() const {
-  if (platform_->fd < 0) return false;
-  const struct stat& was = platform_->identity;
+  if (m_platform->fd < 0) return false;
+  const struct stat& was = m_platform->identity;
   struct stat now {}, atPath {};
-  if (::fstat(platform_->fd, &now) != 0 || ::stat(platform_->path.c_str(), &atPath) != 0) return false;
+  if (::fstat(m_platform->fd, &now) != 0 || ::stat(m_platform->path.c_str(), &atPath) != 0) return false;
   return now.st_size == was.st_size && SameTime(now.st_mtim, was.st_mtim) && SameTime(now.st_ctim, was.st_ctim) &&
          atPath.st_dev == was.st_dev && atPath.st_ino == was.st_ino;
 }
 
-uint32_t GetImageFileSize(const std::string& path, MessageSink& messages) {
+std::optional<uint32_t> GetImageFileSize(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    messages.ShowMessage(text::kImageNotFound, MessageCaption::kPost);
-    return 0;
-  }
-  return uint32_t(uint64_t(st.st_size));
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > UINT32_MAX) return {};
+  return uint32_t(st.st_size);
 }
 
 }  // namespace brenvik

@@ -49,91 +49,88 @@ HANDLE OpenForReading(const std::string& path) {
 
 }  // namespace
 
-ImageView::ImageView() : platform_(std::make_unique<Platform>()) {}
+ImageView::ImageView() : m_platform(std::make_unique<Platform>()) {}
 ImageView::~ImageView() { Release(); }
 
 void ImageView::Release() {
-  if (platform_->view) ::UnmapViewOfFile(platform_->view);
-  if (platform_->mapping) ::CloseHandle(platform_->mapping);
-  if (platform_->file != INVALID_HANDLE_VALUE) ::CloseHandle(platform_->file);
-  *platform_ = Platform{};
-  data_ = nullptr;
-  size_ = 0;
-  refusal_ = ImageRefusal::kNone;
-  refusalText_.clear();
+  if (m_platform->view) ::UnmapViewOfFile(m_platform->view);
+  if (m_platform->mapping) ::CloseHandle(m_platform->mapping);
+  if (m_platform->file != INVALID_HANDLE_VALUE) ::CloseHandle(m_platform->file);
+  *m_platform = Platform{};
+  m_data = nullptr;
+  m_size = 0;
 }
 
-uint32_t ImageView::Map(const std::string& path, uint32_t* sectorCount, MessageSink& messages) {
-  Release();
+MapResult MapImageFile(ImageView& view, const std::string& path) {
+  view.Release();
+  ImageView::Platform& p = *view.m_platform;
+  MapResult r;
   HANDLE file = OpenFile(path);
   if (file == INVALID_HANDLE_VALUE && IsFolder(path)) {
     // A folder does not open as a file at all; it is refused as no image, as elsewhere.
-    refusal_ = ImageRefusal::kNotRegular;
-    refusalText_ = "the image " + path + " is a folder, not a file";
-    return 0;
+    r.refusal = ImageRefusal::kNotRegular;
+    r.kind = NodeKind::kDirectory;
+    return r;
   }
   if (file == INVALID_HANDLE_VALUE) {
-    refusal_ = ImageRefusal::kUnreadable;
-    refusalText_ = "cannot open the image " + path + ": " + win32::SystemMessage(::GetLastError());
-    messages.ShowMessage(text::kImageNotFound, MessageCaption::kPost);
-    return 0;
+    r.refusal = ImageRefusal::kUnreadable;
+    r.systemError = int(::GetLastError());
+    return r;
   }
-  BY_HANDLE_FILE_INFORMATION& info = platform_->identity;
+  BY_HANDLE_FILE_INFORMATION& info = p.identity;
   // A refused file is not held: the user may replace it at once.
   if (!IsRegularFile(file, &info)) {
     ::CloseHandle(file);
-    refusal_ = ImageRefusal::kNotRegular;
-    refusalText_ = "the image " + path + " is a folder, a pipe or a device, not a file";
-    return 0;
+    r.refusal = ImageRefusal::kNotRegular;
+    r.kind = NodeKind::kUnknown;
+    return r;
   }
+  r.fileSize = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   if (info.nFileSizeHigh != 0) {
     ::CloseHandle(file);
-    refusal_ = ImageRefusal::kTooLarge;
-    refusalText_ = "the image " + path + " is " +
-                   std::to_string((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow) +
-                   " bytes: images of 4 GiB or more cannot be flashed";
-    return 0;
+    r.refusal = ImageRefusal::kTooLarge;
+    return r;
   }
-  platform_->file = file;
+  p.file = file;
   const uint32_t size = info.nFileSizeLow;
-  if (sectorCount) *sectorCount = SectorCount(size);
-  if (size == 0) return 0;  // an empty file cannot be mapped
+  r.sectorCount = SectorCount(size);
+  if (size == 0) return r;  // an empty file cannot be mapped
   HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (!mapping) return 0;
-  platform_->mapping = mapping;
-  void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
-  if (!view) return 0;
-  platform_->view = view;
-  data_ = static_cast<const uint8_t*>(view);
-  size_ = size;
-  return size;
+  if (!mapping) return r;
+  p.mapping = mapping;
+  void* mapped = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
+  if (!mapped) return r;
+  p.view = mapped;
+  view.m_data = static_cast<const uint8_t*>(mapped);
+  view.m_size = size;
+  r.size = size;
+  return r;
 }
 
 // Writers are kept out by the share mode, so the mapping cannot change or shrink under us.
 bool ImageView::ReadAt(uint64_t offset, uint8_t* out, size_t size) const {
-  if (!data_ || offset > size_ || size > size_ - offset) return false;
-  std::memcpy(out, data_ + offset, size);
+  if (!m_data || offset > m_size || size > m_size - offset) return false;
+  std::memcpy(out, m_data + offset, size);
   return true;
 }
 
 bool ImageView::Unchanged() const {
   BY_HANDLE_FILE_INFORMATION now{};
-  const BY_HANDLE_FILE_INFORMATION& was = platform_->identity;
-  return platform_->file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(platform_->file, &now) &&
+  const BY_HANDLE_FILE_INFORMATION& was = m_platform->identity;
+  return m_platform->file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(m_platform->file, &now) &&
          now.nFileSizeLow == was.nFileSizeLow && now.nFileSizeHigh == was.nFileSizeHigh &&
          now.ftLastWriteTime.dwLowDateTime == was.ftLastWriteTime.dwLowDateTime &&
          now.ftLastWriteTime.dwHighDateTime == was.ftLastWriteTime.dwHighDateTime;
 }
 
-uint32_t GetImageFileSize(const std::string& path, MessageSink& messages) {
+std::optional<uint32_t> GetImageFileSize(const std::string& path) {
   HANDLE file = OpenForReading(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    messages.ShowMessage(text::kImageNotFound, MessageCaption::kPost);
-    return 0;
-  }
-  const uint32_t size = ::GetFileSize(file, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  DWORD high = 0;
+  const DWORD size = ::GetFileSize(file, &high);
   ::CloseHandle(file);
-  return size;
+  if (high != 0) return {};
+  return uint32_t(size);
 }
 
 }  // namespace brenvik

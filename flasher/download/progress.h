@@ -17,7 +17,7 @@ class ProgressReporter {
 };
 
 // Calendar time in whole seconds; tests give their own.
-using Clock = std::function<int64_t()>;
+using SecondsClock = std::function<int64_t()>;
 inline int64_t SystemSeconds() { return int64_t(std::time(nullptr)); }
 
 }  // namespace brenvik

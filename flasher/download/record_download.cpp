@@ -1,8 +1,7 @@
-#include <cstdio>
-
 #include "download/bin_stream.h"
 #include "download/downloads.h"
 #include "download/status_text.h"
+#include "link/wire.h"
 
 namespace brenvik {
 namespace {
@@ -11,14 +10,13 @@ constexpr uint32_t kImgRecordsOffset = kBootAreaSize + kBinStreamHeaderSize;  //
 constexpr uint32_t kImgRangeBase = 0xD0000;
 constexpr uint32_t kDefaultRange = 100;
 
-// One data transfer: header and data, then the transfer-end command. A failure is counted
-// once and ends the procedure.
-bool SendTransfer(DownloadContext& ctx, const uint8_t* data, uint32_t address, uint32_t length,
-                  uint32_t type, FailedStep step, uint32_t index) {
-  if (!ImageStillSame(ctx, step, index)) return false;
-  if (ctx.link.SendData(data, address, length, type) && ctx.link.SendTransferEnd()) return true;
-  CountLinkFailure(ctx, step, index);
-  return false;
+// One data transfer: header and data, then the transfer-end command.
+Outcome SendTransfer(DownloadContext& ctx, const uint8_t* data, uint32_t address, uint32_t length,
+                     uint32_t type, Step step, uint32_t index) {
+  if (Outcome o = ImageCheck(ctx, step, index); !o.Ok()) return o;
+  LinkResult r = ctx.link.SendData(data, address, length, type);
+  if (r) r = ctx.link.SendTransferEnd();
+  return r ? Outcome::Success() : LinkFailure(ctx, step, index, r);
 }
 
 // Record headers are read from the file, not the mapping: a file cut short under the run
@@ -30,22 +28,17 @@ BinRecordWalker FileWalker(const DownloadContext& ctx, uint32_t firstRecordOffse
                          view.Size(), firstRecordOffset);
 }
 
-void CountStreamProblem(DownloadContext& ctx, FailedStep step, uint32_t index, BinProblem problem, size_t at) {
-  char where[32];
-  std::snprintf(where, sizeof where, "0x%zX", at);
-  const bool changed = problem == BinProblem::kUnreadable || !ctx.view.Unchanged();
-  CountFailure(ctx, step, index, changed ? FailureCause::kImageChanged : FailureCause::kMalformed,
-               changed ? std::string("the image file changed during the flash")
-                       : std::string("the record stream is malformed at offset ") + where + ": " +
-                             DescribeBinProblem(problem));
+Outcome StreamProblem(const DownloadContext& ctx, Step step, uint32_t index, BinProblem problem, size_t at) {
+  if (problem == BinProblem::kUnreadable || !ctx.view.Unchanged())
+    return Outcome{step, index, Cause::kImageChanged, {}, {}};
+  return Outcome{step, index, Cause::kMalformed, {}, "at offset " + HexText(at) + ": " + DescribeBinProblem(problem)};
 }
 
 // A malformed stream is a failed run before anything is sent: no half-written image.
-bool StreamFits(DownloadContext& ctx, uint32_t firstRecordOffset, BinStreamCheck* check) {
+Outcome StreamFits(const DownloadContext& ctx, uint32_t firstRecordOffset, BinStreamCheck* check) {
   *check = CheckBinStream(FileWalker(ctx, firstRecordOffset));
-  if (check->Ok()) return true;
-  CountStreamProblem(ctx, FailedStep::kImageCheck, 0, check->problem, check->problemOffset);
-  return false;
+  if (check->Ok()) return Outcome::Success();
+  return StreamProblem(ctx, Step::kImageCheck, 0, check->problem, check->problemOffset);
 }
 
 uint32_t RangeFor(uint32_t span, const BinStreamCheck& check) {
@@ -53,7 +46,7 @@ uint32_t RangeFor(uint32_t span, const BinStreamCheck& check) {
   return firstLength ? span / firstLength : kDefaultRange;
 }
 
-void WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t start) {
+Outcome WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t start) {
   const uint32_t fileSize = ctx.view.Size();
   BinRecordWalker walker = FileWalker(ctx, firstRecordOffset);
   uint32_t count = 0;
@@ -61,12 +54,14 @@ void WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t start
     if (record->IsEnd()) {
       const int64_t elapsed = ctx.now() - start;
       ctx.progress.SetStatus(FormatStatusLine(elapsed, RecordSpeed(fileSize, elapsed)));
-      ctx.link.SendDownloadEnd();
-      return;
+      ctx.link.SendDownloadEnd();  // not judged: every record is over
+      return Outcome::Success();
     }
-    if (record->length != 0 && !SendTransfer(ctx, ctx.view.Data() + record->dataOffset, record->address,
-                                             record->length, DATA_TYPE_RECORD, FailedStep::kRecord, count))
-      return;
+    if (record->length != 0) {
+      Outcome o = SendTransfer(ctx, ctx.view.Data() + record->dataOffset, record->address, record->length,
+                               DATA_TYPE_RECORD, Step::kRecord, count);
+      if (!o.Ok()) return o;
+    }
     ctx.progress.SetPosition(count);
     ++count;
     const int64_t elapsed = ctx.now() - start;
@@ -75,52 +70,50 @@ void WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t start
         FormatStatusLine(elapsed, RecordSpeed(record->length * count + kBootAreaSize, elapsed)));
   }
   // The stream was checked before: only a change of the file lands here.
-  CountStreamProblem(ctx, FailedStep::kRecord, count, walker.Problem(), walker.Offset());
+  return StreamProblem(ctx, Step::kRecord, count, walker.Problem(), walker.Offset());
 }
 
 }  // namespace
 
-int DownloadImgRaw(DownloadContext& ctx) {
+Outcome DownloadImgRaw(DownloadContext& ctx) {
   const uint32_t fileSize = ctx.view.Size();
   const bool raw = ctx.imageKind == kKindRaw;
   BinStreamCheck check;
-  if (fileSize < kBootAreaSize) {
-    CountStreamProblem(ctx, FailedStep::kImageCheck, 0, BinProblem::kShorterThanBootArea, fileSize);
-    return 1;
+  if (fileSize < kBootAreaSize) return StreamProblem(ctx, Step::kImageCheck, 0, BinProblem::kShorterThanBootArea, fileSize);
+  if (!raw) {
+    if (Outcome o = StreamFits(ctx, kImgRecordsOffset, &check); !o.Ok()) return o;
   }
-  if (!raw && !StreamFits(ctx, kImgRecordsOffset, &check)) return 1;
 
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(kDefaultRange);
   const int64_t start = ctx.now();
-  if (!SendTransfer(ctx, ctx.view.Data(), 0, kBootAreaSize, DATA_TYPE_BOOT, FailedStep::kBootArea, 0)) return 1;
+  if (Outcome o = SendTransfer(ctx, ctx.view.Data(), 0, kBootAreaSize, DATA_TYPE_BOOT, Step::kBootArea, 0); !o.Ok())
+    return o;
   ctx.progress.SetPosition(kDefaultRange);
 
   if (raw) {
     const int64_t elapsed = ctx.now() - start;
     ctx.progress.SetStatus(FormatStatusLine(elapsed, RecordSpeed(kBootAreaSize, elapsed)));
-    ctx.link.SendDownloadEnd();
-    return 1;
+    ctx.link.SendDownloadEnd();  // not judged: the boot area is over
+    return Outcome::Success();
   }
   ctx.progress.SetPosition(0);
   // A file smaller than the range base would wrap to a range the bar never moves in; the
   // record count is the true range then.
   ctx.progress.SetRange(fileSize >= kImgRangeBase ? RangeFor(fileSize - kImgRangeBase, check)
                                                   : check.records);
-  WalkRecords(ctx, kImgRecordsOffset, start);
-  return 1;
+  return WalkRecords(ctx, kImgRecordsOffset, start);
 }
 
-int DownloadOut(DownloadContext& ctx) {
+Outcome DownloadOut(DownloadContext& ctx) {
   BinStreamCheck check;
-  if (!StreamFits(ctx, kBinStreamHeaderSize, &check)) return 1;
+  if (Outcome o = StreamFits(ctx, kBinStreamHeaderSize, &check); !o.Ok()) return o;
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(kDefaultRange);
   const int64_t start = ctx.now();
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(RangeFor(ctx.view.Size(), check));
-  WalkRecords(ctx, kBinStreamHeaderSize, start);
-  return 1;
+  return WalkRecords(ctx, kBinStreamHeaderSize, start);
 }
 
 }  // namespace brenvik

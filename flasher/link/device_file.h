@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "link/node_kind.h"
+
 namespace brenvik {
 
 enum class IoStatus {
@@ -27,6 +29,31 @@ struct IoResult {
 
 // The system's text for an error code of IoResult::systemError.
 std::string SystemErrorText(int code);
+
+enum class OpenStatus {
+  kOpened,
+  kCannotOpen,       // the system refused or found nothing (systemError)
+  kNotHandset,       // not a handset's kind of device (what: kind)
+  kBusy,             // another program holds the handset
+  kClassQueryFailed, // the interface class could not be queried at all
+  kNoHandset,        // no present interface of the class
+  kNoClassSearch,    // this system has no class to search: a path must be named
+  kPathUnreadable,   // an interface's path could not be read
+};
+
+struct OpenResult {
+  OpenStatus status = OpenStatus::kOpened;
+  std::string path;
+  NodeKind kind = NodeKind::kUnknown;
+  int systemError = 0;
+  bool Ok() const { return status == OpenStatus::kOpened; }
+};
+
+class DeviceFile;
+struct DeviceOpening {
+  std::unique_ptr<DeviceFile> device;  // null unless result.Ok()
+  OpenResult result;
+};
 
 // Not copyable; one owner closes it. Implementations: Win32 handle, POSIX fd, scripted fake.
 class DeviceFile {
@@ -60,8 +87,7 @@ class DeviceFile {
 
 // Opens a device that the user names: /dev/ttyUSB0, a pty, COM3, an interface path. Only a
 // handset's kind of device is opened (a terminal on POSIX, a character device on Windows),
-// and only by one program at a time. On failure returns nullptr and puts a readable reason
-// in `error`.
-std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error);
+// and only by one program at a time.
+DeviceOpening OpenDevicePath(const std::string& path);
 
 }  // namespace brenvik

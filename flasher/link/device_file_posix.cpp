@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "link/device_file.h"
+#include "link/node_kind_posix.h"
 
 namespace brenvik {
 namespace {
@@ -165,51 +166,39 @@ class PosixDeviceFile : public DeviceFile {
   bool pty_;
 };
 
-const char* WhatItIs(mode_t mode) {
-  if (S_ISREG(mode)) return "a regular file";
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISBLK(mode)) return "a block device (a disk)";
-  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "a character device that is not a terminal";
-}
-
-std::string Refusal(const std::string& path, const char* what) {
-  return path + " is " + what + ", not a handset (a serial port or a pty): nothing was written to it";
-}
-
 }  // namespace
 
 std::string SystemErrorText(int code) { return ::strerror(code); }
 
-std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error) {
+DeviceOpening OpenDevicePath(const std::string& path) {
+  DeviceOpening out;
+  OpenResult& r = out.result;
+  r.path = path;
+  auto fail = [&](OpenStatus status, int fd = -1) {
+    if (fd >= 0) ::close(fd);
+    r.status = status;
+    return std::move(out);
+  };
   // Looked at before it is opened: opening a disk or a FIFO is itself a step too far.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    error = "cannot open " + path + ": " + ::strerror(errno);
-    return nullptr;
+    r.systemError = errno;
+    return fail(OpenStatus::kCannotOpen);
   }
-  if (!S_ISCHR(st.st_mode)) {
-    error = Refusal(path, WhatItIs(st.st_mode));
-    return nullptr;
-  }
+  r.kind = NodeKindOf(st.st_mode);
+  if (!S_ISCHR(st.st_mode)) return fail(OpenStatus::kNotHandset);
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    error = errno == EBUSY ? path + " is busy: another program has the handset open"
-                           : "cannot open " + path + ": " + ::strerror(errno);
-    return nullptr;
+    r.systemError = errno;
+    return fail(errno == EBUSY ? OpenStatus::kBusy : OpenStatus::kCannotOpen);
   }
-  auto refuse = [&](std::string why) {
-    ::close(fd);
-    error = std::move(why);
-    return nullptr;
-  };
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd))
-    return refuse(Refusal(path, WhatItIs(S_ISCHR(st.st_mode) ? S_IFCHR : st.st_mode)));
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
+    r.kind = NodeKindOf(st.st_mode);
+    return fail(OpenStatus::kNotHandset, fd);
+  }
   // One flasher per handset: a second one would interleave its packets with ours. The
   // lock holds for root too, where TIOCEXCL does not.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-    return refuse(path + " is busy: another program is flashing this handset");
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(OpenStatus::kBusy, fd);
   ::ioctl(fd, TIOCEXCL);
   // A serial line or pty must pass all 256 byte values untouched.
   termios tio{};
@@ -217,7 +206,8 @@ std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string&
     ::cfmakeraw(&tio);
     ::tcsetattr(fd, TCSANOW, &tio);
   }
-  return std::make_unique<PosixDeviceFile>(fd);
+  out.device = std::make_unique<PosixDeviceFile>(fd);
+  return out;
 }
 
 }  // namespace brenvik

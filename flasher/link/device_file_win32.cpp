@@ -226,34 +226,42 @@ void MakeCommBinaryClean(HANDLE handle) {
 
 std::string SystemErrorText(int code) { return win32::SystemMessage(DWORD(code)); }
 
-std::unique_ptr<DeviceFile> OpenDevicePath(const std::string& path, std::string& error) {
+DeviceOpening OpenDevicePath(const std::string& path) {
+  DeviceOpening out;
+  OpenResult& r = out.result;
+  r.path = path;
   const std::wstring wide = win32::Widen(DeviceNamespacePath(path));
   HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    error = "cannot open " + path + ": " + win32::SystemMessage(::GetLastError());
-    return nullptr;
+    r.systemError = int(::GetLastError());
+    r.status = r.systemError == ERROR_SHARING_VIOLATION || r.systemError == ERROR_ACCESS_DENIED
+                   ? OpenStatus::kBusy
+                   : OpenStatus::kCannotOpen;
+    return out;
   }
   // A handset is a character device (its interface or a COM port); a file, a disk or a
   // pipe is never written with the protocol stream.
   const DWORD type = ::GetFileType(handle);
   if (type != FILE_TYPE_CHAR) {
-    const char* what = type == FILE_TYPE_DISK ? "a file or a disk" : type == FILE_TYPE_PIPE ? "a pipe" : "not a device";
-    error = path + " is " + what + ", not a handset: nothing was written to it";
+    r.kind = type == FILE_TYPE_DISK ? NodeKind::kDiskOrFile : type == FILE_TYPE_PIPE ? NodeKind::kPipe : NodeKind::kUnknown;
+    r.status = OpenStatus::kNotHandset;
     ::CloseHandle(handle);
-    return nullptr;
+    return out;
   }
   HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
-    error = "cannot open " + path + ": " + win32::SystemMessage(::GetLastError());
+    r.systemError = int(::GetLastError());
+    r.status = OpenStatus::kCannotOpen;
     ::CloseHandle(handle);
-    return nullptr;
+    return out;
   }
   COMMTIMEOUTS timeouts{};
   const bool comm = ::GetCommTimeouts(handle, &timeouts) != 0;
   if (comm) MakeCommBinaryClean(handle);
-  return std::make_unique<Win32DeviceFile>(handle, event, comm);
+  out.device = std::make_unique<Win32DeviceFile>(handle, event, comm);
+  return out;
 }
 
 }  // namespace brenvik

@@ -14,8 +14,6 @@ inline constexpr uint32_t DATA_TYPE_BOOT = 0x10000;
 inline constexpr uint32_t DATA_TYPE_RECORD = 0x20000;
 inline constexpr uint32_t CMD_TRANSFER_END = 0x200000;
 inline constexpr uint32_t CMD_DOWNLOAD_END = 0x800000;
-inline constexpr uint32_t LINK_WRITE_OK = 0xFEEDDEAD;
-inline constexpr uint32_t LINK_WRITE_FAILED = 0xFFFFFFFF;
 
 inline constexpr uint8_t kReadyByte = 0x31;
 inline constexpr uint8_t kUpgradeAckByte = 0x02;

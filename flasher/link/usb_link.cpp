@@ -1,168 +1,145 @@
 #include "link/usb_link.h"
 
-#include <cstdio>
-
 #include "link/device_discovery.h"
-#include "link/wire.h"
 
 namespace brenvik {
+namespace {
 
-std::string DescribeLinkFault(const LinkFault& f) {
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%g", double(f.bound.count()) / 1000.0);
-  if (f.wrongPacket) return "the wrong bytes came: " + HexBytes(f.received.data(), f.received.size());
-  const std::string of =
-      f.wanted ? " (" + std::to_string(f.moved) + " of " + std::to_string(f.wanted) + " bytes)" : std::string();
-  switch (f.status) {
-    case IoStatus::kTimeout: return "timed out after " + std::string(seconds) + " s" + of;
-    case IoStatus::kHangUp: return "the link hung up" + of;
-    case IoStatus::kStopped: return "stopped by a signal" + of;
-    case IoStatus::kError:
-      return "device error: " + (f.systemError ? SystemErrorText(f.systemError) : std::string("unknown")) + of;
-    case IoStatus::kOk:
-      return f.moved < f.wanted ? "the device took only part of it" + of : "no failure";
-  }
-  return "unknown";
-}
+// Kept where the send operations leave their failure; no part of the system shows it.
+constexpr const char* kWriteFailedText = "Error: couldn't write USB data";
+
+LinkResult Stopped(size_t wanted) { return LinkResult{IoStatus::kStopped, 0, wanted, 0, {}, {}}; }
+
+}  // namespace
 
 UsbLink::~UsbLink() = default;
 
 void UsbLink::Close() {
-  if (device_) device_->Close();
-  device_.reset();
+  if (m_device) m_device->Close();
+  m_device.reset();
 }
 
 void UsbLink::Attach(std::unique_ptr<DeviceFile> device) {
   Close();
-  device_ = std::move(device);
-  if (device_) device_->SetStopFlag(m_stop);
+  m_device = std::move(device);
+  if (m_device) m_device->SetStopFlag(m_stop);
   m_blockSize = kBlockSize;
 }
 
 void UsbLink::SetStopFlag(const volatile std::sig_atomic_t* stop) {
   m_stop = stop;
-  if (device_) device_->SetStopFlag(stop);
+  if (m_device) m_device->SetStopFlag(stop);
 }
 
-void UsbLink::NoteFault(const IoResult& r, size_t wanted) {
-  m_fault = LinkFault{r.status, r.count, wanted, r.systemError, m_timeout, {}, false};
-}
-
-int UsbLink::Open(MessageSink& messages) {
+OpenResult UsbLink::Open() {
   Close();
   DiscoveryResult found = FindHandsetInterfaces();
-  if (found.classQueryFailed) messages.ShowMessage(text::kOpenUsbDeviceFailed, MessageCaption::kProgram);
-  if (found.paths.empty()) {
-    m_openError = ClassSearchAvailable() ? text::kCheckUsbCable
-                                         : "no device class search on this system; name the device path";
-    messages.ShowMessage(text::kCheckUsbCable, MessageCaption::kProgram);
-    return 0;
-  }
-  // Only the first interface is tried; further handsets are ignored. An unreadable or
-  // unopenable path fails without a message.
-  if (found.paths.front().empty()) {
-    m_openError = "the handset's interface path could not be read";
-    return 0;
-  }
+  if (found.classQueryFailed) return OpenResult{OpenStatus::kClassQueryFailed, {}, NodeKind::kUnknown, 0};
+  if (found.paths.empty())
+    return OpenResult{ClassSearchAvailable() ? OpenStatus::kNoHandset : OpenStatus::kNoClassSearch, {},
+                      NodeKind::kUnknown, 0};
+  // Only the first interface is tried; further handsets are ignored.
+  if (found.paths.front().empty()) return OpenResult{OpenStatus::kPathUnreadable, {}, NodeKind::kUnknown, 0};
   return OpenPath(found.paths.front());
 }
 
-int UsbLink::OpenPath(const std::string& path) {
+OpenResult UsbLink::OpenPath(const std::string& path) {
   Close();
-  m_openError.clear();
-  device_ = OpenDevicePath(path, m_openError);
-  if (!device_) return 0;
-  device_->SetStopFlag(m_stop);
+  DeviceOpening opening = OpenDevicePath(path);
+  if (!opening.result.Ok()) return opening.result;
+  m_device = std::move(opening.device);
+  m_device->SetStopFlag(m_stop);
   m_blockSize = kBlockSize;
-  return 1;
+  return opening.result;
 }
 
-int UsbLink::ReadInPacket(uint8_t expected) {
+LinkResult UsbLink::Noted(const LinkResult& r) {
+  LinkResult out = r;
+  out.bound = m_timeout;
+  return out;
+}
+
+LinkResult UsbLink::ReadInPacket(uint8_t expected) {
   InPacket buf{};
-  if (!device_) return 0;
-  if (StopRequested()) {
-    NoteFault({IoStatus::kStopped, 0, 0}, buf.size());
-    return 0;
-  }
-  IoResult r = device_->Read(buf.data(), buf.size(), m_timeout);
-  // A short, failed or timed-out read is simply not the packet.
-  if (IsInPacket(buf.data(), r.status == IoStatus::kOk ? r.count : 0, expected)) return 1;
+  if (!m_device) return Noted({IoStatus::kError, 0, buf.size(), 0, {}, {}});
+  if (StopRequested()) return Noted(Stopped(buf.size()));
+  const IoResult io = m_device->Read(buf.data(), buf.size(), m_timeout);
+  LinkResult r = Noted({io.status, io.count, buf.size(), io.systemError, {}, {}});
+  if (io.status != IoStatus::kOk) return r;
   // A read that ended early because the peer closed is a hang-up.
-  if (r.status == IoStatus::kOk && r.count < buf.size()) r.status = IoStatus::kHangUp;
-  NoteFault(r, buf.size());
-  if (r.status == IoStatus::kOk) {
-    m_fault.wrongPacket = true;
-    m_fault.received = buf;
+  if (io.count < buf.size()) {
+    r.status = IoStatus::kHangUp;
+    return r;
   }
-  return 0;
+  if (!IsInPacket(buf.data(), io.count, expected)) r.wrongPacket = buf;
+  return r;
 }
 
-int UsbLink::ReadReady() { return ReadInPacket(kReadyByte); }
-int UsbLink::ReadUpgradeAck() { return ReadInPacket(kUpgradeAckByte); }
+LinkResult UsbLink::ReadReady() { return ReadInPacket(kReadyByte); }
+LinkResult UsbLink::ReadUpgradeAck() { return ReadInPacket(kUpgradeAckByte); }
 
-bool UsbLink::WriteAll(const uint8_t* data, size_t size) {
-  if (!device_) return false;
+LinkResult UsbLink::WriteAll(const uint8_t* data, size_t size) {
+  if (!m_device) return Noted({IoStatus::kError, 0, size, 0, {}, {}});
   // Packets are whole or not sent: a stop request takes effect between them.
-  if (StopRequested()) {
-    NoteFault({IoStatus::kStopped, 0, 0}, size);
-    return false;
-  }
-  const IoResult r = device_->Write(data, size, m_timeout);
+  if (StopRequested()) return Noted(Stopped(size));
+  const IoResult io = m_device->Write(data, size, m_timeout);
   // A short write is a failed write: the handset did not get the whole packet.
-  if (r.Complete(size)) return true;
-  NoteFault(r, size);
-  return false;
+  return Noted({io.status, io.count, size, io.systemError, {}, {}});
 }
 
-int UsbLink::Drain() {
-  if (!device_) return 0;
-  const IoResult r = device_->Drain(m_timeout);
-  if (r.status == IoStatus::kOk) return 1;
-  NoteFault(r, 0);
-  return 0;
-}
-
-int UsbLink::SendImageKind(int32_t kind) {
+LinkResult UsbLink::SendImageKind(int32_t kind) {
   auto bytes = Encode(KindPacket{KIND_MAGIC, kind});
-  return WriteAll(bytes.data(), bytes.size()) ? 1 : 0;
+  return WriteAll(bytes.data(), bytes.size());
 }
 
-int UsbLink::WriteBlockHeader(const BlockHeader& header) {
+LinkResult UsbLink::WriteBlockHeader(const BlockHeader& header) {
   auto bytes = Encode(header);
-  return WriteAll(bytes.data(), bytes.size()) ? 1 : 0;
+  return WriteAll(bytes.data(), bytes.size());
 }
 
-uint32_t UsbLink::WriteChunked(const uint8_t* data, uint32_t length) {
+LinkResult UsbLink::WriteChunked(const uint8_t* data, uint32_t length) {
+  const size_t total = length;
+  size_t moved = 0;
+  auto whole = [&](LinkResult r) {
+    r.moved += moved;
+    r.wanted = total;
+    return r;
+  };
   while (length > kMaxWritePiece) {
-    if (!WriteAll(data, kMaxWritePiece)) return LINK_WRITE_FAILED;
+    const LinkResult r = WriteAll(data, kMaxWritePiece);
+    if (!r) return whole(r);
+    moved += kMaxWritePiece;
     data += kMaxWritePiece;
     length -= uint32_t(kMaxWritePiece);
   }
   // The rest goes in one call, also when it is empty.
-  return WriteAll(data, length) ? LINK_WRITE_OK : LINK_WRITE_FAILED;
+  return whole(WriteAll(data, length));
 }
 
-int UsbLink::WriteData(const uint8_t* data, uint32_t length) {
-  return WriteChunked(data, length) == LINK_WRITE_OK ? 1 : 0;
-}
+LinkResult UsbLink::WriteData(const uint8_t* data, uint32_t length) { return WriteChunked(data, length); }
 
-int UsbLink::SendData(const uint8_t* data, uint32_t address, uint32_t length, uint32_t type) {
+LinkResult UsbLink::SendData(const uint8_t* data, uint32_t address, uint32_t length, uint32_t type) {
   auto header = Encode(DataHeader{DATA_MAGIC, type, address, length});
-  if (WriteChunked(header.data(), uint32_t(header.size())) == LINK_WRITE_OK &&
-      WriteChunked(data, length) == LINK_WRITE_OK)
-    return 1;
-  m_errorText = text::kWriteFailed;
-  return 0;
+  LinkResult r = WriteChunked(header.data(), uint32_t(header.size()));
+  if (r) r = WriteChunked(data, length);
+  if (!r) m_errorText = kWriteFailedText;
+  return r;
 }
 
-int UsbLink::SendCommand(uint32_t command) {
+LinkResult UsbLink::SendCommand(uint32_t command) {
   auto bytes = Encode(CommandPacket{COMMAND_MAGIC, command, 0, 0});
-  if (WriteChunked(bytes.data(), uint32_t(bytes.size())) == LINK_WRITE_OK) return 1;
-  m_errorText = text::kWriteFailed;
-  return 0;
+  LinkResult r = WriteChunked(bytes.data(), uint32_t(bytes.size()));
+  if (!r) m_errorText = kWriteFailedText;
+  return r;
 }
 
-int UsbLink::SendTransferEnd() { return SendCommand(CMD_TRANSFER_END); }
-int UsbLink::SendDownloadEnd() { return SendCommand(CMD_DOWNLOAD_END); }
+LinkResult UsbLink::SendTransferEnd() { return SendCommand(CMD_TRANSFER_END); }
+LinkResult UsbLink::SendDownloadEnd() { return SendCommand(CMD_DOWNLOAD_END); }
+
+LinkResult UsbLink::Drain() {
+  if (!m_device) return Noted({IoStatus::kError, 0, 0, 0, {}, {}});
+  const IoResult io = m_device->Drain(m_timeout);
+  return Noted({io.status, 0, 0, io.systemError, {}, {}});
+}
 
 }  // namespace brenvik

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "pc_streams.h"
 #include "sim_process.h"
 

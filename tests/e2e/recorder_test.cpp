@@ -47,7 +47,7 @@ class RecorderTest : public ::testing::Test {
   fs::path dir_;
   std::optional<ExpectedImage> expected_;
   std::optional<OutputFiles> files_;
-  std::optional<Recorder> recorder_;
+  std::optional<SessionRecorder> recorder_;
   bool complete_ = false;
 };
 

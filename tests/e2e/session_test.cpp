@@ -52,7 +52,7 @@ std::string FeedInPieces(bool autoUpgrade, const Bytes& stream, const std::vecto
   const SessionStats& st = s.Stats();
   std::ostringstream d;
   d << "complete=" << s.Complete() << " finished=" << s.Finished() << " taken=" << taken
-    << " kind=" << (st.kind ? *st.kind : -1) << " " << ProcedureName(st.procedure) << " blocks=" << st.blocks
+    << " kind=" << (st.kind ? *st.kind : -1) << " " << TransferName(st.procedure) << " blocks=" << st.blocks
     << " records=" << st.records << " boot=" << st.boot << " te=" << st.transferEnds << " de=" << st.downloadEnds
     << " bytes=" << st.blockBytes << "/" << st.bootBytes << "/" << st.recordBytes << "/" << st.received
     << " replies=" << c.replies << " units=";

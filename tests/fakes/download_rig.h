@@ -20,18 +20,26 @@ struct DownloadRig {
   ScriptedDevice* dev = nullptr;
   Recorder shown;
   SteppingClock clock;
-  int32_t errors = 0;
+  int32_t errors = 0;  // failed procedures, as the run's error counter counts them
+  Outcome outcome;     // of the last procedure
   Bytes image;
 
   DownloadRig(const std::string& name, Bytes bytes) : image(std::move(bytes)) {
     std::string path = dir.Write(name, image);
-    entry.size = MapImageFile(view, path, &entry.sectorCount, shown);
+    const MapResult mapped = MapImageFile(view, path);
+    entry.size = mapped.size;
+    entry.sectorCount = mapped.sectorCount;
     auto d = std::make_unique<ScriptedDevice>();
     dev = d.get();
     link.Attach(std::move(d));
   }
   DownloadContext Context(int32_t kind) {
-    return DownloadContext{link, view, entry, shown, errors, kind, [this] { return clock(); }};
+    return DownloadContext{link, view, entry, shown, kind, [this] { return clock(); }};
+  }
+  // Notes what a procedure came to.
+  void Take(const Outcome& o) {
+    outcome = o;
+    errors += o.Ok() ? 0 : 1;
   }
   const uint8_t* At(size_t offset) const { return image.data() + offset; }
 };

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "download/progress.h"
-#include "link/messages.h"
+#include "run/messages.h"
 
 namespace brenvik::testing {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/classify.h"
-#include "app/download_run.h"
+#include "run/classify.h"
+#include "run/download_run.h"
 #include "fuzz_check.h"
 #include "session.h"
 
@@ -41,12 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t imageSize = 0;
   for (size_t i = 0; i < 4 && i < size; ++i) imageSize |= uint32_t(data[i]) << (8 * i);
   const std::string path = size > 4 ? std::string(reinterpret_cast<const char*>(data) + 4, size - 4) : "";
-  const Classification c = ClassifyImagePath(path, imageSize);
+  const Classification c = ClassifyImage(path, imageSize);
   FUZZ_CHECK(c.kind == KindFromTable(path, imageSize));
   FUZZ_CHECK(c.reason != nullptr && c.reason[0] != '\0');
-  FUZZ_CHECK(ClassifyImage(path, imageSize) == c.kind);
   // The flasher's procedure for the kind is the one the handset gets ready for.
   const bool records = ProcedureFor(c.kind) != Procedure::kBlocks;
-  FUZZ_CHECK(records == (handset::ProcedureForKind(c.kind) == handset::Procedure::kRecords));
+  FUZZ_CHECK(records == (handset::TransferForKind(c.kind) == handset::Transfer::kRecords));
   return 0;
 }

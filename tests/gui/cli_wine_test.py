@@ -111,12 +111,13 @@ class CliUnderWine(unittest.TestCase):
         # handset is stopped between records; a silent one while the flasher waits for a ready
         # packet, long before --timeout.
         com = os.path.join(self.rig.prefix, "dosdevices", "com7")
-        cases = [  # image, handset-sim's pace or fault, the flasher's options, the step it stops at
-            ("slow.img", img_image(count=64, size=4096), ["--rate", "64"], [], r"record \d+"),
+        cases = [  # image, handset-sim's pace or fault, the flasher's options, the progress to wait
+            # for, the step it stops at
+            ("slow.img", img_image(count=64, size=4096), ["--rate", "64"], [], rb"^[1-9]\d*/", r"record \d+"),
             ("silent.dio", os.urandom(4 * 262144), ["--no-auto-upgrade", "--fault", "silent-from=2"],
-             ["--no-auto-upgrade"], "block 2's ready packet"),
+             ["--no-auto-upgrade"], rb"^2/", "block 2's ready packet"),
         ]
-        for name, data, sim_args, cli_args, step in cases:
+        for name, data, sim_args, cli_args, started, step in cases:
             with self.subTest(image=name):
                 image = self.write(name, data)
                 out = os.path.join(self.rig.tmp, name + ".out")
@@ -128,7 +129,7 @@ class CliUnderWine(unittest.TestCase):
                                                 "/dev/null"], env=self.rig.env, stdin=subprocess.PIPE,
                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                     end = time.monotonic() + 30
-                    while not re.search(rb"^[1-9]\d*/", read_bytes(out) if os.path.exists(out) else b"", re.M) \
+                    while not re.search(started, read_bytes(out) if os.path.exists(out) else b"", re.M) \
                             and console.poll() is None and time.monotonic() < end:
                         time.sleep(0.05)  # a packet went: the run is in flight
                     in_flight = console.poll() is None

@@ -28,8 +28,8 @@ SweepRun RunSweepCase(const SweepCase& c, const std::string& path, Fault fault, 
   out.prepared = run.Prepare(path, options);
   if (out.prepared != PrepareResult::kReady || !dev) return out;
   out.opsBeforeDownload = dev->Ops().size();
-  out.ok = run.Download();
-  out.failure = run.Failure();
+  out.outcome = run.Download();
+  out.ok = out.outcome.Ok();
   out.opsAfterDownload = dev->Ops().size();
   out.messages = shown.MessageTexts();
   out.finalText = DownloadRun::FinalText(out.ok);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "fakes/faulty_device.h"
 #include "sweep_cases.h"
 
@@ -19,7 +19,7 @@ inline constexpr std::chrono::milliseconds kSweepBound{1500};
 struct SweepRun {
   PrepareResult prepared = PrepareResult::kNoDevice;
   bool ok = false;  // what the run reported
-  RunFailure failure;  // and why, when it failed
+  Outcome outcome;  // and why, when it failed
   std::string finalText;
   std::vector<std::string> messages;  // shown before the final text
   std::vector<OpRecord> ops;

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <thread>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "fakes/faulty_device.h"
 #include "fakes/image_files.h"
 #include "sweep_cases.h"
@@ -81,7 +81,7 @@ TEST_P(WorkerThread, TheMainThreadWatchesProgressWhileTheWorkerDownloads) {
 
   std::atomic<bool> ok{false};
   std::thread worker([&] {
-    ok = run.RunToEnd();
+    ok = run.RunToEnd().Ok();
     progress.Done();
   });
   // The dialog's side: look at the reporter now and then, never wait on the worker.

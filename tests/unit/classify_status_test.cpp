@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/classify.h"
+#include "run/classify.h"
 #include "download/status_text.h"
 
 namespace brenvik {
@@ -24,7 +24,7 @@ TEST(ClassifyImage, KindByLastThreeCharactersAndSize) {
       {"x.bin", 0xFFFFFFFF, 6},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ClassifyImage(c.path, c.size), c.kind) << c.path << " of " << c.size << " bytes";
+    EXPECT_EQ(ClassifyImage(c.path, c.size).kind, c.kind) << c.path << " of " << c.size << " bytes";
 }
 
 TEST(StatusLine, TimeWithinTheHourAndSpeed) {

@@ -2,7 +2,7 @@
 
 #include <tuple>
 
-#include "app/download_run.h"
+#include "run/download_run.h"
 #include "fakes/image_files.h"
 #include "fakes/recorder.h"
 #include "fakes/scripted_device.h"
@@ -78,7 +78,7 @@ TEST(DownloadRun, ImgWithAutoUpgradeEndsWithTheSecondEndCommandAfterTheMessage) 
   ExpectDownloadEnd(*r.dev);
   ExpectDownloadEnd(*r.dev);  // the run's own, after the final message
   ASSERT_EQ(r.run.Prepare(path, r.Options(true)), PrepareResult::kReady);
-  EXPECT_TRUE(r.run.RunToEnd());
+  EXPECT_TRUE(r.run.RunToEnd().Ok());
   EXPECT_EQ(r.shown.MessageTexts(), std::vector<std::string>{"Update Sucess! "});
   EXPECT_EQ(r.shown.messages[0].caption, MessageCaption::kProgram);
   EXPECT_EQ(r.shown.deviceDoneAtMessage, std::vector<bool>{false});
@@ -93,7 +93,7 @@ TEST(DownloadRun, WithoutAutoUpgradeEveryImageGoesInPlainBlocks) {
   r.ExpectBlocks(img);  // no acknowledgement read, no kind packet, no end command
   ASSERT_EQ(r.run.Prepare(path, r.Options(false)), PrepareResult::kReady);
   EXPECT_EQ(r.run.ImageKind(), kKindDio);
-  EXPECT_TRUE(r.run.RunToEnd());
+  EXPECT_TRUE(r.run.RunToEnd().Ok());
   EXPECT_EQ(r.shown.MessageTexts(), std::vector<std::string>{"Update Sucess! "});
 }
 
@@ -106,7 +106,7 @@ TEST(DownloadRun, MissingAcknowledgementIsToldButTheRunGoesOn) {
   r.ExpectBlocks(image);
   ASSERT_EQ(r.run.Prepare(path, r.Options(true)), PrepareResult::kReady);
   EXPECT_FALSE(r.run.AckReceived());
-  EXPECT_TRUE(r.run.RunToEnd());
+  EXPECT_TRUE(r.run.RunToEnd().Ok());
   EXPECT_EQ(r.shown.MessageTexts(), (std::vector<std::string>{"升级错误", "Update Sucess! "}));
   EXPECT_EQ(r.shown.messages[0].caption, MessageCaption::kError);
 }
@@ -120,7 +120,7 @@ TEST(DownloadRun, AnIncorrectFileIsSentButFailsAndTheNextRunStartsClean) {
   r.ExpectBlocks(image);
   ASSERT_EQ(r.run.Prepare(bad, r.Options(true)), PrepareResult::kReady);
   EXPECT_EQ(r.run.ErrorCount(), 1);
-  EXPECT_FALSE(r.run.RunToEnd());
+  EXPECT_FALSE(r.run.RunToEnd().Ok());
   EXPECT_EQ(r.shown.MessageTexts(),
             (std::vector<std::string>{"升级错误,不是一个正确的文件", "Update Fail! "}));
   EXPECT_EQ(r.shown.messages[0].caption, MessageCaption::kError);
@@ -131,7 +131,7 @@ TEST(DownloadRun, AnIncorrectFileIsSentButFailsAndTheNextRunStartsClean) {
   r.ExpectKind(kKindDio);
   r.ExpectBlocks(image);
   ASSERT_EQ(r.run.Prepare(good, r.Options(true)), PrepareResult::kReady);
-  EXPECT_TRUE(r.run.RunToEnd()) << "an earlier failure must not fail this run";
+  EXPECT_TRUE(r.run.RunToEnd().Ok()) << "an earlier failure must not fail this run";
   EXPECT_EQ(r.shown.MessageTexts().back(), "Update Sucess! ");
 }
 
@@ -181,16 +181,6 @@ TEST(DownloadRun, BrowsingMapsTheChosenImageAtOnceWithoutOpeningTheDevice) {
   EXPECT_FALSE(r.run.View().Mapped());
   EXPECT_EQ(r.run.Entry().size, 0u);
   r.next.reset();
-}
-
-TEST(DownloadRun, ProcedureByKind) {
-  struct Case {
-    int32_t kind;
-    Procedure procedure;
-  } cases[] = {{1, Procedure::kBlocks}, {2, Procedure::kBlocks}, {3, Procedure::kBlocks},
-               {4, Procedure::kBlocks}, {5, Procedure::kImgRaw}, {6, Procedure::kOut},
-               {7, Procedure::kImgRaw}, {9, Procedure::kBlocks}, {0, Procedure::kBlocks}};
-  for (const auto& c : cases) EXPECT_EQ(ProcedureFor(c.kind), c.procedure) << c.kind;
 }
 
 }  // namespace

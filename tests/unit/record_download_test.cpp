@@ -39,7 +39,7 @@ TEST(DownloadImgRaw, ImgSendsBootAreaThenEveryRecordThenTheEnd) {
   ExpectRecords(rig, kRecords - 12, records);
   ExpectDownloadEnd(*rig.dev);
   auto ctx = rig.Context(kKindImg);
-  EXPECT_EQ(DownloadImgRaw(ctx), 1);
+  rig.Take(DownloadImgRaw(ctx));
   EXPECT_EQ(rig.errors, 0);
   // A small file: the record count stands in for a range that would wrap.
   EXPECT_EQ(rig.shown.ranges, (std::vector<uint32_t>{100, 4}));
@@ -52,7 +52,7 @@ TEST(DownloadImgRaw, RawSendsTheBootAreaAlone) {
   ExpectTransfer(*rig.dev, DATA_TYPE_BOOT, 0, rig.At(0), 0x20000);
   ExpectDownloadEnd(*rig.dev);
   auto ctx = rig.Context(kKindRaw);
-  EXPECT_EQ(DownloadImgRaw(ctx), 1);
+  rig.Take(DownloadImgRaw(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_EQ(rig.shown.ranges, std::vector<uint32_t>{100});
   EXPECT_EQ(rig.shown.positions.back(), 100u);
@@ -67,7 +67,7 @@ TEST(DownloadOut, RecordsFromTheFirstByte) {
   ExpectRecords(rig, 15, records);
   ExpectDownloadEnd(*rig.dev);
   auto ctx = rig.Context(kKindLargeBin);
-  EXPECT_EQ(DownloadOut(ctx), 1);
+  rig.Take(DownloadOut(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_EQ(rig.shown.ranges, (std::vector<uint32_t>{100, 600000 / 0x1234}));
   EXPECT_EQ(rig.shown.statuses.back(), "00 Minutes, 00 Seconds   Speed:585 KBS");
@@ -79,7 +79,7 @@ TEST(DownloadOut, FirstRecordIsTheEndRecord) {
   DownloadRig rig("big.bin", file);
   ExpectDownloadEnd(*rig.dev);
   auto ctx = rig.Context(kKindLargeBin);
-  DownloadOut(ctx);
+  rig.Take(DownloadOut(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_EQ(rig.shown.statuses, std::vector<std::string>{"00 Minutes, 00 Seconds   Speed:507 KBS"});
 }
@@ -126,7 +126,7 @@ TEST(RecordDownload, ProgressRanges) {
     }
     ExpectDownloadEnd(*rig.dev);
     auto ctx = rig.Context(img ? kKindImg : kKindLargeBin);
-    img ? DownloadImgRaw(ctx) : DownloadOut(ctx);
+    rig.Take(img ? DownloadImgRaw(ctx) : DownloadOut(ctx));
     EXPECT_EQ(rig.shown.ranges.back(), c.range) << c.name;
     EXPECT_EQ(rig.errors, 0) << c.name;
   }
@@ -169,7 +169,7 @@ TEST(RecordDownload, MalformedStreamsSendNothing) {
   for (const auto& c : cases) {
     DownloadRig rig(c.file, c.image);  // no device step scripted: any write fails the test
     auto ctx = rig.Context(c.kind);
-    c.kind == kKindLargeBin ? DownloadOut(ctx) : DownloadImgRaw(ctx);
+    rig.Take(c.kind == kKindLargeBin ? DownloadOut(ctx) : DownloadImgRaw(ctx));
     EXPECT_EQ(rig.errors, 1) << c.name;
   }
 }
@@ -200,7 +200,7 @@ TEST(RecordDownload, AFailedTransferIsCountedOnceAndEndsTheProcedure) {
     DownloadRig rig("a.img", Img(records));
     c.script(rig);
     auto ctx = rig.Context(kKindImg);
-    EXPECT_EQ(DownloadImgRaw(ctx), 1);
+    rig.Take(DownloadImgRaw(ctx));
     EXPECT_EQ(rig.errors, 1) << c.name;
     EXPECT_EQ(rig.link.ErrorText(), "Error: couldn't write USB data") << c.name;
   }

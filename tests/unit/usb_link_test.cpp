@@ -43,7 +43,7 @@ TEST(UsbLink, WriteChunkedCutsPiecesOfAtMost4096) {
       r.dev->ExpectWrite(Bytes(data.begin() + at, data.begin() + at + piece));
       at += piece;
     }
-    EXPECT_EQ(r.link.WriteChunked(data.data(), c.length), LINK_WRITE_OK) << c.length;
+    EXPECT_TRUE(r.link.WriteChunked(data.data(), c.length).Ok()) << c.length;
     EXPECT_TRUE(r.dev->Done()) << c.length;
   }
 }
@@ -54,35 +54,47 @@ TEST(UsbLink, WriteChunkedStopsAtTheFirstFailedOrShortPiece) {
     Rig r;
     r.dev->ExpectWrite(Bytes(data.begin(), data.begin() + 4096));
     r.dev->ExpectWriteFails(4096, accepted);
-    EXPECT_EQ(r.link.WriteChunked(data.data(), uint32_t(data.size())), LINK_WRITE_FAILED);
+    const LinkResult result = r.link.WriteChunked(data.data(), uint32_t(data.size()));
+    EXPECT_FALSE(result.Ok());
+    EXPECT_EQ(result.moved, 4096 + accepted) << "what went over before the failure is told";
+    EXPECT_EQ(result.wanted, data.size());
     EXPECT_TRUE(r.dev->Done()) << "nothing is written after the failed piece";
   }
 }
 
-TEST(UsbLink, InPacketReads) {
+TEST(UsbLink, InPacketReadsTellWhatCame) {
   struct Case {
     const char* name;
     std::function<void(ScriptedDevice&)> script;
-    int ready, ack;
+    bool ready, ack;
+    IoStatus status;    // of the ready read
+    bool wrongPacket;   // the ready read saw other bytes
   } cases[] = {
-      {"sixteen 0x31", [](ScriptedDevice& d) { d.AddRead(Repeat(0x31, 16)).AddRead(Repeat(0x31, 16)); }, 1, 0},
-      {"sixteen 0x02", [](ScriptedDevice& d) { d.AddRead(Repeat(0x02, 16)).AddRead(Repeat(0x02, 16)); }, 0, 1},
+      {"sixteen 0x31", [](ScriptedDevice& d) { d.AddRead(Repeat(0x31, 16)).AddRead(Repeat(0x31, 16)); }, true, false,
+       IoStatus::kOk, false},
+      {"sixteen 0x02", [](ScriptedDevice& d) { d.AddRead(Repeat(0x02, 16)).AddRead(Repeat(0x02, 16)); }, false, true,
+       IoStatus::kOk, true},
       {"fifteen 0x31 and one other",
        [](ScriptedDevice& d) {
          Bytes b = Repeat(0x31, 16);
          b[15] = 0;
          d.AddRead(b).AddRead(b);
        },
-       0, 0},
-      {"short read", [](ScriptedDevice& d) { d.AddRead(Repeat(0x31, 15)).AddRead(Repeat(0x02, 15)); }, 0, 0},
-      {"time-out", [](ScriptedDevice& d) { d.AddReadTimeout().AddReadTimeout(); }, 0, 0},
-      {"error", [](ScriptedDevice& d) { d.AddReadError().AddReadError(); }, 0, 0},
+       false, false, IoStatus::kOk, true},
+      {"short read: the link ended", [](ScriptedDevice& d) { d.AddRead(Repeat(0x31, 15)).AddRead(Repeat(0x02, 15)); },
+       false, false, IoStatus::kHangUp, false},
+      {"time-out", [](ScriptedDevice& d) { d.AddReadTimeout().AddReadTimeout(); }, false, false, IoStatus::kTimeout,
+       false},
+      {"error", [](ScriptedDevice& d) { d.AddReadError().AddReadError(); }, false, false, IoStatus::kError, false},
   };
   for (const auto& c : cases) {
     Rig r;
     c.script(*r.dev);
-    EXPECT_EQ(r.link.ReadReady(), c.ready) << c.name;
-    EXPECT_EQ(r.link.ReadUpgradeAck(), c.ack) << c.name;
+    const LinkResult ready = r.link.ReadReady();
+    EXPECT_EQ(ready.Ok(), c.ready) << c.name;
+    EXPECT_EQ(ready.status, c.status) << c.name;
+    EXPECT_EQ(ready.wrongPacket.has_value(), c.wrongPacket) << c.name;
+    EXPECT_EQ(r.link.ReadUpgradeAck().Ok(), c.ack) << c.name;
   }
 }
 
@@ -93,20 +105,20 @@ TEST(UsbLink, SendDataWritesHeaderThenDataAndRemembersFailures) {
     r.dev->ExpectWrite({0xFF, 0xFD, 0xFB, 0xF9, 0, 0, 2, 0, 0, 0x10, 0, 0, 0x34, 0x12, 0, 0});
     r.dev->ExpectWrite(Bytes(data.begin(), data.begin() + 4096));
     r.dev->ExpectWrite(Bytes(data.begin() + 4096, data.end()));
-    EXPECT_EQ(r.link.SendData(data.data(), 0x1000, 0x1234, DATA_TYPE_RECORD), 1);
+    EXPECT_TRUE(r.link.SendData(data.data(), 0x1000, 0x1234, DATA_TYPE_RECORD).Ok());
     EXPECT_EQ(r.link.ErrorText(), "");
   }
   {
     Rig r;  // header fails: the data is not sent
     r.dev->ExpectWriteFails(16);
-    EXPECT_EQ(r.link.SendData(data.data(), 0x1000, 0x1234, DATA_TYPE_RECORD), 0);
+    EXPECT_FALSE(r.link.SendData(data.data(), 0x1000, 0x1234, DATA_TYPE_RECORD).Ok());
     EXPECT_EQ(r.link.ErrorText(), "Error: couldn't write USB data");
   }
   {
     Rig r;  // data fails after the header went out
     r.dev->ExpectWrite({0xFF, 0xFD, 0xFB, 0xF9, 0, 0, 2, 0, 0, 0x10, 0, 0, 0x34, 0x12, 0, 0});
     r.dev->ExpectWriteFails(4096, 100);
-    EXPECT_EQ(r.link.SendData(data.data(), 0x1000, 0x1234, DATA_TYPE_RECORD), 0);
+    EXPECT_FALSE(r.link.SendData(data.data(), 0x1000, 0x1234, DATA_TYPE_RECORD).Ok());
     EXPECT_EQ(r.link.ErrorText(), "Error: couldn't write USB data");
   }
 }
@@ -117,19 +129,29 @@ TEST(UsbLink, SmallPacketsAreSingleWrites) {
   r.dev->ExpectWrite({0, 0, 0, 0, 0, 0, 4, 0, 0x23, 1, 0, 0});
   r.dev->ExpectWrite({0xF9, 0xFB, 0xFD, 0xFF, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   r.dev->ExpectWriteFails(16);
-  EXPECT_EQ(r.link.SendImageKind(5), 1);
-  EXPECT_EQ(r.link.WriteBlockHeader({0, 262144, BLOCK_TAG}), 1);
-  EXPECT_EQ(r.link.SendTransferEnd(), 1);
+  EXPECT_TRUE(r.link.SendImageKind(5).Ok());
+  EXPECT_TRUE(r.link.WriteBlockHeader({0, 262144, BLOCK_TAG}).Ok());
+  EXPECT_TRUE(r.link.SendTransferEnd().Ok());
   EXPECT_EQ(r.link.ErrorText(), "");
-  EXPECT_EQ(r.link.SendDownloadEnd(), 0);
+  EXPECT_FALSE(r.link.SendDownloadEnd().Ok());
   EXPECT_EQ(r.link.ErrorText(), "Error: couldn't write USB data");
 }
 
-TEST(UsbLink, OpenPathReplacesTheEarlierDeviceAndReportsFailure) {
-  Rig r;
-  EXPECT_EQ(r.link.OpenPath("/nonexistent/brenvik-device"), 0);
-  EXPECT_FALSE(r.link.IsOpen());
-  EXPECT_NE(r.link.LastOpenError().find("/nonexistent/brenvik-device"), std::string::npos);
+TEST(UsbLink, OpenPathClosesTheEarlierDeviceAndTellsWhy) {
+  // The earlier device outlives its link only as this flag.
+  struct Watched : ScriptedDevice {
+    explicit Watched(bool& closed) : closed(closed) {}
+    void Close() override { closed = true; }
+    bool& closed;
+  };
+  bool closed = false;
+  UsbLink link;
+  link.Attach(std::make_unique<Watched>(closed));
+  const OpenResult r = link.OpenPath("/nonexistent/brenvik-device");
+  EXPECT_TRUE(closed) << "the earlier device was not closed";
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(r.status, OpenStatus::kCannotOpen);
+  EXPECT_EQ(r.path, "/nonexistent/brenvik-device");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // One press of the flash button, from the image path to the final text, without a window:
-// the dialog and brenvik-cli both drive it.
+// the dialog and brenvik-cli both drive it. The run turns the typed outcomes below it into
+// the messages the user sees.
 #pragma once
 
 #include <chrono>
@@ -12,9 +13,10 @@
 
 #include "download/downloads.h"
 #include "download/image_view.h"
+#include "download/outcome.h"
 #include "download/progress.h"
-#include "link/messages.h"
 #include "link/usb_link.h"
+#include "run/messages.h"
 
 namespace brenvik {
 
@@ -31,17 +33,14 @@ struct FlashOptions {
 enum class PrepareResult {
   kReady,            // the worker may start
   kImageUnreadable,  // missing or unreadable image (the user was told): nothing was opened
+  kImageRefused,     // not a regular file, or too large (Mapping() says which): nothing was opened
   kImageEmpty,       // an empty file or one that cannot be mapped: nothing was opened
-  kImageRefused,     // not a regular file, or too large (View().RefusalText()): nothing was opened
-  kNoDevice,         // no handset, or it could not be opened
+  kNoDevice,         // no handset, or it could not be opened (Opening() says why)
 };
-
-enum class Procedure { kBlocks, kImgRaw, kOut };
-Procedure ProcedureFor(int32_t imageKind);
 
 class DownloadRun {
  public:
-  DownloadRun(MessageSink& messages, ProgressReporter& progress, Clock clock = SystemSeconds);
+  DownloadRun(MessageSink& messages, ProgressReporter& progress, SecondsClock clock = SystemSeconds);
 
   // The flash handler's part, on the caller's thread: map the image, open the handset and,
   // with auto upgrade, read its acknowledgement, classify and send the kind packet.
@@ -50,38 +49,43 @@ class DownloadRun {
   // (the "Post" message when it cannot be opened). Returns the size, 0 when not mapped.
   uint32_t MapImage(const std::string& imagePath);
   // The worker's part: the procedure of the kind, then the wait until the handset has
-  // taken every byte. True when the run succeeded; Failure() tells why it did not.
-  bool Download();
+  // taken every byte. Never throws: an error of the program is a failed outcome too.
+  Outcome Download();
   // After the final message has been seen: the second end command of a record download.
   void Finish();
   // Download, final message, Finish: the whole worker.
-  bool RunToEnd();
+  Outcome RunToEnd();
 
   static const char* FinalText(bool ok) { return ok ? text::kUpdateSuccess : text::kUpdateFail; }
 
-  UsbLink& Link() { return link_; }
-  const ImageView& View() const { return view_; }
-  const ImageEntry& Entry() const { return entry_; }
-  int32_t ImageKind() const { return imageKind_; }
-  int32_t ErrorCount() const { return errorCount_; }
-  bool AckReceived() const { return ackReceived_; }
-  const RunFailure& Failure() const { return failure_; }
+  UsbLink& Link() { return m_link; }
+  const ImageView& View() const { return m_view; }
+  const ImageEntry& Entry() const { return m_entry; }
+  const MapResult& Mapping() const { return m_mapping; }
+  const OpenResult& Opening() const { return m_opening; }
+  int32_t ImageKind() const { return m_imageKind; }
+  // The error counter: not 0 once the run has failed (an image of kind 9 included).
+  int32_t ErrorCount() const { return m_outcome.Ok() ? 0 : 1; }
+  const Outcome& Result() const { return m_outcome; }
+  bool AckReceived() const { return m_ackReceived; }
 
  private:
   bool OpenDevice(const FlashOptions& options);
-  uint32_t MapInto(const std::string& imagePath, MessageSink& messages);
+  Outcome RunProcedure();
+  uint32_t MapInto(const std::string& imagePath);
 
-  MessageSink& messages_;
-  ProgressReporter& progress_;
-  Clock clock_;
-  UsbLink link_;
-  ImageView view_;
-  ImageEntry entry_;
-  std::string imagePath_;
-  int32_t imageKind_ = kKindDio;
-  int32_t errorCount_ = 0;
-  bool ackReceived_ = false;
-  RunFailure failure_;
+  MessageSink& m_messages;
+  ProgressReporter& m_progress;
+  SecondsClock m_clock;
+  UsbLink m_link;
+  ImageView m_view;
+  ImageEntry m_entry;
+  MapResult m_mapping;
+  OpenResult m_opening;
+  std::string m_imagePath;
+  int32_t m_imageKind = kKindDio;
+  bool m_ackReceived = false;
+  Outcome m_outcome;
 };
 
 }  // namespace brenvik

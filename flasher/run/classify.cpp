@@ -1,10 +1,10 @@
-#include "app/classify.h"
+#include "run/classify.h"
 
 #include "link/protocol.h"
 
 namespace brenvik {
 
-Classification ClassifyImagePath(const std::string& path, uint32_t size) {
+Classification ClassifyImage(const std::string& path, uint32_t size) {
   // No dot is looked for, and case matters: "abin" is a bin, "x.BIN" is not.
   const std::string ext = path.size() >= 3 ? path.substr(path.size() - 3) : std::string();
   if (ext == "img") return {kKindImg, "img: boot area and BIN records"};
