@@ -19,7 +19,7 @@ class InMemoryHandset : public DeviceFile {
  public:
   IoResult Read(uint8_t* data, size_t size, std::chrono::milliseconds) override {
     // The acknowledgement once, ready packets after it.
-    std::memset(data, acked_ ? kReadyByte : kUpgradeAckByte, size);
+    std::memset(data, acked_ ? READY_BYTE : UPGRADE_ACK_BYTE, size);
     acked_ = true;
     return {IoStatus::kOk, size};
   }
@@ -60,7 +60,7 @@ std::string MakeImage(const char* name, bool records) {
     while (written < kImageSize) put(chunk.data(), chunk.size());
     return path;
   }
-  std::vector<uint8_t> boot(kBootAreaSize, 0x5A);
+  std::vector<uint8_t> boot(BOOT_AREA_SIZE, 0x5A);
   put(boot.data(), boot.size());
   put("B000FF\n\0\0\0\0\0\0\0\0", 15);
   uint32_t address = 0x80000000;

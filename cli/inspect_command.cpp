@@ -28,7 +28,7 @@ nlohmann::json ToJson(const Inspection& in) {
                    {"kind_reason", in.kindReason}, {"procedure", ProcedureText(in)},
                    {"problems", in.problems},   {"ok", in.problems.empty()}};
   if (in.procedure == Procedure::kBlocks) j["blocks"] = in.blocks;
-  if (in.hasBootArea) j["boot_area"] = kBootAreaSize;
+  if (in.hasBootArea) j["boot_area"] = BOOT_AREA_SIZE;
   if (in.header) {
     j["stream"] = {{"offset", *in.streamOffset},
                    {"sync", SyncText(*in.header)},
@@ -54,7 +54,7 @@ void PrintText(const Inspection& in, std::FILE* out) {
   std::fprintf(out, "download:   %s", ProcedureText(in).c_str());
   if (in.procedure == Procedure::kBlocks) std::fprintf(out, ", %u block(s) of up to 262144 bytes", in.blocks);
   std::fprintf(out, "\n");
-  if (in.hasBootArea) std::fprintf(out, "boot area:  %u bytes at 0\n", unsigned(kBootAreaSize));
+  if (in.hasBootArea) std::fprintf(out, "boot area:  %u bytes at 0\n", unsigned(BOOT_AREA_SIZE));
   if (in.header) {
     std::fprintf(out, "stream:     at %s, sync \"%s\"%s, image start %s, image length %s\n",
                  Hex(*in.streamOffset).c_str(), SyncText(*in.header).c_str(),

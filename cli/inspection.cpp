@@ -19,7 +19,7 @@ void InspectStream(Inspection& in, const uint8_t* data, uint32_t size, uint32_t 
     return;
   }
   if (!in.header->SyncValid()) in.problems.push_back("the stream header's sync bytes are not B000FF");
-  BinRecordWalker walker(data, size, headerOffset + kBinStreamHeaderSize);
+  BinRecordWalker walker(data, size, headerOffset + BIN_STREAM_HEADER_SIZE);
   while (auto r = walker.Next()) {
     if (r->IsEnd()) {
       in.entryPoint = r->length;
@@ -41,7 +41,7 @@ void InspectStream(Inspection& in, const uint8_t* data, uint32_t size, uint32_t 
 std::string ProcedureText(const Inspection& in) {
   switch (in.procedure) {
     case Procedure::kBlocks: return "blocks";
-    case Procedure::kBootAndRecords: return in.kind == kKindRaw ? "boot area" : "boot area and records";
+    case Procedure::kBootAndRecords: return in.kind == KIND_RAW ? "boot area" : "boot area and records";
     case Procedure::kRecords: return "records";
   }
   return "";
@@ -59,16 +59,16 @@ Inspection InspectImage(const std::string& path, const uint8_t* data, uint32_t s
   in.procedure = ProcedureFor(in.kind);
   switch (in.procedure) {
     case Procedure::kBlocks:
-      in.blocks = BlockCount(size, kBlockSize);
-      if (in.kind == kKindNotCorrect) in.problems.push_back(std::string("not a correct file: ") + c.reason);
+      in.blocks = BlockCount(size, BLOCK_SIZE);
+      if (in.kind == KIND_NOT_CORRECT) in.problems.push_back(std::string("not a correct file: ") + c.reason);
       break;
     case Procedure::kBootAndRecords:
       in.hasBootArea = true;
-      if (size < kBootAreaSize) {
+      if (size < BOOT_AREA_SIZE) {
         in.problems.push_back(DescribeBinProblem(BinProblem::kShorterThanBootArea));
         break;
       }
-      if (in.kind == kKindImg) InspectStream(in, data, size, kBootAreaSize);
+      if (in.kind == KIND_IMG) InspectStream(in, data, size, BOOT_AREA_SIZE);
       break;
     case Procedure::kRecords:
       InspectStream(in, data, size, 0);

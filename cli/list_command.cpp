@@ -14,11 +14,11 @@ int RunList(std::FILE* out) {
   }
   DiscoveryResult found = FindHandsetInterfaces();
   if (found.classQueryFailed) {
-    std::fprintf(out, "The interface class %s could not be queried.\n", kHandsetInterfaceClass);
+    std::fprintf(out, "The interface class %s could not be queried.\n", HANDSET_INTERFACE_CLASS);
     return kExitNoDevice;
   }
   if (found.paths.empty()) {
-    std::fprintf(out, "No handset present (interface class %s).\n", kHandsetInterfaceClass);
+    std::fprintf(out, "No handset present (interface class %s).\n", HANDSET_INTERFACE_CLASS);
     return kExitNoDevice;
   }
   for (size_t i = 0; i < found.paths.size(); ++i)

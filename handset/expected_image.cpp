@@ -89,8 +89,8 @@ void ExpectedImage::Begin(Transfer procedure, std::optional<int32_t> kind) {
   procedure_ = procedure;
   kind_ = kind;
   if (procedure != Transfer::kRecords || !view_.Mapped()) return;
-  if (*kind == kKindRaw) return;
-  const size_t first = *kind == kKindImg ? kBootAreaSize + kBinStreamHeaderSize : kBinStreamHeaderSize;
+  if (*kind == KIND_RAW) return;
+  const size_t first = *kind == KIND_IMG ? BOOT_AREA_SIZE + BIN_STREAM_HEADER_SIZE : BIN_STREAM_HEADER_SIZE;
   walker_.emplace(view_.Data(), view_.Size(), first);
 }
 
@@ -173,7 +173,7 @@ void ExpectedImage::Finish() {
   if (procedure_ == Transfer::kBlocks && blockOffset_ > view_.Size())
     Differs(std::string(blockOffset_ - view_.Size() == 1 ? "byte " : "bytes ") + Range(view_.Size(), blockOffset_ - 1) +
             " arrived past the reference's end");
-  if (procedure_ == Transfer::kRecords && kind_ != kKindLargeBin && bootOffset_ < kBootAreaSize)
+  if (procedure_ == Transfer::kRecords && kind_ != KIND_LARGE_BIN && bootOffset_ < BOOT_AREA_SIZE)
     Differs("the boot area did not arrive whole");
   if (current_) Differs("record " + std::to_string(currentIndex_) + " was cut short");
   uint64_t missing = 0;

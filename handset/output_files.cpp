@@ -104,7 +104,7 @@ void OutputFiles::OnUnitBegin(const DataUnit& unit) {
   if (unit.kind == UnitKind::kBoot) Note(boot_.Open((fs::path(dir_) / "boot.bin").string(), scratch_));
   if (unit.kind != UnitKind::kRecord || !records_.IsOpen()) return;
   // The sum is known only when the data is in; it is patched in at the end of the record.
-  uint8_t header[kBinRecordHeaderSize];
+  uint8_t header[BIN_RECORD_HEADER_SIZE];
   PutLe32(header, unit.address);
   PutLe32(header + 4, unit.length);
   PutLe32(header + 8, 0);
@@ -127,7 +127,7 @@ void OutputFiles::Finish() {
   if (FileFor(UnitKind::kRecord)) {
     // records.bin holds whole records only, so it always reads as a stream.
     if (recordOpen_) Note(records_.Truncate(recordStart_, scratch_));
-    const uint8_t end[kBinRecordHeaderSize] = {};
+    const uint8_t end[BIN_RECORD_HEADER_SIZE] = {};
     Note(records_.Append(end, sizeof end, scratch_));
   }
   image_.Close();

@@ -11,7 +11,7 @@ namespace brenvik::handset {
 namespace {
 
 // Block count above which the image would not fit in 32 bits of size.
-constexpr uint32_t kMaxCountdown = 0xFFFFFFFFu / kBlockSize;
+constexpr uint32_t kMaxCountdown = 0xFFFFFFFFu / BLOCK_SIZE;
 
 std::string Hex(uint32_t v) { return HexText(v); }
 
@@ -40,7 +40,7 @@ const char* TransferName(Transfer p) {
 }
 
 Transfer TransferForKind(int32_t kind) {
-  return kind == kKindImg || kind == kKindLargeBin || kind == kKindRaw ? Transfer::kRecords
+  return kind == KIND_IMG || kind == KIND_LARGE_BIN || kind == KIND_RAW ? Transfer::kRecords
                                                                       : Transfer::kBlocks;
 }
 
@@ -49,7 +49,7 @@ Session::Session(SessionSink& sink, bool autoUpgrade)
 
 void Session::Start() {
   if (autoUpgrade_) {
-    sink_.OnReply(Reply{Reply::Kind::kUpgradeAck, 0, MakeInPacket(kUpgradeAckByte)});
+    sink_.OnReply(Reply{Reply::Kind::kUpgradeAck, 0, MakeInPacket(UPGRADE_ACK_BYTE)});
     return;
   }
   stats_.procedure = Transfer::kBlocks;
@@ -61,11 +61,11 @@ bool Session::Finished() const { return Failed() || state_ == State::kDone; }
 
 size_t Session::PacketSize() const {
   switch (state_) {
-    case State::kKind: return kKindPacketSize;
-    case State::kBlockHeader: return kBlockHeaderSize;
+    case State::kKind: return KIND_PACKET_SIZE;
+    case State::kBlockHeader: return BLOCK_HEADER_SIZE;
     case State::kTransfer:
     case State::kTransferEnd:
-    case State::kSecondEnd: return kCommandPacketSize;
+    case State::kSecondEnd: return COMMAND_PACKET_SIZE;
     case State::kData:
     case State::kDone: break;
   }
@@ -117,10 +117,10 @@ void Session::OnPacket(const uint8_t* p, uint64_t at) {
 }
 
 void Session::OnKindPacket(const uint8_t* p, uint64_t at) {
-  const KindPacket k = *DecodeKindPacket(p, kKindPacketSize);
+  const KindPacket k = *DecodeKindPacket(p, KIND_PACKET_SIZE);
   if (k.magic != KIND_MAGIC)
     return Fail(at, "kind packet: magic " + Hex(k.magic) + ", expected " + Hex(KIND_MAGIC));
-  if (!((k.kind >= kKindDio && k.kind <= kKindRaw) || k.kind == kKindNotCorrect))
+  if (!((k.kind >= KIND_DIO && k.kind <= KIND_RAW) || k.kind == KIND_NOT_CORRECT))
     return Fail(at, "kind packet: kind " + std::to_string(k.kind) + " is not an image kind (1..7 or 9)");
   stats_.kind = k.kind;
   stats_.procedure = TransferForKind(k.kind);
@@ -134,7 +134,7 @@ void Session::OnKindPacket(const uint8_t* p, uint64_t at) {
 }
 
 void Session::OnBlockHeader(const uint8_t* p, uint64_t at) {
-  const BlockHeader h = *DecodeBlockHeader(p, kBlockHeaderSize);
+  const BlockHeader h = *DecodeBlockHeader(p, BLOCK_HEADER_SIZE);
   const std::string where = "block header " + std::to_string(stats_.blocks) + ": ";
   if (h.tag != BLOCK_TAG) return Fail(at, where + "tag " + Hex(h.tag) + ", expected " + Hex(BLOCK_TAG));
   if (!countdown_ && h.blocksFollowing > kMaxCountdown)
@@ -143,12 +143,12 @@ void Session::OnBlockHeader(const uint8_t* p, uint64_t at) {
   if (countdown_ && h.blocksFollowing != *countdown_ - 1)
     return Fail(at, where + "countdown " + std::to_string(h.blocksFollowing) + " after " +
                         std::to_string(*countdown_) + ", expected " + std::to_string(*countdown_ - 1));
-  if (h.length > kBlockSize)
+  if (h.length > BLOCK_SIZE)
     return Fail(at, where + "length " + std::to_string(h.length) + " exceeds the block size " +
-                        std::to_string(kBlockSize));
-  if (h.blocksFollowing > 0 && h.length != kBlockSize)
+                        std::to_string(BLOCK_SIZE));
+  if (h.blocksFollowing > 0 && h.length != BLOCK_SIZE)
     return Fail(at, where + "length " + std::to_string(h.length) + " in a block that is not the last, expected " +
-                        std::to_string(kBlockSize));
+                        std::to_string(BLOCK_SIZE));
   if (h.length == 0) return Fail(at, where + "the last block is empty");
   countdown_ = h.blocksFollowing;
   BeginUnit(DataUnit{UnitKind::kBlock, stats_.blocks, 0, h.length, 0});
@@ -156,14 +156,14 @@ void Session::OnBlockHeader(const uint8_t* p, uint64_t at) {
 
 void Session::OnTransferPacket(const uint8_t* p, uint64_t at) {
   const uint32_t magic = GetLe32(p);
-  if (magic == DATA_MAGIC) return OnDataHeader(*DecodeDataHeader(p, kDataHeaderSize), at);
+  if (magic == DATA_MAGIC) return OnDataHeader(*DecodeDataHeader(p, DATA_HEADER_SIZE), at);
   if (magic != COMMAND_MAGIC)
     return Fail(at, "expected a data header or the download-end command, got " + Describe(p));
-  const CommandPacket c = *DecodeCommandPacket(p, kCommandPacketSize);
+  const CommandPacket c = *DecodeCommandPacket(p, COMMAND_PACKET_SIZE);
   if (c.command == CMD_TRANSFER_END) return Fail(at, "transfer-end command without a data transfer");
   if (c.command != CMD_DOWNLOAD_END) return Fail(at, "unknown command " + Hex(c.command));
   if (!CheckCommandWords(c, at)) return;
-  if (*stats_.kind != kKindLargeBin && !stats_.boot)
+  if (*stats_.kind != KIND_LARGE_BIN && !stats_.boot)
     return Fail(at, "download-end command before the boot area");
   ++stats_.downloadEnds;
   complete_ = true;
@@ -174,24 +174,24 @@ void Session::OnDataHeader(const DataHeader& h, uint64_t at) {
   const int32_t kind = *stats_.kind;
   const bool first = !stats_.boot && stats_.records == 0;
   if (h.type == DATA_TYPE_BOOT) {
-    if (kind == kKindLargeBin) return Fail(at, "boot area in a download of kind 6, which has none");
+    if (kind == KIND_LARGE_BIN) return Fail(at, "boot area in a download of kind 6, which has none");
     if (!first) return Fail(at, "boot area that is not the first transfer");
     if (h.address != 0) return Fail(at, "boot area at address " + Hex(h.address) + ", expected 0");
-    if (h.length != kBootAreaSize)
+    if (h.length != BOOT_AREA_SIZE)
       return Fail(at, "boot area of " + std::to_string(h.length) + " bytes, expected " +
-                          std::to_string(kBootAreaSize));
+                          std::to_string(BOOT_AREA_SIZE));
     return BeginUnit(DataUnit{UnitKind::kBoot, 0, 0, h.length, 0});
   }
   if (h.type != DATA_TYPE_RECORD) return Fail(at, "data header of unknown type " + Hex(h.type));
   const std::string where = "record " + std::to_string(stats_.records) + ": ";
-  if (kind == kKindRaw) return Fail(at, where + "a raw download (kind 7) carries only the boot area");
-  if (kind == kKindImg && !stats_.boot) return Fail(at, where + "record before the boot area");
+  if (kind == KIND_RAW) return Fail(at, where + "a raw download (kind 7) carries only the boot area");
+  if (kind == KIND_IMG && !stats_.boot) return Fail(at, where + "record before the boot area");
   if (h.length == 0) return Fail(at, where + "data header of length 0; empty records are not sent");
   BeginUnit(DataUnit{UnitKind::kRecord, stats_.records, h.address, h.length, 0});
 }
 
 void Session::OnTransferEndPacket(const uint8_t* p, uint64_t at) {
-  const CommandPacket c = *DecodeCommandPacket(p, kCommandPacketSize);
+  const CommandPacket c = *DecodeCommandPacket(p, COMMAND_PACKET_SIZE);
   if (c.magic != COMMAND_MAGIC || c.command != CMD_TRANSFER_END)
     return Fail(at, "expected the transfer-end command, got " + Describe(p));
   if (!CheckCommandWords(c, at)) return;
@@ -200,7 +200,7 @@ void Session::OnTransferEndPacket(const uint8_t* p, uint64_t at) {
 }
 
 void Session::OnSecondEndPacket(const uint8_t* p, uint64_t at) {
-  const CommandPacket c = *DecodeCommandPacket(p, kCommandPacketSize);
+  const CommandPacket c = *DecodeCommandPacket(p, COMMAND_PACKET_SIZE);
   if (c.magic != COMMAND_MAGIC || c.command != CMD_DOWNLOAD_END)
     return Fail(at, "expected the repeated download-end command, got " + Describe(p));
   if (!CheckCommandWords(c, at)) return;
@@ -241,7 +241,7 @@ void Session::EndUnit() {
 }
 
 void Session::AskForBlock(uint32_t index) {
-  sink_.OnReply(Reply{Reply::Kind::kReady, index, MakeInPacket(kReadyByte)});
+  sink_.OnReply(Reply{Reply::Kind::kReady, index, MakeInPacket(READY_BYTE)});
 }
 
 std::string Session::Expecting() const {

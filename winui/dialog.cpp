@@ -1,5 +1,10 @@
 #include "winui/dialog.h"
 
+#include <exception>
+
+#include "winui/app.h"
+#include "win32/text.h"
+
 namespace winui {
 namespace {
 
@@ -31,6 +36,10 @@ INT_PTR Dialog::DoModal(HINSTANCE instance) {
                            reinterpret_cast<LPARAM>(this));
 }
 
+void Dialog::OnUnexpected(const char* what) {
+  ShowBox(hwnd_, win32::Widen(std::string("An error of the program: ") + what), L"Error");
+}
+
 void Dialog::EndDialog(INT_PTR result) { ::EndDialog(hwnd_, result); }
 
 std::wstring Dialog::ItemText(int id) const {
@@ -53,7 +62,17 @@ INT_PTR CALLBACK Dialog::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
   } else {
     self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
   }
-  return self ? self->Dispatch(message, wParam, lParam) : FALSE;
+  if (!self) return FALSE;
+  // The one boundary of every handler: an exception must not unwind through the system's
+  // frames, which would end the process with the window gone.
+  try {
+    return self->Dispatch(message, wParam, lParam);
+  } catch (const std::exception& e) {
+    self->OnUnexpected(e.what());
+  } catch (...) {
+    self->OnUnexpected("unknown");
+  }
+  return FALSE;
 }
 
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -31,6 +31,9 @@ class CBrenvikDlg : public winui::Dialog,
   void OnCancel() override;
   void OnDestroy() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  // A handler threw: told as a failed run; a flash that was being prepared gives the
+  // buttons back, since no worker will.
+  void OnUnexpected(const char* what) override;
 
  private:
   // Posted by the worker as its last act; the UI thread then takes the run back.

@@ -1,7 +1,6 @@
 // The flash button: the run is prepared on the UI thread, downloaded on a worker.
-#include <exception>
-
 #include "app/brenvik_dlg.h"
+#include "run/outcome_text.h"
 #include "res/resource.h"
 #include "winui/app.h"
 #include "win32/text.h"
@@ -44,15 +43,7 @@ void CBrenvikDlg::OnFlash() {
   options.autoUpgrade = ::SendDlgItemMessageW(Hwnd(), IDC_AUTO_UPGRADE, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
   options.devicePath = m_devicePath;
   const int shownBefore = m_messagesShown;
-  PrepareResult prepared = PrepareResult::kNoDevice;
-  try {
-    prepared = m_run.Prepare(win32::Narrow(m_imagePath.c_str()), options);
-  } catch (const std::exception& e) {
-    winui::ShowBox(nullptr, win32::Widen(e.what()), L"Error");
-    SetRunning(false);
-    return;
-  }
-  switch (prepared) {
+  switch (m_run.Prepare(win32::Narrow(m_imagePath.c_str()), options)) {
     case PrepareResult::kReady: break;
     case PrepareResult::kImageEmpty:
       winui::ShowBox(nullptr, kNothingToFlash, L"Error");
@@ -60,17 +51,16 @@ void CBrenvikDlg::OnFlash() {
       return;
     case PrepareResult::kNoDevice:
       // A handset that is there but cannot be opened would otherwise fail in silence.
-      if (m_messagesShown == shownBefore) {
-        const std::string& why = m_run.Link().LastOpenError();
-        winui::ShowBox(nullptr, win32::Widen(why.empty() ? "The handset could not be opened." : why), L"Error");
-      }
+      if (m_messagesShown == shownBefore)
+        winui::ShowBox(nullptr, win32::Widen(brenvik::DescribeOpen(m_run.Opening())), L"Error");
       SetRunning(false);
       return;
     case PrepareResult::kImageRefused:
       // A folder or a device is no image file, as the dialog has always said; a size the
       // link cannot carry is told as such.
-      if (m_run.View().Refusal() == brenvik::ImageRefusal::kTooLarge)
-        winui::ShowBox(nullptr, win32::Widen(m_run.View().RefusalText()), L"Error");
+      if (m_run.Mapping().refusal == brenvik::ImageRefusal::kTooLarge)
+        winui::ShowBox(nullptr, win32::Widen(brenvik::DescribeMapping(m_run.Mapping(), win32::Narrow(m_imagePath.c_str()))),
+                       L"Error");
       else
         ShowMessage(brenvik::text::kImageNotFound, MessageCaption::kPost);
       SetRunning(false);
@@ -86,20 +76,23 @@ void CBrenvikDlg::OnFlash() {
 DWORD WINAPI CBrenvikDlg::DownloadThreadProc(void* param) {
   auto* dialog = static_cast<CBrenvikDlg*>(param);
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-  bool ok = false;
+  // The worker's one boundary: nothing may leave the thread. The run itself turns an error
+  // of the program into a failed outcome; whatever else throws fails the run here.
   try {
-    ok = dialog->m_run.Download();
+    dialog->m_run.RunToEnd();  // waits until the user has dismissed the final message
   } catch (...) {
-    ok = false;  // nothing may leave the thread; the run has failed
-  }
-  // The worker waits here until the user has dismissed the final message.
-  dialog->ShowMessage(DownloadRun::FinalText(ok), MessageCaption::kProgram);
-  try {
-    dialog->m_run.Finish();
-  } catch (...) {
+    dialog->ShowMessage(DownloadRun::FinalText(false), MessageCaption::kProgram);
   }
   ::PostMessageW(dialog->Hwnd(), kRunEndedMessage, 0, 0);
   return 1;
+}
+
+void CBrenvikDlg::OnUnexpected(const char* what) {
+  winui::Dialog::OnUnexpected(what);
+  if (m_running && !m_worker) {
+    ShowMessage(DownloadRun::FinalText(false), MessageCaption::kProgram);
+    SetRunning(false);
+  }
 }
 
 void CBrenvikDlg::OnRunEnded() {

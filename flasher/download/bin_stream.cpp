@@ -31,7 +31,7 @@ uint32_t RecordSum(const uint8_t* data, size_t size) {
 }
 
 std::optional<BinStreamHeader> ReadBinStreamHeader(const uint8_t* data, size_t size, size_t offset) {
-  if (offset > size || size - offset < kBinStreamHeaderSize) return std::nullopt;
+  if (offset > size || size - offset < BIN_STREAM_HEADER_SIZE) return std::nullopt;
   BinStreamHeader h;
   std::memcpy(h.sync.data(), data + offset, h.sync.size());
   h.imageStart = GetLe32(data + offset + 7);
@@ -46,19 +46,19 @@ std::optional<BinRecord> BinRecordWalker::Next() {
     problem_ = offset_ == size_ ? BinProblem::kNoEndRecord : BinProblem::kRecordHeaderPastEnd;
     return std::nullopt;
   }
-  if (size_ - offset_ < kBinRecordHeaderSize) {
+  if (size_ - offset_ < BIN_RECORD_HEADER_SIZE) {
     done_ = true;
     problem_ = BinProblem::kRecordHeaderPastEnd;
     return std::nullopt;
   }
-  uint8_t header[kBinRecordHeaderSize];
+  uint8_t header[BIN_RECORD_HEADER_SIZE];
   const uint8_t* p = data_ ? data_ + offset_ : header;
   if (!data_ && !read_(offset_, header, sizeof header)) {
     done_ = true;
     problem_ = BinProblem::kUnreadable;
     return std::nullopt;
   }
-  size_t dataAt = offset_ + kBinRecordHeaderSize;
+  size_t dataAt = offset_ + BIN_RECORD_HEADER_SIZE;
   BinRecord r{offset_, dataAt, GetLe32(p), GetLe32(p + 4), GetLe32(p + 8), nullptr};
   if (r.IsEnd()) {  // its length is the entry point, not a count of bytes
     done_ = true;

@@ -4,9 +4,9 @@ namespace brenvik {
 
 Procedure ProcedureFor(int32_t imageKind) {
   switch (imageKind) {
-    case kKindImg:
-    case kKindRaw: return Procedure::kBootAndRecords;
-    case kKindLargeBin: return Procedure::kRecords;
+    case KIND_IMG:
+    case KIND_RAW: return Procedure::kBootAndRecords;
+    case KIND_LARGE_BIN: return Procedure::kRecords;
     default: return Procedure::kBlocks;
   }
 }

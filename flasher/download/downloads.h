@@ -41,8 +41,9 @@ Outcome ImageCheck(const DownloadContext& ctx, Step step, uint32_t index);
 
 // An empty image sends nothing and succeeds.
 Outcome DownloadBlocks(DownloadContext& ctx);
+// Kinds 5 and 7: the 128 KiB boot area, then (kind 5) the records behind it.
 Outcome DownloadImgRaw(DownloadContext& ctx);
-// Named for what the handset tools always called it: the records "out" of a large bin.
+// Kind 6: a bin of more than 512000 bytes, record by record from its first byte; no boot area.
 Outcome DownloadOut(DownloadContext& ctx);
 
 }  // namespace brenvik

@@ -6,7 +6,7 @@
 namespace brenvik {
 namespace {
 
-constexpr uint32_t kImgRecordsOffset = kBootAreaSize + kBinStreamHeaderSize;  // 0x2000F
+constexpr uint32_t kImgRecordsOffset = BOOT_AREA_SIZE + BIN_STREAM_HEADER_SIZE;  // 0x2000F
 constexpr uint32_t kImgRangeBase = 0xD0000;
 constexpr uint32_t kDefaultRange = 100;
 
@@ -67,7 +67,7 @@ Outcome WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t st
     const int64_t elapsed = ctx.now() - start;
     // The estimate counts a boot area for every stream, also where none was sent.
     ctx.progress.SetStatus(
-        FormatStatusLine(elapsed, RecordSpeed(record->length * count + kBootAreaSize, elapsed)));
+        FormatStatusLine(elapsed, RecordSpeed(record->length * count + BOOT_AREA_SIZE, elapsed)));
   }
   // The stream was checked before: only a change of the file lands here.
   return StreamProblem(ctx, Step::kRecord, count, walker.Problem(), walker.Offset());
@@ -77,9 +77,9 @@ Outcome WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t st
 
 Outcome DownloadImgRaw(DownloadContext& ctx) {
   const uint32_t fileSize = ctx.view.Size();
-  const bool raw = ctx.imageKind == kKindRaw;
+  const bool raw = ctx.imageKind == KIND_RAW;
   BinStreamCheck check;
-  if (fileSize < kBootAreaSize) return StreamProblem(ctx, Step::kImageCheck, 0, BinProblem::kShorterThanBootArea, fileSize);
+  if (fileSize < BOOT_AREA_SIZE) return StreamProblem(ctx, Step::kImageCheck, 0, BinProblem::kShorterThanBootArea, fileSize);
   if (!raw) {
     if (Outcome o = StreamFits(ctx, kImgRecordsOffset, &check); !o.Ok()) return o;
   }
@@ -87,13 +87,13 @@ Outcome DownloadImgRaw(DownloadContext& ctx) {
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(kDefaultRange);
   const int64_t start = ctx.now();
-  if (Outcome o = SendTransfer(ctx, ctx.view.Data(), 0, kBootAreaSize, DATA_TYPE_BOOT, Step::kBootArea, 0); !o.Ok())
+  if (Outcome o = SendTransfer(ctx, ctx.view.Data(), 0, BOOT_AREA_SIZE, DATA_TYPE_BOOT, Step::kBootArea, 0); !o.Ok())
     return o;
   ctx.progress.SetPosition(kDefaultRange);
 
   if (raw) {
     const int64_t elapsed = ctx.now() - start;
-    ctx.progress.SetStatus(FormatStatusLine(elapsed, RecordSpeed(kBootAreaSize, elapsed)));
+    ctx.progress.SetStatus(FormatStatusLine(elapsed, RecordSpeed(BOOT_AREA_SIZE, elapsed)));
     ctx.link.SendDownloadEnd();  // not judged: the boot area is over
     return Outcome::Success();
   }
@@ -107,13 +107,13 @@ Outcome DownloadImgRaw(DownloadContext& ctx) {
 
 Outcome DownloadOut(DownloadContext& ctx) {
   BinStreamCheck check;
-  if (Outcome o = StreamFits(ctx, kBinStreamHeaderSize, &check); !o.Ok()) return o;
+  if (Outcome o = StreamFits(ctx, BIN_STREAM_HEADER_SIZE, &check); !o.Ok()) return o;
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(kDefaultRange);
   const int64_t start = ctx.now();
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(RangeFor(ctx.view.Size(), check));
-  return WalkRecords(ctx, kBinStreamHeaderSize, start);
+  return WalkRecords(ctx, BIN_STREAM_HEADER_SIZE, start);
 }
 
 }  // namespace brenvik

@@ -18,7 +18,7 @@ std::string FormatStatusLine(int64_t elapsed, int32_t speedKbs) {
 }
 
 int32_t BlockSpeed(uint32_t bytes, int64_t elapsed) {
-  // The byte count is read as a signed 32-bit figure, as the handset tools always showed it.
+  // The block figure is signed 32-bit: a byte count of 2 GiB or more shows as negative.
   return (int32_t(bytes) >> 10) / SpeedDivisor(elapsed);
 }
 

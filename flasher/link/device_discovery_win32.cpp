@@ -32,8 +32,8 @@ constexpr GUID ParseGuid(std::string_view s) {
   return g;
 }
 
-static_assert(std::string_view(kHandsetInterfaceClass).size() == 38);
-constexpr GUID kInterfaceClass = ParseGuid(kHandsetInterfaceClass);
+static_assert(std::string_view(HANDSET_INTERFACE_CLASS).size() == 38);
+constexpr GUID kInterfaceClass = ParseGuid(HANDSET_INTERFACE_CLASS);
 
 // The interface's path, or "" when the system does not tell it.
 std::string InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& entry) {

@@ -18,39 +18,39 @@ std::array<uint8_t, N> EncodeWords(std::initializer_list<uint32_t> words) {
 
 }  // namespace
 
-std::array<uint8_t, kKindPacketSize> Encode(const KindPacket& p) {
-  return EncodeWords<kKindPacketSize>({p.magic, uint32_t(p.kind)});
+std::array<uint8_t, KIND_PACKET_SIZE> Encode(const KindPacket& p) {
+  return EncodeWords<KIND_PACKET_SIZE>({p.magic, uint32_t(p.kind)});
 }
 
-std::array<uint8_t, kBlockHeaderSize> Encode(const BlockHeader& p) {
-  return EncodeWords<kBlockHeaderSize>({p.blocksFollowing, p.length, p.tag});
+std::array<uint8_t, BLOCK_HEADER_SIZE> Encode(const BlockHeader& p) {
+  return EncodeWords<BLOCK_HEADER_SIZE>({p.blocksFollowing, p.length, p.tag});
 }
 
-std::array<uint8_t, kDataHeaderSize> Encode(const DataHeader& p) {
-  return EncodeWords<kDataHeaderSize>({p.magic, p.type, p.address, p.length});
+std::array<uint8_t, DATA_HEADER_SIZE> Encode(const DataHeader& p) {
+  return EncodeWords<DATA_HEADER_SIZE>({p.magic, p.type, p.address, p.length});
 }
 
-std::array<uint8_t, kCommandPacketSize> Encode(const CommandPacket& p) {
-  return EncodeWords<kCommandPacketSize>({p.magic, p.command, p.reserved0, p.reserved1});
+std::array<uint8_t, COMMAND_PACKET_SIZE> Encode(const CommandPacket& p) {
+  return EncodeWords<COMMAND_PACKET_SIZE>({p.magic, p.command, p.reserved0, p.reserved1});
 }
 
 std::optional<KindPacket> DecodeKindPacket(const uint8_t* d, size_t size) {
-  if (size < kKindPacketSize) return std::nullopt;
+  if (size < KIND_PACKET_SIZE) return std::nullopt;
   return KindPacket{GetLe32(d), int32_t(GetLe32(d + 4))};
 }
 
 std::optional<BlockHeader> DecodeBlockHeader(const uint8_t* d, size_t size) {
-  if (size < kBlockHeaderSize) return std::nullopt;
+  if (size < BLOCK_HEADER_SIZE) return std::nullopt;
   return BlockHeader{GetLe32(d), GetLe32(d + 4), GetLe32(d + 8)};
 }
 
 std::optional<DataHeader> DecodeDataHeader(const uint8_t* d, size_t size) {
-  if (size < kDataHeaderSize) return std::nullopt;
+  if (size < DATA_HEADER_SIZE) return std::nullopt;
   return DataHeader{GetLe32(d), GetLe32(d + 4), GetLe32(d + 8), GetLe32(d + 12)};
 }
 
 std::optional<CommandPacket> DecodeCommandPacket(const uint8_t* d, size_t size) {
-  if (size < kCommandPacketSize) return std::nullopt;
+  if (size < COMMAND_PACKET_SIZE) return std::nullopt;
   return CommandPacket{GetLe32(d), GetLe32(d + 4), GetLe32(d + 8), GetLe32(d + 12)};
 }
 
@@ -61,7 +61,7 @@ InPacket MakeInPacket(uint8_t fill) {
 }
 
 bool IsInPacket(const uint8_t* data, size_t size, uint8_t fill) {
-  if (size != kInPacketSize) return false;
+  if (size != IN_PACKET_SIZE) return false;
   for (size_t i = 0; i < size; ++i)
     if (data[i] != fill) return false;
   return true;

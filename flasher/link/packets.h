@@ -39,12 +39,12 @@ struct CommandPacket {
   bool operator==(const CommandPacket&) const = default;
 };
 
-using InPacket = std::array<uint8_t, kInPacketSize>;
+using InPacket = std::array<uint8_t, IN_PACKET_SIZE>;
 
-std::array<uint8_t, kKindPacketSize> Encode(const KindPacket& p);
-std::array<uint8_t, kBlockHeaderSize> Encode(const BlockHeader& p);
-std::array<uint8_t, kDataHeaderSize> Encode(const DataHeader& p);
-std::array<uint8_t, kCommandPacketSize> Encode(const CommandPacket& p);
+std::array<uint8_t, KIND_PACKET_SIZE> Encode(const KindPacket& p);
+std::array<uint8_t, BLOCK_HEADER_SIZE> Encode(const BlockHeader& p);
+std::array<uint8_t, DATA_HEADER_SIZE> Encode(const DataHeader& p);
+std::array<uint8_t, COMMAND_PACKET_SIZE> Encode(const CommandPacket& p);
 
 // Decoders read the fields as they stand; checking magics and values is the caller's.
 // They return nothing when fewer bytes than the packet's size are given.

@@ -23,7 +23,7 @@ void UsbLink::Attach(std::unique_ptr<DeviceFile> device) {
   Close();
   m_device = std::move(device);
   if (m_device) m_device->SetStopFlag(m_stop);
-  m_blockSize = kBlockSize;
+  m_blockSize = BLOCK_SIZE;
 }
 
 void UsbLink::SetStopFlag(const volatile std::sig_atomic_t* stop) {
@@ -49,7 +49,7 @@ OpenResult UsbLink::OpenPath(const std::string& path) {
   if (!opening.result.Ok()) return opening.result;
   m_device = std::move(opening.device);
   m_device->SetStopFlag(m_stop);
-  m_blockSize = kBlockSize;
+  m_blockSize = BLOCK_SIZE;
   return opening.result;
 }
 
@@ -75,8 +75,8 @@ LinkResult UsbLink::ReadInPacket(uint8_t expected) {
   return r;
 }
 
-LinkResult UsbLink::ReadReady() { return ReadInPacket(kReadyByte); }
-LinkResult UsbLink::ReadUpgradeAck() { return ReadInPacket(kUpgradeAckByte); }
+LinkResult UsbLink::ReadReady() { return ReadInPacket(READY_BYTE); }
+LinkResult UsbLink::ReadUpgradeAck() { return ReadInPacket(UPGRADE_ACK_BYTE); }
 
 LinkResult UsbLink::WriteAll(const uint8_t* data, size_t size) {
   if (!m_device) return Noted({IoStatus::kError, 0, size, 0, {}, {}});
@@ -105,12 +105,12 @@ LinkResult UsbLink::WriteChunked(const uint8_t* data, uint32_t length) {
     r.wanted = total;
     return r;
   };
-  while (length > kMaxWritePiece) {
-    const LinkResult r = WriteAll(data, kMaxWritePiece);
+  while (length > MAX_WRITE_PIECE) {
+    const LinkResult r = WriteAll(data, MAX_WRITE_PIECE);
     if (!r) return whole(r);
-    moved += kMaxWritePiece;
-    data += kMaxWritePiece;
-    length -= uint32_t(kMaxWritePiece);
+    moved += MAX_WRITE_PIECE;
+    data += MAX_WRITE_PIECE;
+    length -= uint32_t(MAX_WRITE_PIECE);
   }
   // The rest goes in one call, also when it is empty.
   return whole(WriteAll(data, length));

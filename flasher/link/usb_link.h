@@ -63,7 +63,7 @@ class UsbLink {
 
   std::string m_errorText;
   std::unique_ptr<DeviceFile> m_device;
-  uint32_t m_blockSize = kBlockSize;
+  uint32_t m_blockSize = BLOCK_SIZE;
   std::chrono::milliseconds m_timeout = kReadTimeout;
   const volatile std::sig_atomic_t* m_stop = nullptr;
 };

@@ -47,7 +47,7 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   m_link.SetTimeout(options.timeout);
 
   if (!options.autoUpgrade) {
-    m_imageKind = kKindDio;
+    m_imageKind = KIND_DIO;
     return PrepareResult::kReady;
   }
   m_ackReceived = bool(m_link.ReadUpgradeAck());
@@ -57,7 +57,7 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   const Classification c = ClassifyImage(m_imagePath, m_entry.size);
   m_imageKind = c.kind;
   m_link.SendImageKind(m_imageKind);  // also for kind 9: the handset is told
-  if (m_imageKind == kKindNotCorrect) {
+  if (m_imageKind == KIND_NOT_CORRECT) {
     m_outcome = Outcome{Step::kImageCheck, 0, Cause::kNotCorrect, {}, c.reason};
     m_messages.ShowMessage(text::kNotCorrectFile, MessageCaption::kError);
   }

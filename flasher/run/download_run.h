@@ -83,7 +83,7 @@ class DownloadRun {
   MapResult m_mapping;
   OpenResult m_opening;
   std::string m_imagePath;
-  int32_t m_imageKind = kKindDio;
+  int32_t m_imageKind = KIND_DIO;
   bool m_ackReceived = false;
   Outcome m_outcome;
 };

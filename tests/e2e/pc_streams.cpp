@@ -54,10 +54,10 @@ PcStream& PcStream::Block(uint32_t following, uint32_t length) {
 }
 
 PcStream& PcStream::Blocks(const Bytes& image) {
-  const size_t blocks = (image.size() + kBlockSize - 1) / kBlockSize;
+  const size_t blocks = (image.size() + BLOCK_SIZE - 1) / BLOCK_SIZE;
   for (size_t i = 0; i < blocks; ++i) {
-    const size_t at = i * kBlockSize;
-    const size_t length = std::min<size_t>(kBlockSize, image.size() - at);
+    const size_t at = i * BLOCK_SIZE;
+    const size_t length = std::min<size_t>(BLOCK_SIZE, image.size() - at);
     BlockHeaderOnly(uint32_t(blocks - 1 - i), uint32_t(length));
     bytes_.insert(bytes_.end(), image.begin() + at, image.begin() + at + length);
   }
@@ -110,7 +110,7 @@ Bytes ReceivedRecordsFile(const std::vector<TestRecord>& records) {
     PutWord(out, SumOf(r.data));
     out.insert(out.end(), r.data.begin(), r.data.end());
   }
-  out.resize(out.size() + kBinRecordHeaderSize, 0);
+  out.resize(out.size() + BIN_RECORD_HEADER_SIZE, 0);
   return out;
 }
 

@@ -103,7 +103,7 @@ const std::vector<TestRecord> kRecords = {
     {0x80001000, Pattern(5000, 1)}, {0x80003000, {}}, {0x80004000, Pattern(70000, 2)}, {0, Pattern(100, 3)}};
 
 TEST_F(PtyEndToEnd, EveryProcedureArrivesWhole) {
-  const Bytes boot = Pattern(kBootAreaSize, 7);
+  const Bytes boot = Pattern(BOOT_AREA_SIZE, 7);
   std::vector<TestRecord> bigRecords;
   for (uint32_t i = 0; i < 9; ++i) bigRecords.push_back({0x80000000 + i * 0x10000, Pattern(60000 + i, 10 + i)});
   struct Case {
@@ -150,16 +150,16 @@ TEST_F(PtyEndToEnd, EveryProcedureArrivesWhole) {
 }
 
 TEST_F(PtyEndToEnd, SummaryCountsWhatArrived) {
-  const Bytes boot = Pattern(kBootAreaSize, 7);
+  const Bytes boot = Pattern(BOOT_AREA_SIZE, 7);
   const Bytes image = testing::Concat(boot, testing::BinStreamFile(kRecords));
   const Outcome o = Flash(Write("nk.img", image), true, {});
   const json& s = o.summary;
   EXPECT_EQ(s["auto_upgrade"], true);
   EXPECT_EQ(s["records"], 3);  // the empty record is not sent
   EXPECT_EQ(s["commands"]["transfer_end"], 4);
-  EXPECT_EQ(s["bytes"]["boot"], kBootAreaSize);
+  EXPECT_EQ(s["bytes"]["boot"], BOOT_AREA_SIZE);
   EXPECT_EQ(s["bytes"]["records"], 75100);
-  EXPECT_EQ(s["bytes"]["total_data"], kBootAreaSize + 75100);
+  EXPECT_EQ(s["bytes"]["total_data"], BOOT_AREA_SIZE + 75100);
   ASSERT_EQ(s["record_list"].size(), 3u);
   const json& last = s["record_list"][2];
   EXPECT_EQ(last["address"], 0);
@@ -169,7 +169,7 @@ TEST_F(PtyEndToEnd, SummaryCountsWhatArrived) {
 }
 
 TEST_F(PtyEndToEnd, InjectedFaultsEndInBoundedTime) {
-  const Bytes boot = Pattern(kBootAreaSize, 7);
+  const Bytes boot = Pattern(BOOT_AREA_SIZE, 7);
   struct Case {
     const char* name;
     std::string file;
@@ -275,7 +275,7 @@ TEST_F(PtyEndToEnd, ServesRunsInARowUntilStopped) {
   const std::string line = *pty + "\n";
   EXPECT_EQ(testing::ReadFile(pathFile), Bytes(line.begin(), line.end()));
 
-  const Bytes boot = Pattern(kBootAreaSize, 7);
+  const Bytes boot = Pattern(BOOT_AREA_SIZE, 7);
   const std::string dio = Write("a.dio", Pattern(300000, 1));
   const std::string img = Write("b.img", testing::Concat(boot, testing::BinStreamFile(kRecords)));
   EXPECT_EQ(Download(dio, true, link).back(), text::kUpdateSuccess);

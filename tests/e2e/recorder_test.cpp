@@ -51,13 +51,13 @@ class RecorderTest : public ::testing::Test {
   bool complete_ = false;
 };
 
-const Bytes kBoot = Pattern(kBootAreaSize, 3);
+const Bytes kBoot = Pattern(BOOT_AREA_SIZE, 3);
 const std::vector<TestRecord> kRecords = {
     {0x80001000, Pattern(5000, 1)}, {0x80003000, {}}, {0x80004000, Pattern(300, 2)}, {0, Pattern(7, 3)}};
 
 Bytes ImgStream(const std::vector<TestRecord>& records) {
   PcStream s;
-  AppendRecordTransfers(s.Kind(kKindImg).Transfer(DATA_TYPE_BOOT, 0, kBoot), records).Command(CMD_DOWNLOAD_END);
+  AppendRecordTransfers(s.Kind(KIND_IMG).Transfer(DATA_TYPE_BOOT, 0, kBoot), records).Command(CMD_DOWNLOAD_END);
   return s.Data();
 }
 
@@ -110,7 +110,7 @@ TEST_F(RecorderTest, DifferencesFromTheReferenceAreFoundRecordByRecord) {
 
 TEST_F(RecorderTest, ARecordCutShortIsLeftOutOfRecordsBin) {
   const Bytes stream = ImgStream(kRecords);
-  const size_t inSecondRecord = 8 + 16 + kBootAreaSize + 16 + (16 + 5000 + 16) + 16 + 100;
+  const size_t inSecondRecord = 8 + 16 + BOOT_AREA_SIZE + 16 + (16 + 5000 + 16) + 16 + 100;
   Receive(stream, testing::Concat(kBoot, testing::BinStreamFile(kRecords)), inSecondRecord);
   EXPECT_FALSE(complete_);
   EXPECT_EQ(Out("records.bin"), testing::ReceivedRecordsFile({kRecords[0]}));
@@ -120,7 +120,7 @@ TEST_F(RecorderTest, ARecordCutShortIsLeftOutOfRecordsBin) {
 TEST_F(RecorderTest, BlocksGoToImageBinAndAreComparedByteForByte) {
   const Bytes image = Pattern(300000, 4);
   PcStream s;
-  s.Kind(kKindDio).Blocks(image);
+  s.Kind(KIND_DIO).Blocks(image);
   Receive(s.Data(), image);
   EXPECT_EQ(Out("image.bin"), image);
   EXPECT_TRUE(expected_->Matches(complete_)) << expected_->Difference();
@@ -145,7 +145,7 @@ Bytes Corrupt(Bytes b, size_t from, size_t to) {
 TEST_F(RecorderTest, DifferencesAreListedAsRanges) {
   const Bytes image = Pattern(600000, 4);  // three blocks
   PcStream blocks;
-  blocks.Kind(kKindDio).Blocks(image);
+  blocks.Kind(KIND_DIO).Blocks(image);
   Bytes thirteenBytes = image;
   std::vector<std::string> firstTenBytes;
   for (size_t i = 0; i < 13; ++i) {
@@ -216,17 +216,17 @@ TEST(Faults, SpecsAreParsedOrRefused) {
 }
 
 TEST(Faults, ShapeTheRepliesAsPlanned) {
-  const Reply ack{Reply::Kind::kUpgradeAck, 0, MakeInPacket(kUpgradeAckByte)};
-  auto ready = [](uint32_t block) { return Reply{Reply::Kind::kReady, block, MakeInPacket(kReadyByte)}; };
+  const Reply ack{Reply::Kind::kUpgradeAck, 0, MakeInPacket(UPGRADE_ACK_BYTE)};
+  auto ready = [](uint32_t block) { return Reply{Reply::Kind::kReady, block, MakeInPacket(READY_BYTE)}; };
   FaultPlan plan;
   std::string error;
   ASSERT_TRUE(AddFault(plan, "no-ack", error) && AddFault(plan, "wrong-ready=1", error) &&
               AddFault(plan, "silent-from=3", error));
   FaultLog log;
   EXPECT_FALSE(ShapeReply(plan, log, ack));
-  EXPECT_EQ(ShapeReply(plan, log, ready(0)), MakeInPacket(kReadyByte));
+  EXPECT_EQ(ShapeReply(plan, log, ready(0)), MakeInPacket(READY_BYTE));
   EXPECT_EQ(ShapeReply(plan, log, ready(1)), MakeInPacket(kWrongReadyByte));
-  EXPECT_EQ(ShapeReply(plan, log, ready(2)), MakeInPacket(kReadyByte));
+  EXPECT_EQ(ShapeReply(plan, log, ready(2)), MakeInPacket(READY_BYTE));
   EXPECT_FALSE(ShapeReply(plan, log, ready(3)));
   EXPECT_TRUE(log.ackWithheld && log.wrongReadySent);
   EXPECT_EQ(log.silentAtBlock, 3u);

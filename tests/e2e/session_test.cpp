@@ -23,7 +23,7 @@ struct Capture : SessionSink {
   std::vector<Bytes> records;
 
   void OnReply(const Reply& r) override {
-    EXPECT_EQ(r.bytes, MakeInPacket(r.kind == Reply::Kind::kUpgradeAck ? kUpgradeAckByte : kReadyByte));
+    EXPECT_EQ(r.bytes, MakeInPacket(r.kind == Reply::Kind::kUpgradeAck ? UPGRADE_ACK_BYTE : READY_BYTE));
     if (!replies.empty()) replies += " ";
     replies += r.kind == Reply::Kind::kUpgradeAck ? "A" : "R" + std::to_string(r.block);
   }
@@ -75,14 +75,14 @@ struct GoodCase {
 };
 
 std::vector<GoodCase> GoodCases() {
-  const Bytes boot = Pattern(kBootAreaSize, 9);
+  const Bytes boot = Pattern(BOOT_AREA_SIZE, 9);
   return {
       {"dio of two blocks", true, [](PcStream& s) { s.Kind(1).Blocks(Pattern(300000, 1)); },
        "complete=1 finished=1 taken=300032 kind=1 blocks blocks=2 records=0 boot=0 te=0 de=0 "
        "bytes=300000/0/0/300032 replies=A R0 R1 "},
-      {"one block of exactly the block size", true, [](PcStream& s) { s.Kind(3).Blocks(Pattern(kBlockSize, 2)); },
+      {"one block of exactly the block size", true, [](PcStream& s) { s.Kind(3).Blocks(Pattern(BLOCK_SIZE, 2)); },
        "blocks=1 records=0"},
-      {"one byte more than a block", true, [](PcStream& s) { s.Kind(2).Blocks(Pattern(kBlockSize + 1, 3)); },
+      {"one byte more than a block", true, [](PcStream& s) { s.Kind(2).Blocks(Pattern(BLOCK_SIZE + 1, 3)); },
        "blocks=2 records=0 boot=0 te=0 de=0 bytes=262145/0/0/262177 replies=A R0 R1 "},
       {"no auto upgrade: no kind packet, no acknowledgement", false, [](PcStream& s) { s.Blocks(Pattern(1000, 4)); },
        "complete=1 finished=1 taken=1012 kind=-1 blocks blocks=1 records=0 boot=0 te=0 de=0 bytes=1000/0/0/1012 "
@@ -121,7 +121,7 @@ TEST(Session, WellFormedDownloadsComplete) {
 }
 
 TEST(Session, PassesThePayloadOnUnchanged) {
-  const Bytes image = Pattern(600000, 7), boot = Pattern(kBootAreaSize, 8);
+  const Bytes image = Pattern(600000, 7), boot = Pattern(BOOT_AREA_SIZE, 8);
   {
     PcStream s;
     Capture c;
@@ -153,7 +153,7 @@ struct BadCase {
 };
 
 std::vector<BadCase> BadCases() {
-  const Bytes boot = Pattern(kBootAreaSize, 1);
+  const Bytes boot = Pattern(BOOT_AREA_SIZE, 1);
   return {
       {"kind packet with a wrong magic", true, [](PcStream& s) { s.Mark().Kind(1, 0x01234566); },
        "kind packet: magic 0x1234566, expected 0x1234567"},
@@ -161,17 +161,17 @@ std::vector<BadCase> BadCases() {
       {"kind 0 does not exist", true, [](PcStream& s) { s.Mark().Kind(0); }, "kind 0 is not an image kind"},
       {"wrong block tag", true, [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(0, 100, 0x124); },
        "block header 0: tag 0x124, expected 0x123"},
-      {"countdown jumps", true, [](PcStream& s) { s.Kind(1).Block(39, kBlockSize).Mark().BlockHeaderOnly(37, kBlockSize); },
+      {"countdown jumps", true, [](PcStream& s) { s.Kind(1).Block(39, BLOCK_SIZE).Mark().BlockHeaderOnly(37, BLOCK_SIZE); },
        "block header 1: countdown 37 after 39, expected 38"},
-      {"countdown stands still", true, [](PcStream& s) { s.Kind(1).Block(1, kBlockSize).Mark().BlockHeaderOnly(1, 5); },
+      {"countdown stands still", true, [](PcStream& s) { s.Kind(1).Block(1, BLOCK_SIZE).Mark().BlockHeaderOnly(1, 5); },
        "countdown 1 after 1, expected 0"},
-      {"block longer than the block size", true, [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(0, kBlockSize + 1); },
+      {"block longer than the block size", true, [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(0, BLOCK_SIZE + 1); },
        "length 262145 exceeds the block size 262144"},
       {"short block that is not the last", true, [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(1, 1000); },
        "length 1000 in a block that is not the last"},
       {"empty last block", true, [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(0, 0); }, "the last block is empty"},
       {"countdown beyond any 32-bit image", true,
-       [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(0xFFFFFFFF, kBlockSize); }, "more than a 32-bit image can hold"},
+       [](PcStream& s) { s.Kind(1).Mark().BlockHeaderOnly(0xFFFFFFFF, BLOCK_SIZE); }, "more than a 32-bit image can hold"},
       {"kind packet without auto upgrade", false, [](PcStream& s) { s.Mark().Kind(1).BlockHeaderOnly(0, 10); },
        "block header 0: tag 0x0"},
       {"garbage where a data header belongs", true, [](PcStream& s) { s.Kind(6).Mark().Raw(Bytes(16, 0x11)); },
@@ -192,15 +192,15 @@ std::vector<BadCase> BadCases() {
       {"unknown command", true, [](PcStream& s) { s.Kind(6).Mark().Command(0x400000); }, "unknown command 0x400000"},
       {"reserved words not zero", true, [](PcStream& s) { s.Kind(6).Mark().Command(CMD_DOWNLOAD_END, 1, 0); },
        "command 0x800000: reserved words 0x1, 0x0, expected 0"},
-      {"boot area in a large bin", true, [](PcStream& s) { s.Kind(6).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0, kBootAreaSize); },
+      {"boot area in a large bin", true, [](PcStream& s) { s.Kind(6).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0, BOOT_AREA_SIZE); },
        "boot area in a download of kind 6"},
       {"boot area at a non-zero address", true,
-       [](PcStream& s) { s.Kind(5).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0x100, kBootAreaSize); },
+       [](PcStream& s) { s.Kind(5).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0x100, BOOT_AREA_SIZE); },
        "boot area at address 0x100, expected 0"},
       {"boot area of the wrong size", true, [](PcStream& s) { s.Kind(7).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0, 0x10000); },
        "boot area of 65536 bytes, expected 131072"},
       {"second boot area", true,
-       [boot](PcStream& s) { s.Kind(5).Transfer(DATA_TYPE_BOOT, 0, boot).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0, kBootAreaSize); },
+       [boot](PcStream& s) { s.Kind(5).Transfer(DATA_TYPE_BOOT, 0, boot).Mark().DataHeaderOnly(DATA_TYPE_BOOT, 0, BOOT_AREA_SIZE); },
        "boot area that is not the first transfer"},
       {"record before the boot area", true, [](PcStream& s) { s.Kind(5).Mark().DataHeaderOnly(DATA_TYPE_RECORD, 0x1000, 4); },
        "record 0: record before the boot area"},
@@ -267,12 +267,12 @@ TEST(Session, CuttingTheStreamAnywhereGivesTheSameResult) {
 
 TEST(Session, AsksForEachBlockOnlyWhenThePreviousOneIsIn) {
   PcStream s;
-  s.Kind(1).Blocks(Pattern(kBlockSize + 5, 1));
+  s.Kind(1).Blocks(Pattern(BLOCK_SIZE + 5, 1));
   Capture c;
   Session session(c, true);
   session.Start();
   EXPECT_EQ(c.replies, "A");
-  const size_t firstBlockEnd = 8 + 12 + kBlockSize;
+  const size_t firstBlockEnd = 8 + 12 + BLOCK_SIZE;
   session.Feed(s.Data().data(), firstBlockEnd - 1);
   EXPECT_EQ(c.replies, "A R0");
   EXPECT_EQ(session.Expecting(), "the data of block 0 (262143 of 262144 bytes)");

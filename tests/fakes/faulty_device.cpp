@@ -65,7 +65,7 @@ IoResult FaultyDevice::Read(uint8_t* data, size_t size, std::chrono::millisecond
     }
     case FaultMode::kWrongReady:
       handset_->LoseReply();
-      std::memset(data, kReadyByte - 1, size);
+      std::memset(data, READY_BYTE - 1, size);
       return {IoStatus::kOk, size};
     case FaultMode::kReadTimeout:
       handset_->LoseReply();

@@ -48,7 +48,7 @@ IoResult MemoryHandset::Write(const uint8_t* data, size_t size, std::chrono::mil
 
 OpRole MemoryHandset::NextReadRole() const {
   if (replies_.empty()) return OpRole::kUnexpected;
-  return replies_.front()[0] == kUpgradeAckByte ? OpRole::kAckRead : OpRole::kReadyRead;
+  return replies_.front()[0] == UPGRADE_ACK_BYTE ? OpRole::kAckRead : OpRole::kReadyRead;
 }
 
 OpRole MemoryHandset::NextWriteRole(const uint8_t* data, size_t size) const {

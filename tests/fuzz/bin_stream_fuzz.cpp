@@ -21,15 +21,15 @@ void Walk(const uint8_t* data, size_t size, size_t from) {
   bool ended = false;
   while (auto r = walker.Next()) {
     FUZZ_CHECK(!ended);
-    FUZZ_CHECK(r->offset == last && r->offset + kBinRecordHeaderSize <= size);
+    FUZZ_CHECK(r->offset == last && r->offset + BIN_RECORD_HEADER_SIZE <= size);
     if (r->IsEnd()) {
       ended = true;
       continue;
     }
-    FUZZ_CHECK(r->data == data + r->offset + kBinRecordHeaderSize);
-    FUZZ_CHECK(r->length <= size - (r->offset + kBinRecordHeaderSize));
+    FUZZ_CHECK(r->data == data + r->offset + BIN_RECORD_HEADER_SIZE);
+    FUZZ_CHECK(r->length <= size - (r->offset + BIN_RECORD_HEADER_SIZE));
     RecordSum(r->data, r->length);  // touches every data byte
-    last = r->offset + kBinRecordHeaderSize + r->length;
+    last = r->offset + BIN_RECORD_HEADER_SIZE + r->length;
     ++records;
   }
   FUZZ_CHECK(ended == (walker.Problem() == BinProblem::kNone));
@@ -43,16 +43,16 @@ void Walk(const uint8_t* data, size_t size, size_t from) {
 void InspectAsImg(const uint8_t* data, size_t size) {
   static std::unique_ptr<uint8_t[]> buffer;
   static size_t capacity = 0;
-  const size_t fileSize = kBootAreaSize + size;
+  const size_t fileSize = BOOT_AREA_SIZE + size;
   if (fileSize > capacity) {
     capacity = fileSize + 4096;
     buffer = std::make_unique<uint8_t[]>(capacity);
   }
   uint8_t* file = buffer.get() + (capacity - fileSize);
-  if (size > 0) std::memcpy(file + kBootAreaSize, data, size);
+  if (size > 0) std::memcpy(file + BOOT_AREA_SIZE, data, size);
   const cli::Inspection in = cli::InspectImage("fuzz.img", file, uint32_t(fileSize));
-  FUZZ_CHECK(in.kind == kKindImg && in.hasBootArea);
-  const BinStreamCheck check = CheckBinStream(file, fileSize, kBootAreaSize + kBinStreamHeaderSize);
+  FUZZ_CHECK(in.kind == KIND_IMG && in.hasBootArea);
+  const BinStreamCheck check = CheckBinStream(file, fileSize, BOOT_AREA_SIZE + BIN_STREAM_HEADER_SIZE);
   FUZZ_CHECK(in.entryPoint.has_value() == check.Ok());
   if (!check.Ok()) FUZZ_CHECK(!in.problems.empty());
   if (check.Ok() && in.header) FUZZ_CHECK(in.records.size() == check.records);
@@ -62,7 +62,7 @@ void InspectAsImg(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // libFuzzer hands over a buffer of exactly `size` bytes.
-  Walk(data, size, kBinStreamHeaderSize);  // a large bin's stream
+  Walk(data, size, BIN_STREAM_HEADER_SIZE);  // a large bin's stream
   Walk(data, size, 0);
   if (size > 0) Walk(data, size, data[0] % (size + 1));  // any start within or at the end
   ReadBinStreamHeader(data, size, 0);

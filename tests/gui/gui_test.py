@@ -10,6 +10,7 @@ import contextlib
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -520,6 +521,14 @@ class Screenshots(DialogTest):
             self.assertTrue(sim.finish()["matches_expected"])
         finally:
             os.unlink(image)
+        # Each picture shows the window whole, not a blank or clipped desktop.
+        width, height = st["rect"][2] - st["rect"][0], st["rect"][3] - st["rect"][1]
+        for name in ("dialog-rest.png", "dialog-flashing.png", "dialog-final.png"):
+            w, h, colours = map(int, subprocess.run(["identify", "-format", "%w %h %k", os.path.join(out, name)],
+                                                    capture_output=True, text=True, check=True).stdout.split())
+            self.assertGreaterEqual(w, width, name)
+            self.assertGreaterEqual(h, height, name)
+            self.assertGreater(colours, 16, f"{name} is nearly blank")
 
 
 def read_text(path):

@@ -11,9 +11,9 @@ constexpr size_t kPage = 4096;
 // The records a stream carries, with the record data located in the finished file: found
 // from the layout we built, not by the parser under test.
 void AddRecordUnits(SweepCase& c, size_t streamAt, const std::vector<RecordInput>& records) {
-  size_t at = streamAt + kBinStreamHeaderSize;
+  size_t at = streamAt + BIN_STREAM_HEADER_SIZE;
   for (const auto& r : records) {
-    at += kBinRecordHeaderSize;
+    at += BIN_RECORD_HEADER_SIZE;
     if (!r.data.empty())
       c.units.push_back({UnitKind::kRecord, r.address, c.image.data() + at, uint32_t(r.data.size())});
     at += r.data.size();
@@ -32,18 +32,18 @@ void FillLastPage(std::vector<RecordInput>& records, size_t bytesBefore) {
 
 SweepCase PlainBlocks() {
   // A full block and a short last one: the countdown runs 1, 0.
-  SweepCase c{"plain blocks", "fw.dio", true, PatternBytes(kBlockSize + 2 * kPage, 11), {}};
-  c.units.push_back({UnitKind::kBlock, 0, c.image.data(), kBlockSize});
-  c.units.push_back({UnitKind::kBlock, 0, c.image.data() + kBlockSize, uint32_t(2 * kPage)});
+  SweepCase c{"plain blocks", "fw.dio", true, PatternBytes(BLOCK_SIZE + 2 * kPage, 11), {}};
+  c.units.push_back({UnitKind::kBlock, 0, c.image.data(), BLOCK_SIZE});
+  c.units.push_back({UnitKind::kBlock, 0, c.image.data() + BLOCK_SIZE, uint32_t(2 * kPage)});
   return c;
 }
 
 // Without auto upgrade every file goes out in blocks, an img too, and the handset asks for
 // the first block at once.
 SweepCase BlocksWithoutAutoUpgrade() {
-  SweepCase c{"img in blocks, no auto upgrade", "fw.img", false, PatternBytes(kBlockSize + 3 * kPage, 12), {}};
-  c.units.push_back({UnitKind::kBlock, 0, c.image.data(), kBlockSize});
-  c.units.push_back({UnitKind::kBlock, 0, c.image.data() + kBlockSize, uint32_t(3 * kPage)});
+  SweepCase c{"img in blocks, no auto upgrade", "fw.img", false, PatternBytes(BLOCK_SIZE + 3 * kPage, 12), {}};
+  c.units.push_back({UnitKind::kBlock, 0, c.image.data(), BLOCK_SIZE});
+  c.units.push_back({UnitKind::kBlock, 0, c.image.data() + BLOCK_SIZE, uint32_t(3 * kPage)});
   return c;
 }
 
@@ -55,18 +55,18 @@ SweepCase Img() {
       {0x80004000, PatternBytes(4096, 23), 0u},            // one whole piece, checksum 0
       {0x80006000, PatternBytes(700, 24), std::nullopt},
   };
-  FillLastPage(records, kBootAreaSize);
-  SweepCase c{"img", "fw.img", true, PatternBytes(kBootAreaSize, 20), {}};
+  FillLastPage(records, BOOT_AREA_SIZE);
+  SweepCase c{"img", "fw.img", true, PatternBytes(BOOT_AREA_SIZE, 20), {}};
   const Bytes stream = MakeBinStream(records);
   c.image.insert(c.image.end(), stream.begin(), stream.end());
-  c.units.push_back({UnitKind::kBoot, 0, c.image.data(), kBootAreaSize});
-  AddRecordUnits(c, kBootAreaSize, records);
+  c.units.push_back({UnitKind::kBoot, 0, c.image.data(), BOOT_AREA_SIZE});
+  AddRecordUnits(c, BOOT_AREA_SIZE, records);
   return c;
 }
 
 SweepCase Raw() {
-  SweepCase c{"raw", "fw.raw", true, PatternBytes(kBootAreaSize + kPage, 30), {}};
-  c.units.push_back({UnitKind::kBoot, 0, c.image.data(), kBootAreaSize});
+  SweepCase c{"raw", "fw.raw", true, PatternBytes(BOOT_AREA_SIZE + kPage, 30), {}};
+  c.units.push_back({UnitKind::kBoot, 0, c.image.data(), BOOT_AREA_SIZE});
   return c;
 }
 

@@ -28,12 +28,12 @@ TEST(DownloadBlocks, BlocksPacedByReadyPacketsWithCountdownHeaders) {
     size_t at = 0;
     uint32_t following = uint32_t(c.blocks.size());
     for (uint32_t length : c.blocks) {
-      rig.dev->AddRead(Repeat(kReadyByte, 16));
+      rig.dev->AddRead(Repeat(READY_BYTE, 16));
       rig.dev->ExpectWrite(Header(--following, length));
       ExpectChunked(*rig.dev, rig.At(at), length);
       at += length;
     }
-    auto ctx = rig.Context(kKindDio);
+    auto ctx = rig.Context(KIND_DIO);
     rig.Take(DownloadBlocks(ctx));
     EXPECT_EQ(rig.errors, 0) << c.size;
     EXPECT_EQ(rig.shown.ranges, std::vector<uint32_t>{uint32_t(c.blocks.size())}) << c.size;
@@ -45,14 +45,14 @@ TEST(DownloadBlocks, BlocksPacedByReadyPacketsWithCountdownHeaders) {
 TEST(DownloadBlocks, TenMebibytesInSeventyFiveSeconds) {
   DownloadRig rig("x.dio", PatternBytes(10485760));
   for (uint32_t i = 0; i < 40; ++i) {
-    rig.dev->AddRead(Repeat(kReadyByte, 16));
+    rig.dev->AddRead(Repeat(READY_BYTE, 16));
     rig.dev->ExpectWrite(Header(39 - i, 262144));
     ExpectChunked(*rig.dev, rig.At(size_t(i) * 262144), 262144);
   }
   // Start, then one reading per block and one at the end: 75 s in all.
   const int64_t t0 = 1'000'000;
   int readings = 0;
-  auto ctx = rig.Context(kKindDio);
+  auto ctx = rig.Context(KIND_DIO);
   ctx.now = [&] { return t0 + (readings++ == 0 ? 0 : std::min<int64_t>(75, readings * 2)); };
   rig.Take(DownloadBlocks(ctx));
   EXPECT_EQ(rig.shown.ranges, std::vector<uint32_t>{40});
@@ -62,7 +62,7 @@ TEST(DownloadBlocks, TenMebibytesInSeventyFiveSeconds) {
 
 TEST(DownloadBlocks, EmptyImageSendsNothing) {
   DownloadRig rig("x.dio", {});
-  auto ctx = rig.Context(kKindDio);
+  auto ctx = rig.Context(KIND_DIO);
   rig.Take(DownloadBlocks(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_TRUE(rig.shown.statuses.empty());
@@ -78,21 +78,21 @@ TEST(DownloadBlocks, AFailedStepIsCountedAndEndsTheDownload) {
   } cases[] = {
       {"wrong ready packet", [](DownloadRig& r) { r.dev->AddRead(Repeat(0x30, 16)); }},
       {"no ready packet", [](DownloadRig& r) { r.dev->AddReadTimeout(); }},
-      {"short ready packet", [](DownloadRig& r) { r.dev->AddRead(Repeat(kReadyByte, 8)); }},
-      {"upgrade ack instead", [](DownloadRig& r) { r.dev->AddRead(Repeat(kUpgradeAckByte, 16)); }},
+      {"short ready packet", [](DownloadRig& r) { r.dev->AddRead(Repeat(READY_BYTE, 8)); }},
+      {"upgrade ack instead", [](DownloadRig& r) { r.dev->AddRead(Repeat(UPGRADE_ACK_BYTE, 16)); }},
       {"header write fails",
        [](DownloadRig& r) {
-         r.dev->AddRead(Repeat(kReadyByte, 16));
+         r.dev->AddRead(Repeat(READY_BYTE, 16));
          r.dev->ExpectWriteFails(12);
        }},
       {"header short write",
        [](DownloadRig& r) {
-         r.dev->AddRead(Repeat(kReadyByte, 16));
+         r.dev->AddRead(Repeat(READY_BYTE, 16));
          r.dev->ExpectWriteFails(12, 11);
        }},
       {"data write fails midway",
        [](DownloadRig& r) {
-         r.dev->AddRead(Repeat(kReadyByte, 16));
+         r.dev->AddRead(Repeat(READY_BYTE, 16));
          r.dev->ExpectWrite(Header(1, 262144));
          ExpectChunked(*r.dev, r.At(262144), 4096 * 3);
          r.dev->ExpectWriteFails(4096, 4000);
@@ -100,11 +100,11 @@ TEST(DownloadBlocks, AFailedStepIsCountedAndEndsTheDownload) {
   };
   for (const auto& c : cases) {
     DownloadRig rig("x.dio", PatternBytes(size));
-    rig.dev->AddRead(Repeat(kReadyByte, 16));
+    rig.dev->AddRead(Repeat(READY_BYTE, 16));
     rig.dev->ExpectWrite(Header(2, 262144));
     ExpectChunked(*rig.dev, rig.At(0), 262144);
     c.secondBlock(rig);
-    auto ctx = rig.Context(kKindDio);
+    auto ctx = rig.Context(KIND_DIO);
     rig.Take(DownloadBlocks(ctx));
     EXPECT_EQ(rig.errors, 1) << c.name;
     EXPECT_EQ(rig.shown.positions.back(), 1u) << c.name;

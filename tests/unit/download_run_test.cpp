@@ -49,10 +49,10 @@ struct RunRig {
     dev->ExpectWrite(Bytes(k.begin(), k.end()));
   }
   void ExpectBlocks(const Bytes& image) {
-    const uint32_t count = uint32_t((image.size() + kBlockSize - 1) / kBlockSize);
+    const uint32_t count = uint32_t((image.size() + BLOCK_SIZE - 1) / BLOCK_SIZE);
     for (uint32_t i = 0; i < count; ++i) {
-      size_t at = size_t(i) * kBlockSize, len = std::min<size_t>(kBlockSize, image.size() - at);
-      dev->AddRead(Repeat(kReadyByte, 16));
+      size_t at = size_t(i) * BLOCK_SIZE, len = std::min<size_t>(BLOCK_SIZE, image.size() - at);
+      dev->AddRead(Repeat(READY_BYTE, 16));
       auto h = Encode(BlockHeader{count - 1 - i, uint32_t(len), BLOCK_TAG});
       dev->ExpectWrite(Bytes(h.begin(), h.end()));
       ExpectChunked(*dev, image.data() + at, len);
@@ -71,8 +71,8 @@ TEST(DownloadRun, ImgWithAutoUpgradeEndsWithTheSecondEndCommandAfterTheMessage) 
   RunRig r;
   Bytes img = SmallImg();
   std::string path = r.dir.Write("fw.img", img);
-  r.dev->AddRead(Repeat(kUpgradeAckByte, 16));
-  r.ExpectKind(kKindImg);
+  r.dev->AddRead(Repeat(UPGRADE_ACK_BYTE, 16));
+  r.ExpectKind(KIND_IMG);
   ExpectTransfer(*r.dev, DATA_TYPE_BOOT, 0, img.data(), 0x20000);
   ExpectTransfer(*r.dev, DATA_TYPE_RECORD, 0x80001000, img.data() + 0x2000F + 12, 300);
   ExpectDownloadEnd(*r.dev);
@@ -92,7 +92,7 @@ TEST(DownloadRun, WithoutAutoUpgradeEveryImageGoesInPlainBlocks) {
   std::string path = r.dir.Write("fw.img", img);
   r.ExpectBlocks(img);  // no acknowledgement read, no kind packet, no end command
   ASSERT_EQ(r.run.Prepare(path, r.Options(false)), PrepareResult::kReady);
-  EXPECT_EQ(r.run.ImageKind(), kKindDio);
+  EXPECT_EQ(r.run.ImageKind(), KIND_DIO);
   EXPECT_TRUE(r.run.RunToEnd().Ok());
   EXPECT_EQ(r.shown.MessageTexts(), std::vector<std::string>{"Update Sucess! "});
 }
@@ -102,7 +102,7 @@ TEST(DownloadRun, MissingAcknowledgementIsToldButTheRunGoesOn) {
   Bytes image = PatternBytes(1000);
   std::string path = r.dir.Write("x.dio", image);
   r.dev->AddReadTimeout();
-  r.ExpectKind(kKindDio);
+  r.ExpectKind(KIND_DIO);
   r.ExpectBlocks(image);
   ASSERT_EQ(r.run.Prepare(path, r.Options(true)), PrepareResult::kReady);
   EXPECT_FALSE(r.run.AckReceived());
@@ -115,8 +115,8 @@ TEST(DownloadRun, AnIncorrectFileIsSentButFailsAndTheNextRunStartsClean) {
   RunRig r;
   Bytes image = PatternBytes(300000);
   std::string bad = r.dir.Write("x.bin", image);  // a bin of 307200 bytes or less
-  r.dev->AddRead(Repeat(kUpgradeAckByte, 16));
-  r.ExpectKind(kKindNotCorrect);
+  r.dev->AddRead(Repeat(UPGRADE_ACK_BYTE, 16));
+  r.ExpectKind(KIND_NOT_CORRECT);
   r.ExpectBlocks(image);
   ASSERT_EQ(r.run.Prepare(bad, r.Options(true)), PrepareResult::kReady);
   EXPECT_EQ(r.run.ErrorCount(), 1);
@@ -127,8 +127,8 @@ TEST(DownloadRun, AnIncorrectFileIsSentButFailsAndTheNextRunStartsClean) {
 
   r.Rearm();
   std::string good = r.dir.Write("x.dio", image);
-  r.dev->AddRead(Repeat(kUpgradeAckByte, 16));
-  r.ExpectKind(kKindDio);
+  r.dev->AddRead(Repeat(UPGRADE_ACK_BYTE, 16));
+  r.ExpectKind(KIND_DIO);
   r.ExpectBlocks(image);
   ASSERT_EQ(r.run.Prepare(good, r.Options(true)), PrepareResult::kReady);
   EXPECT_TRUE(r.run.RunToEnd().Ok()) << "an earlier failure must not fail this run";

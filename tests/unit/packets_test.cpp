@@ -63,14 +63,14 @@ TEST(Packets, DecodeIsTheInverseAndRefusesShortInput) {
 }
 
 TEST(Packets, InPacketsMatchOnlyWhenWholeAndUniform) {
-  auto ready = MakeInPacket(kReadyByte);
-  EXPECT_TRUE(IsInPacket(ready.data(), ready.size(), kReadyByte));
-  EXPECT_FALSE(IsInPacket(ready.data(), ready.size(), kUpgradeAckByte));
-  EXPECT_FALSE(IsInPacket(ready.data(), 15, kReadyByte));
+  auto ready = MakeInPacket(READY_BYTE);
+  EXPECT_TRUE(IsInPacket(ready.data(), ready.size(), READY_BYTE));
+  EXPECT_FALSE(IsInPacket(ready.data(), ready.size(), UPGRADE_ACK_BYTE));
+  EXPECT_FALSE(IsInPacket(ready.data(), 15, READY_BYTE));
   for (size_t i = 0; i < ready.size(); ++i) {
     auto spoiled = ready;
     spoiled[i] = 0x30;
-    EXPECT_FALSE(IsInPacket(spoiled.data(), spoiled.size(), kReadyByte)) << "byte " << i;
+    EXPECT_FALSE(IsInPacket(spoiled.data(), spoiled.size(), READY_BYTE)) << "byte " << i;
   }
 }
 

@@ -38,7 +38,7 @@ TEST(DownloadImgRaw, ImgSendsBootAreaThenEveryRecordThenTheEnd) {
   ExpectTransfer(*rig.dev, DATA_TYPE_BOOT, 0, rig.At(0), 0x20000);
   ExpectRecords(rig, kRecords - 12, records);
   ExpectDownloadEnd(*rig.dev);
-  auto ctx = rig.Context(kKindImg);
+  auto ctx = rig.Context(KIND_IMG);
   rig.Take(DownloadImgRaw(ctx));
   EXPECT_EQ(rig.errors, 0);
   // A small file: the record count stands in for a range that would wrap.
@@ -51,7 +51,7 @@ TEST(DownloadImgRaw, RawSendsTheBootAreaAlone) {
   DownloadRig rig("fw.raw", PatternBytes(0x30000));
   ExpectTransfer(*rig.dev, DATA_TYPE_BOOT, 0, rig.At(0), 0x20000);
   ExpectDownloadEnd(*rig.dev);
-  auto ctx = rig.Context(kKindRaw);
+  auto ctx = rig.Context(KIND_RAW);
   rig.Take(DownloadImgRaw(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_EQ(rig.shown.ranges, std::vector<uint32_t>{100});
@@ -66,7 +66,7 @@ TEST(DownloadOut, RecordsFromTheFirstByte) {
   DownloadRig rig("big.bin", file);
   ExpectRecords(rig, 15, records);
   ExpectDownloadEnd(*rig.dev);
-  auto ctx = rig.Context(kKindLargeBin);
+  auto ctx = rig.Context(KIND_LARGE_BIN);
   rig.Take(DownloadOut(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_EQ(rig.shown.ranges, (std::vector<uint32_t>{100, 600000 / 0x1234}));
@@ -78,7 +78,7 @@ TEST(DownloadOut, FirstRecordIsTheEndRecord) {
   file.resize(520000, 0);
   DownloadRig rig("big.bin", file);
   ExpectDownloadEnd(*rig.dev);
-  auto ctx = rig.Context(kKindLargeBin);
+  auto ctx = rig.Context(KIND_LARGE_BIN);
   rig.Take(DownloadOut(ctx));
   EXPECT_EQ(rig.errors, 0);
   EXPECT_EQ(rig.shown.statuses, std::vector<std::string>{"00 Minutes, 00 Seconds   Speed:507 KBS"});
@@ -125,7 +125,7 @@ TEST(RecordDownload, ProgressRanges) {
       if (r->length) ExpectTransfer(*rig.dev, DATA_TYPE_RECORD, r->address, r->data, r->length);
     }
     ExpectDownloadEnd(*rig.dev);
-    auto ctx = rig.Context(img ? kKindImg : kKindLargeBin);
+    auto ctx = rig.Context(img ? KIND_IMG : KIND_LARGE_BIN);
     rig.Take(img ? DownloadImgRaw(ctx) : DownloadOut(ctx));
     EXPECT_EQ(rig.shown.ranges.back(), c.range) << c.name;
     EXPECT_EQ(rig.errors, 0) << c.name;
@@ -149,27 +149,27 @@ TEST(RecordDownload, MalformedStreamsSendNothing) {
     int32_t kind;
     Bytes image;
   } cases[] = {
-      {"img without end record", "a.img", kKindImg, cut(good, 12)},
-      {"img end record cut short", "a.img", kKindImg, cut(good, 5)},
-      {"img record data past the end", "a.img", kKindImg, lengthPastEnd},
-      {"img record length 0xFFFFFFFF", "a.img", kKindImg, hugeLength},
-      {"img shorter than the boot area", "a.img", kKindImg, PatternBytes(0x1FFFF)},
-      {"img of the boot area alone", "a.img", kKindImg, PatternBytes(0x20000)},
-      {"img stream header cut", "a.img", kKindImg, PatternBytes(0x20000 + 14)},
-      {"raw shorter than the boot area", "a.raw", kKindRaw, PatternBytes(1000)},
-      {"large bin without end record", "a.bin", kKindLargeBin,
+      {"img without end record", "a.img", KIND_IMG, cut(good, 12)},
+      {"img end record cut short", "a.img", KIND_IMG, cut(good, 5)},
+      {"img record data past the end", "a.img", KIND_IMG, lengthPastEnd},
+      {"img record length 0xFFFFFFFF", "a.img", KIND_IMG, hugeLength},
+      {"img shorter than the boot area", "a.img", KIND_IMG, PatternBytes(0x1FFFF)},
+      {"img of the boot area alone", "a.img", KIND_IMG, PatternBytes(0x20000)},
+      {"img stream header cut", "a.img", KIND_IMG, PatternBytes(0x20000 + 14)},
+      {"raw shorter than the boot area", "a.raw", KIND_RAW, PatternBytes(1000)},
+      {"large bin without end record", "a.bin", KIND_LARGE_BIN,
        [] {
          Bytes b = MakeBinStream({{0x1000, PatternBytes(600000)}});
          b.resize(b.size() - 12);
          return b;
        }()},
-      {"large bin header only", "a.bin", kKindLargeBin, PatternBytes(10)},
-      {"empty file", "a.img", kKindImg, {}},
+      {"large bin header only", "a.bin", KIND_LARGE_BIN, PatternBytes(10)},
+      {"empty file", "a.img", KIND_IMG, {}},
   };
   for (const auto& c : cases) {
     DownloadRig rig(c.file, c.image);  // no device step scripted: any write fails the test
     auto ctx = rig.Context(c.kind);
-    rig.Take(c.kind == kKindLargeBin ? DownloadOut(ctx) : DownloadImgRaw(ctx));
+    rig.Take(c.kind == KIND_LARGE_BIN ? DownloadOut(ctx) : DownloadImgRaw(ctx));
     EXPECT_EQ(rig.errors, 1) << c.name;
   }
 }
@@ -199,7 +199,7 @@ TEST(RecordDownload, AFailedTransferIsCountedOnceAndEndsTheProcedure) {
   for (const auto& c : cases) {
     DownloadRig rig("a.img", Img(records));
     c.script(rig);
-    auto ctx = rig.Context(kKindImg);
+    auto ctx = rig.Context(KIND_IMG);
     rig.Take(DownloadImgRaw(ctx));
     EXPECT_EQ(rig.errors, 1) << c.name;
     EXPECT_EQ(rig.link.ErrorText(), "Error: couldn't write USB data") << c.name;

@@ -10,6 +10,7 @@
 
 #include "fakes/image_files.h"
 #include "link/device_file.h"
+#include "run/outcome_text.h"
 
 namespace brenvik {
 namespace {
@@ -33,15 +34,14 @@ TEST(DeviceFileOpen, APipeOrAFileIsRefusedAndNothingReachesIt) {
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   struct Case {
     const std::string& path;
-    const char* what;
-  } cases[] = {{pipe, "a pipe"}, {file, "a file"}};
+    NodeKind kind;
+  } cases[] = {{pipe, NodeKind::kPipe}, {file, NodeKind::kDiskOrFile}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    std::string error;
-    EXPECT_EQ(OpenDevicePath(c.path, error), nullptr);
-    EXPECT_NE(error.find(c.path), std::string::npos) << error;
-    EXPECT_NE(error.find(c.what), std::string::npos) << error;
-    EXPECT_NE(error.find("nothing was written"), std::string::npos) << error;
+    const DeviceOpening opening = OpenDevicePath(c.path);
+    EXPECT_EQ(opening.device, nullptr);
+    EXPECT_EQ(opening.result.status, OpenStatus::kNotHandset);
+    EXPECT_EQ(opening.result.kind, c.kind);
   }
   // The refused client is gone without a byte: the server's read ends at once, empty.
   uint8_t byte = 0;
@@ -58,8 +58,10 @@ TEST(DeviceFileOpen, FailureNamesThePathAndTheSystemsReason) {
                          "\\\\?\\root#brenvik#9999#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"};
   for (const char* path : paths) {
     SCOPED_TRACE(path);
-    std::string error;
-    EXPECT_EQ(OpenDevicePath(path, error), nullptr);
+    const DeviceOpening opening = OpenDevicePath(path);
+    EXPECT_EQ(opening.device, nullptr);
+    EXPECT_EQ(opening.result.status, OpenStatus::kCannotOpen);
+    const std::string error = DescribeOpen(opening.result);
     EXPECT_NE(error.find(path), std::string::npos) << error;
     EXPECT_NE(error.find("(error "), std::string::npos) << error;
     EXPECT_GT(error.size(), std::string(path).size() + 20) << "the system's message is there: " << error;

@@ -35,10 +35,9 @@ class PtyPort : public ::testing::Test {
     ASSERT_TRUE(device_);
   }
   std::unique_ptr<DeviceFile> Open(const std::string& name) {
-    std::string error;
-    auto device = OpenDevicePath(name, error);
-    EXPECT_TRUE(device) << error;
-    return device;
+    DeviceOpening opening = OpenDevicePath(name);
+    EXPECT_TRUE(opening.device) << int(opening.result.status) << " " << opening.result.systemError;
+    return std::move(opening.device);
   }
   // Leftovers of an earlier test must not be taken for this one's answer.
   void Drain() {

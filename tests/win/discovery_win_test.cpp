@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "fakes/image_files.h"
 #include "fakes/recorder.h"
 #include "link/device_discovery.h"
 #include "link/packets.h"
 #include "link/protocol.h"
 #include "link/usb_link.h"
+#include "run/download_run.h"
+#include "run/outcome_text.h"
 
 namespace brenvik {
 namespace {
@@ -38,7 +41,7 @@ struct HandsetAbsent : Handset {
 };
 
 std::string InterfacePath() {
-  std::string guid = kHandsetInterfaceClass;
+  std::string guid = HANDSET_INTERFACE_CLASS;
   for (char& c : guid) c = char(std::tolower(static_cast<unsigned char>(c)));
   return "\\\\?\\root#brenvik#0000#" + guid;
 }
@@ -52,23 +55,22 @@ TEST_F(HandsetPresent, TheSearchFindsTheRegisteredInterface) {
 
 TEST_F(HandsetPresent, OpenFindsAndOpensItAndPacketsPass) {
   UsbLink link;
-  Recorder messages;
   link.SetTimeout(5s);
   for (int press = 0; press < 2; ++press) {  // each press searches and opens anew
     SCOPED_TRACE(press);
-    ASSERT_EQ(link.Open(messages), 1) << link.LastOpenError();
-    EXPECT_TRUE(messages.messages.empty());
-    EXPECT_EQ(link.BlockSize(), kBlockSize);
+    const OpenResult opened = link.Open();
+    ASSERT_TRUE(opened.Ok()) << DescribeOpen(opened);
+    EXPECT_EQ(link.BlockSize(), BLOCK_SIZE);
     // The peer echoes: what it sends back is a ready packet, then an upgrade acknowledgement.
-    for (uint8_t fill : {kReadyByte, kUpgradeAckByte}) {
+    for (uint8_t fill : {READY_BYTE, UPGRADE_ACK_BYTE}) {
       InPacket packet = MakeInPacket(fill);
-      ASSERT_EQ(link.WriteData(packet.data(), uint32_t(packet.size())), 1);
+      ASSERT_TRUE(link.WriteData(packet.data(), uint32_t(packet.size())).Ok());
     }
-    EXPECT_EQ(link.ReadReady(), 1);
-    EXPECT_EQ(link.ReadUpgradeAck(), 1);
+    EXPECT_TRUE(link.ReadReady().Ok());
+    EXPECT_TRUE(link.ReadUpgradeAck().Ok());
   }
   link.SetTimeout(300ms);
-  EXPECT_EQ(link.ReadReady(), 0) << "nothing more was sent";
+  EXPECT_EQ(link.ReadReady().status, IoStatus::kTimeout) << "nothing more was sent";
 }
 
 TEST_F(HandsetAbsent, NothingIsFoundAndTheUserIsToldToCheckTheCable) {
@@ -77,12 +79,17 @@ TEST_F(HandsetAbsent, NothingIsFoundAndTheUserIsToldToCheckTheCable) {
   EXPECT_TRUE(found.paths.empty());
 
   UsbLink link;
-  Recorder messages;
-  EXPECT_EQ(link.Open(messages), 0);
+  EXPECT_EQ(link.Open().status, OpenStatus::kNoHandset);
   EXPECT_FALSE(link.IsOpen());
-  ASSERT_EQ(messages.messages.size(), 1u);
-  EXPECT_EQ(messages.messages[0].text, "Check Your Usb cable  ");
-  EXPECT_EQ(messages.messages[0].caption, MessageCaption::kProgram);
+
+  // The run tells the user, in the words the dialog has always used.
+  testing::TempDir dir;
+  Recorder shown;
+  DownloadRun run(shown, shown);
+  EXPECT_EQ(run.Prepare(dir.Write("fw.dio", testing::PatternBytes(1000)), FlashOptions{}), PrepareResult::kNoDevice);
+  ASSERT_EQ(shown.messages.size(), 1u);
+  EXPECT_EQ(shown.messages[0].text, "Check Your Usb cable  ");
+  EXPECT_EQ(shown.messages[0].caption, MessageCaption::kProgram);
 }
 
 }  // namespace

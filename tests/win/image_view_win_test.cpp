@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "download/image_view.h"
+#include "run/outcome_text.h"
 #include "fakes/image_files.h"
 #include "fakes/recorder.h"
 
@@ -40,17 +41,16 @@ TEST(ImageViewWin32, MapsWholeFilesAndCountsSectors) {
     Bytes bytes = PatternBytes(c.size, uint32_t(c.size));
     std::string path = dir.Write("image-" + std::to_string(c.size) + ".img", bytes);
     ImageView view;
-    Recorder messages;
-    uint32_t sectors = 0xDEAD;
-    EXPECT_EQ(view.Map(path, &sectors, messages), c.size);
-    EXPECT_EQ(sectors, c.sectors);
-    EXPECT_TRUE(messages.messages.empty());
+    const MapResult r = MapImageFile(view, path);
+    EXPECT_EQ(r.size, c.size);
+    EXPECT_EQ(r.sectorCount, c.sectors);
+    EXPECT_TRUE(r.Opened());
     EXPECT_EQ(view.Mapped(), c.size != 0) << "an empty file gives no view";
     if (view.Mapped()) {
       EXPECT_EQ(Viewed(view), bytes);
     }
     // The mapping shares reading: the size can be taken while the view is open.
-    EXPECT_EQ(GetImageFileSize(path, messages), c.size);
+    EXPECT_EQ(GetImageFileSize(path), c.size);
   }
 }
 
@@ -59,24 +59,22 @@ TEST(ImageViewWin32, EachMapShowsTheFileNamedInThatCall) {
   Bytes first = PatternBytes(3000, 1), second = PatternBytes(1000, 2);
   std::string a = dir.Write("a.bin", first), b = dir.Write("b.nb0", second);
   ImageView view;
-  Recorder messages;
-  uint32_t sectors = 0;
   struct Step {
     const std::string& path;
     const Bytes& bytes;
   } steps[] = {{a, first}, {b, second}, {a, first}, {b, second}};
   for (const auto& s : steps) {
     SCOPED_TRACE(s.path);
-    ASSERT_EQ(view.Map(s.path, &sectors, messages), s.bytes.size());
-    EXPECT_EQ(sectors, SectorCount(uint32_t(s.bytes.size())));
+    const MapResult r = MapImageFile(view, s.path);
+    ASSERT_EQ(r.size, s.bytes.size());
+    EXPECT_EQ(r.sectorCount, SectorCount(uint32_t(s.bytes.size())));
     EXPECT_EQ(Viewed(view), s.bytes);
   }
   // Two views at once, one after the other: each keeps its own file.
   ImageView other;
-  ASSERT_EQ(other.Map(a, &sectors, messages), first.size());
+  ASSERT_EQ(MapImageFile(other, a).size, first.size());
   EXPECT_EQ(Viewed(view), second);
   EXPECT_EQ(Viewed(other), first);
-  EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST(ImageViewWin32, WhatIsNoImageIsRefusedAndCreatesNothing) {
@@ -94,22 +92,15 @@ TEST(ImageViewWin32, WhatIsNoImageIsRefusedAndCreatesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     ImageView view;
-    Recorder messages;
-    uint32_t sectors = 77;
-    ASSERT_EQ(view.Map(mapped, &sectors, messages), 2048u);
-    EXPECT_EQ(view.Map(c.path, &sectors, messages), 0u);
-    EXPECT_EQ(sectors, 5u) << "the sector count is left alone";
+    ASSERT_EQ(MapImageFile(view, mapped).size, 2048u);
+    const MapResult r = MapImageFile(view, c.path);
+    EXPECT_EQ(r.size, 0u);
+    EXPECT_EQ(r.sectorCount, 0u) << "no sector count without a file";
     EXPECT_FALSE(view.Mapped()) << "the earlier view is released";
-    EXPECT_EQ(view.Refusal(), c.refusal);
-    EXPECT_NE(view.RefusalText().find(c.path), std::string::npos) << view.RefusalText();
-    EXPECT_EQ(GetImageFileSize(c.path, messages), 0u);
-    // The mapping speaks only when the file cannot be opened; a refusal is the caller's to tell.
-    const size_t shown = c.refusal == ImageRefusal::kUnreadable ? 2 : 1;
-    ASSERT_EQ(messages.messages.size(), shown);
-    for (const auto& m : messages.messages) {
-      EXPECT_EQ(m.text, "打开文件错误,没有找到image");
-      EXPECT_EQ(m.caption, MessageCaption::kPost);
-    }
+    EXPECT_EQ(r.refusal, c.refusal);
+    const std::string why = DescribeMapping(r, c.path);
+    EXPECT_NE(why.find(c.path), std::string::npos) << why;
+    EXPECT_FALSE(GetImageFileSize(c.path).has_value());
   }
   EXPECT_FALSE(fs::exists(dir.Root() / "missing.img"));
   EXPECT_FALSE(fs::exists(dir.Root() / "no-folder"));
@@ -123,13 +114,11 @@ TEST(ImageViewWin32, NonAsciiPathsAreOpened) {
   Bytes bytes = PatternBytes(1024, 9);
   WriteFile(file, bytes);
   ImageView view;
-  Recorder messages;
-  uint32_t sectors = 0;
-  EXPECT_EQ(view.Map(Utf8(file), &sectors, messages), 1024u);
-  EXPECT_EQ(sectors, 3u);
+  const MapResult r = MapImageFile(view, Utf8(file));
+  EXPECT_EQ(r.size, 1024u);
+  EXPECT_EQ(r.sectorCount, 3u);
   EXPECT_EQ(Viewed(view), bytes);
-  EXPECT_EQ(GetImageFileSize(Utf8(file), messages), 1024u);
-  EXPECT_TRUE(messages.messages.empty());
+  EXPECT_EQ(GetImageFileSize(Utf8(file)), 1024u);
 }
 
 }  // namespace

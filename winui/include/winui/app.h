@@ -1,4 +1,4 @@
-// What the application object gave: its name, its command-line tail and its message boxes.
+// The application around the dialogs: its name, its command-line tail and its message boxes.
 #pragma once
 
 #include <windows.h>

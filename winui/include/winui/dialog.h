@@ -1,5 +1,5 @@
-// A modal dialog on a resource template: what CDialog gave. The object is found again from
-// the window through DWLP_USER, set at WM_INITDIALOG, and each message goes to a virtual.
+// A modal dialog on a resource template. The object is found again from the window through
+// DWLP_USER, set at WM_INITDIALOG, and each message goes to a virtual handler.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +36,8 @@ class Dialog {
   virtual void OnDestroy() {}
   // Any other message; true when handled, with the message's result in `result`.
   virtual bool OnMessage(UINT /*message*/, WPARAM, LPARAM, INT_PTR& /*result*/) { return false; }
+  // A handler threw: told in an "Error" box by default; the dialog stays.
+  virtual void OnUnexpected(const char* what);
 
  private:
   static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
