@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -47,7 +48,8 @@ class PtyEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("handset-e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("handset-e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+            std::to_string(::getpid()));  // runs of two builds at once never share a folder
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "faults.h"
@@ -20,7 +22,8 @@ class RecorderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("handset-recorder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("handset-recorder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "-" + std::to_string(::getpid()));  // runs of two builds at once never share a folder
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
