@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -258,6 +259,28 @@ TEST(HandsetSimOptions, TimesAndTheRateMustBeFiniteAndInRange) {
       EXPECT_EQ(sim.Wait(std::chrono::seconds(5)), 2) << name;
     }
   }
+}
+
+// Waiting for the PC must sleep in poll(), not spin on reads that find nothing: a spinning
+// handset takes a core from the flasher it serves. Held as a share of its own lifetime.
+TEST(HandsetSimWaiting, CostsNoProcessorTime) {
+  auto childCpu = [] {
+    rusage r{};
+    ::getrusage(RUSAGE_CHILDREN, &r);
+    return std::chrono::seconds(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           std::chrono::microseconds(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+  };
+  const auto cpuBefore = childCpu();
+  const auto start = Clock::now();
+  testing::SimProcess sim;
+  std::string error;
+  ASSERT_TRUE(sim.Start(HANDSET_SIM_PATH, {"--timeout", "1"}, error)) << error;
+  ASSERT_TRUE(sim.FirstLine(std::chrono::seconds(5)));
+  EXPECT_EQ(sim.Wait(std::chrono::seconds(10)), 1);  // no PC came
+  const auto lived = Clock::now() - start;
+  const auto cpu = childCpu() - cpuBefore;
+  EXPECT_LT(cpu * 4, lived) << "CPU " << std::chrono::duration<double>(cpu).count() << " s in "
+                            << std::chrono::duration<double>(lived).count() << " s";
 }
 
 // As a shell job (a process-group leader, which cannot start a session of its own) with
