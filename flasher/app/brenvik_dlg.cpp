@@ -99,6 +99,11 @@ bool CBrenvikDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result
     case WM_PAINT: return OnPaint();
     case WM_QUERYDRAGICON: result = INT_PTR(m_hIcon); return true;
     case kRunEndedMessage: OnRunEnded(); return true;
+    case kShowProgressMessage: ShowProgress(); return true;
+    case WM_TIMER:
+      if (wParam != kProgressTimer) return false;
+      ShowProgress();
+      return true;
     case WM_QUERYENDSESSION:
       // A logoff in the middle of a flash would leave the handset half written.
       if (!m_running) return false;
@@ -141,6 +146,9 @@ void CBrenvikDlg::OnBrowse() {
 
 void CBrenvikDlg::ShowMessage(const std::string& text, MessageCaption caption) {
   ++m_messagesShown;
+  // The box shows over the progress of the run so far, the final one over its end.
+  if (::GetCurrentThreadId() == ::GetWindowThreadProcessId(Hwnd(), nullptr)) ShowProgress();
+  else ::SendMessageW(Hwnd(), kShowProgressMessage, 0, 0);
   const std::wstring wide = win32::Widen(text);
   switch (caption) {
     case MessageCaption::kProgram:
@@ -152,12 +160,16 @@ void CBrenvikDlg::ShowMessage(const std::string& text, MessageCaption caption) {
   }
 }
 
-void CBrenvikDlg::SetRange(uint32_t maximum) {
-  ::SendMessageW(Item(IDC_PROGRESS), PBM_SETRANGE32, 0, ClampToInt(maximum));
-}
+// The worker only publishes; the UI thread shows the newest values on its timer.
+void CBrenvikDlg::SetRange(uint32_t maximum) { m_published.SetRange(maximum); }
+void CBrenvikDlg::SetPosition(uint32_t position) { m_published.SetPosition(position); }
+void CBrenvikDlg::SetStatus(const std::string& line) { m_published.SetStatus(line); }
 
-void CBrenvikDlg::SetPosition(uint32_t position) {
-  ::SendMessageW(Item(IDC_PROGRESS), PBM_SETPOS, WPARAM(ClampToInt(position)), 0);
+void CBrenvikDlg::ShowProgress() {
+  const brenvik::app::PublishedProgress::Update u = m_published.Take();
+  HWND bar = Item(IDC_PROGRESS);
+  if (u.rangeBefore) ::SendMessageW(bar, PBM_SETRANGE32, 0, ClampToInt(*u.rangeBefore));
+  if (u.position) ::SendMessageW(bar, PBM_SETPOS, WPARAM(ClampToInt(*u.position)), 0);
+  if (u.rangeAfter) ::SendMessageW(bar, PBM_SETRANGE32, 0, ClampToInt(*u.rangeAfter));
+  if (u.status) SetItemText(IDC_STATUS, win32::Widen(*u.status));
 }
-
-void CBrenvikDlg::SetStatus(const std::string& line) { SetItemText(IDC_STATUS, win32::Widen(line)); }

@@ -1,4 +1,5 @@
-// The flash button: the run is prepared on the UI thread, downloaded on a worker.
+// The flash button: the run is prepared and downloaded on a worker, so the window keeps
+// answering while the handset is awaited.
 #include "app/brenvik_dlg.h"
 #include "run/outcome_text.h"
 #include "res/resource.h"
@@ -38,39 +39,42 @@ void CBrenvikDlg::OnFlash() {
   if (m_running) return;
   SetRunning(true);
   m_imagePath = ItemText(IDC_IMAGE_PATH);  // a path typed by hand is taken here
+  m_flashPath = win32::Narrow(m_imagePath.c_str());
+  m_flashOptions = brenvik::FlashOptions{};
+  m_flashOptions.autoUpgrade = ::SendDlgItemMessageW(Hwnd(), IDC_AUTO_UPGRADE, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+  m_flashOptions.devicePath = m_devicePath;
+  ::SetTimer(Hwnd(), kProgressTimer, kProgressPeriodMs, nullptr);
+  m_worker = ::CreateThread(nullptr, 0, &CBrenvikDlg::DownloadThreadProc, this, 0, nullptr);
+  if (!m_worker) {
+    ::KillTimer(Hwnd(), kProgressTimer);
+    SetRunning(false);
+  }
+}
 
-  brenvik::FlashOptions options;
-  options.autoUpgrade = ::SendDlgItemMessageW(Hwnd(), IDC_AUTO_UPGRADE, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
-  options.devicePath = m_devicePath;
+bool CBrenvikDlg::PrepareRun() {
   const int shownBefore = m_messagesShown;
-  switch (m_run.Prepare(win32::Narrow(m_imagePath.c_str()), options)) {
-    case PrepareResult::kReady: break;
+  switch (m_run.Prepare(m_flashPath, m_flashOptions)) {
+    case PrepareResult::kReady: return true;
     case PrepareResult::kImageEmpty:
       winui::ShowBox(nullptr, kNothingToFlash, L"Error");
-      SetRunning(false);
-      return;
+      return false;
     case PrepareResult::kNoDevice:
       // A handset that is there but cannot be opened would otherwise fail in silence.
       if (m_messagesShown == shownBefore)
         winui::ShowBox(nullptr, win32::Widen(brenvik::DescribeOpen(m_run.Opening())), L"Error");
-      SetRunning(false);
-      return;
+      return false;
     case PrepareResult::kImageRefused:
       // A folder or a device is no image file, as the dialog has always said; a size the
       // link cannot carry is told as such.
       if (m_run.Mapping().refusal == brenvik::ImageRefusal::kTooLarge)
-        winui::ShowBox(nullptr, win32::Widen(brenvik::DescribeMapping(m_run.Mapping(), win32::Narrow(m_imagePath.c_str()))),
-                       L"Error");
+        winui::ShowBox(nullptr, win32::Widen(brenvik::DescribeMapping(m_run.Mapping(), m_flashPath)), L"Error");
       else
         ShowMessage(brenvik::text::kImageNotFound, MessageCaption::kPost);
-      SetRunning(false);
-      return;
+      return false;
     case PrepareResult::kImageUnreadable:  // the user has been told
-      SetRunning(false);
-      return;
+      return false;
   }
-  m_worker = ::CreateThread(nullptr, 0, &CBrenvikDlg::DownloadThreadProc, this, 0, nullptr);
-  if (!m_worker) SetRunning(false);
+  return false;
 }
 
 DWORD WINAPI CBrenvikDlg::DownloadThreadProc(void* param) {
@@ -79,7 +83,7 @@ DWORD WINAPI CBrenvikDlg::DownloadThreadProc(void* param) {
   // The worker's one boundary: nothing may leave the thread. The run itself turns an error
   // of the program into a failed outcome; whatever else throws fails the run here.
   try {
-    dialog->m_run.RunToEnd();  // waits until the user has dismissed the final message
+    if (dialog->PrepareRun()) dialog->m_run.RunToEnd();  // waits until the final message is dismissed
   } catch (...) {
     dialog->ShowMessage(DownloadRun::FinalText(false), MessageCaption::kProgram);
   }
@@ -90,12 +94,15 @@ DWORD WINAPI CBrenvikDlg::DownloadThreadProc(void* param) {
 void CBrenvikDlg::OnUnexpected(const char* what) {
   winui::Dialog::OnUnexpected(what);
   if (m_running && !m_worker) {
+    ::KillTimer(Hwnd(), kProgressTimer);
     ShowMessage(DownloadRun::FinalText(false), MessageCaption::kProgram);
     SetRunning(false);
   }
 }
 
 void CBrenvikDlg::OnRunEnded() {
+  ::KillTimer(Hwnd(), kProgressTimer);
+  ShowProgress();
   if (m_worker) ::CloseHandle(m_worker);  // never waited for: the thread is ending by itself
   m_worker = nullptr;
   SetRunning(false);

@@ -78,7 +78,14 @@ class Driver {
       const LRESULT answer = uidriver::Ask(session_.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &ok);
       return ok ? Json{{"ok", true}, {"may_end", answer != FALSE}} : Fail("the dialog did not answer");
     }
-    if (cmd == "wait_box") return session_.WaitBox(W(c, "caption"), Bound(c, 10000));
+    if (cmd == "responsive") {  // as the system judges a window: does it answer, is it hung?
+      bool ok = false;
+      const DWORD before = ::GetTickCount();
+      uidriver::Ask(session_.Main(), WM_NULL, 0, 0, &ok);
+      return Json{{"ok", true}, {"answered", ok}, {"ms", ::GetTickCount() - before},
+                  {"hung", ::IsHungAppWindow(session_.Main()) != FALSE}};
+    }
+    if (cmd == "wait_box") return session_.WaitBox(W(c, "caption"), Bound(c, 10000), c.value("poll_ms", 10));
     if (cmd == "press") return session_.PressBoxButton(W(c, "caption"), c.value("id", IDOK));
     if (cmd == "watch_run") return session_.WatchRun(Bound(c, 60000));
     if (cmd == "wait_flash_enabled") return session_.WaitFlashEnabled(Bound(c, 10000));

@@ -132,7 +132,7 @@ Json Session::Boxes() const {
   return boxes;
 }
 
-Json Session::WaitBox(const std::wstring& caption, DWORD timeoutMs) const {
+Json Session::WaitBox(const std::wstring& caption, DWORD timeoutMs, DWORD pollMs) const {
   const DWORD start = ::GetTickCount();
   do {
     for (HWND box : BoxesOf(pid_, main_)) {
@@ -144,7 +144,7 @@ Json Session::WaitBox(const std::wstring& caption, DWORD timeoutMs) const {
         return j;
       }
     }
-    ::Sleep(10);
+    ::Sleep(pollMs);
   } while (::GetTickCount() - start < timeoutMs);
   Json j = Fail("no box within the bound");
   j["boxes"] = Boxes();
@@ -173,8 +173,14 @@ Json Session::WatchRun(DWORD timeoutMs) const {
   DWORD slowestAnswer = 0;
   std::set<std::string> statuses;
   std::string lastStatus;
+  Json atBox;
   while (::GetTickCount() - start < timeoutMs) {
-    if (!BoxesOf(pid_, main_).empty()) break;
+    if (!BoxesOf(pid_, main_).empty()) {
+      // What the controls showed when the box came up, before they could still catch up.
+      atBox = {{"pos", Ask(Item(1000), PBM_GETPOS)}, {"max", Ask(Item(1000), PBM_GETRANGE, FALSE)},
+               {"status", Utf8(TextOf(Item(1009)))}};
+      break;
+    }
     if (samples > 0 && ::IsWindowEnabled(Item(1004))) break;  // ended without a box
     ++samples;
     flashEverEnabled |= ::IsWindowEnabled(Item(1004)) != 0;
@@ -200,6 +206,7 @@ Json Session::WatchRun(DWORD timeoutMs) const {
               {"range_max", lastMax},
               {"statuses", statuses},
               {"slowest_answer_ms", slowestAnswer},
+              {"at_box", atBox},
               {"box", boxes.empty() ? Json() : BoxJson(boxes.front(), main_)}};
 }
 

@@ -23,12 +23,14 @@ class Session {
   Json State() const;
   Json Layout() const;  // the dialog's controls in tab order, with classes and styles
   Json Boxes() const;   // every other dialog of the process, with its texts
-  // Waits for a box; with `caption` non-empty, for one with that caption.
-  Json WaitBox(const std::wstring& caption, DWORD timeoutMs) const;
+  // Waits for a box; with `caption` non-empty, for one with that caption. Looks every
+  // `pollMs` (a benchmark looks seldom, so as not to slow the program it times).
+  Json WaitBox(const std::wstring& caption, DWORD timeoutMs, DWORD pollMs = 10) const;
   // Presses a button of the box `caption` (or the only box) by its id.
   Json PressBoxButton(const std::wstring& caption, int id) const;
   // Follows a run from the flash button's press until a box comes up or the flash button is
-  // enabled again: what the controls showed, and how fast the dialog answered meanwhile.
+  // enabled again: what the controls showed (also the moment the box came up), and how fast
+  // the dialog answered meanwhile.
   Json WatchRun(DWORD timeoutMs) const;
   Json WaitFlashEnabled(DWORD timeoutMs) const;
   Json WaitExit(DWORD timeoutMs);

@@ -1,13 +1,18 @@
-// The dialog's own rules that need no window: the command-line tail and the settings file.
+// The dialog's own rules that need no window: the command-line tail, the settings file and
+// the progress the worker publishes for the window.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <map>
+#include <tuple>
+#include <vector>
 
 #include "app/command_tail.h"
+#include "app/published_progress.h"
 #include "app/settings_file.h"
 
 namespace brenvik::app {
@@ -179,6 +184,60 @@ TEST_F(SettingsFile, AFileInTheCodePageIsRead) {
   if (lossy) GTEST_SKIP() << "the code page has no e acute";
   WriteBytes(std::string("[Section1]\r\nItem1=") + ansi + "\r\n");
   EXPECT_EQ(ReadImagePath(ini_), cafe);
+}
+
+// Whatever the window misses between two looks, what it shows after a look is what the bar
+// and the status line would show had every report been applied at once (a bar clamps its
+// position to its range).
+TEST(PublishedProgress, ATakeLeavesTheControlsAsEveryReportWould) {
+  struct Bar {
+    uint32_t range = 100, position = 0;
+    std::string status;
+    void SetRange(uint32_t r) { range = r, position = std::min(position, r); }
+    void SetPosition(uint32_t p) { position = std::min(p, range); }
+  };
+  // Reports: 'R' range, 'P' position, 'S' status, 'T' the window takes what is there.
+  struct Report {
+    char what;
+    uint32_t value;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Report> reports;
+  } cases[] = {
+      {"range then positions", {{'R', 40}, {'P', 3}, {'S', 1}, {'P', 39}}},
+      {"a lower range after the position clamps it", {{'R', 400}, {'P', 300}, {'R', 200}}},
+      {"a new procedure: position, range, position", {{'R', 100}, {'P', 100}, {'P', 0}, {'R', 7000}, {'P', 6999}}},
+      {"a position past the range stays clamped when a wider range follows", {{'P', 150}, {'R', 200}}},
+      {"takes in between", {{'R', 10}, {'T', 0}, {'P', 9}, {'R', 5}, {'T', 0}, {'P', 2}, {'S', 2}, {'T', 0}}},
+      {"nothing reported changes nothing", {{'T', 0}}},
+  };
+  for (const Case& c : cases) {
+    Bar expected, shown;
+    PublishedProgress published;
+    auto take = [&] {
+      const PublishedProgress::Update u = published.Take();
+      if (u.rangeBefore) shown.SetRange(*u.rangeBefore);
+      if (u.position) shown.SetPosition(*u.position);
+      if (u.rangeAfter) shown.SetRange(*u.rangeAfter);
+      if (u.status) shown.status = *u.status;
+    };
+    for (const Report& r : c.reports) {
+      switch (r.what) {
+        case 'R': expected.SetRange(r.value), published.SetRange(r.value); break;
+        case 'P': expected.SetPosition(r.value), published.SetPosition(r.value); break;
+        case 'S':
+          expected.status = "line " + std::to_string(r.value);
+          published.SetStatus(expected.status);
+          break;
+        case 'T': take(); break;
+      }
+    }
+    take();
+    EXPECT_EQ(std::tie(shown.range, shown.position, shown.status),
+              std::tie(expected.range, expected.position, expected.status))
+        << c.name;
+  }
 }
 
 }  // namespace
