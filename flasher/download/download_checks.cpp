@@ -11,14 +11,16 @@ Procedure ProcedureFor(int32_t imageKind) {
   }
 }
 
-Outcome LinkFailure(const DownloadContext& ctx, Step step, uint32_t index, const LinkResult& link) {
-  if (!ctx.view.Unchanged()) return Outcome{step, index, Cause::kImageChanged, link, {}};
-  return Outcome::OfLink(step, index, link);
-}
-
 Outcome ImageCheck(const DownloadContext& ctx, Step step, uint32_t index) {
   if (ctx.view.Unchanged()) return Outcome::Success();
   return Outcome{step, index, Cause::kImageChanged, {}, {}};
+}
+
+Outcome LinkFailure(const DownloadContext& ctx, Step step, uint32_t index, const LinkResult& link) {
+  Outcome changed = ImageCheck(ctx, step, index);
+  if (changed.Ok()) return Outcome::OfLink(step, index, link);
+  changed.link = link;
+  return changed;
 }
 
 }  // namespace brenvik

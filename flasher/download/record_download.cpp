@@ -29,8 +29,8 @@ BinRecordWalker FileWalker(const DownloadContext& ctx, uint32_t firstRecordOffse
 }
 
 Outcome StreamProblem(const DownloadContext& ctx, Step step, uint32_t index, BinProblem problem, size_t at) {
-  if (problem == BinProblem::kUnreadable || !ctx.view.Unchanged())
-    return Outcome{step, index, Cause::kImageChanged, {}, {}};
+  if (problem == BinProblem::kUnreadable) return Outcome{step, index, Cause::kImageChanged, {}, {}};
+  if (Outcome changed = ImageCheck(ctx, step, index); !changed.Ok()) return changed;
   return Outcome{step, index, Cause::kMalformed, {}, "at offset " + HexText(at) + ": " + DescribeBinProblem(problem)};
 }
 

@@ -120,8 +120,10 @@ class PosixDeviceFile : public DeviceFile {
       ::usleep(2000);
     }
     if (::tcdrain(fd_) != 0 && errno != EINTR) return FromErrno(0);
-    const IoResult hup = WaitForHangUp(pty_ ? std::min(kPtyHangUpGraceMs, RemainingMs(deadline)) : 0);
-    return hup;
+    // Waiting for no event at all sees only a hang-up or an error; the grace passing is success.
+    const int grace = pty_ ? std::min(kPtyHangUpGraceMs, RemainingMs(deadline)) : 0;
+    const IoResult hup = Wait(0, Clock::now() + std::chrono::milliseconds(grace), false);
+    return hup.status == IoStatus::kTimeout ? IoResult{} : hup;
   }
 
   void Close() override {
@@ -145,20 +147,6 @@ class PosixDeviceFile : public DeviceFile {
       }
       if (r == 0 && left == 0) return Failed(IoStatus::kTimeout, 0);
       if (r < 0 && errno != EINTR) return Failed(IoStatus::kError, 0, errno);
-    }
-  }
-
-  // Polls for nothing but a hang-up or an error, for up to `ms`.
-  IoResult WaitForHangUp(int ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-      const int left = RemainingMs(deadline);
-      pollfd p{fd_, 0, 0};
-      const int r = ::poll(&p, 1, std::min(left, kStopCheckMs));
-      if (r > 0 && (p.revents & POLLHUP)) return Failed(IoStatus::kHangUp, 0);
-      if (r > 0) return Failed(IoStatus::kError, 0, EIO);
-      if (r < 0 && errno != EINTR) return Failed(IoStatus::kError, 0, errno);
-      if (left == 0) return {};
     }
   }
 
