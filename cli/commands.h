@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace brenvik::cli {
 
@@ -16,7 +17,11 @@ enum ExitCode : int {
 
 struct FlashArgs {
   std::string image;
-  std::string device;  // empty: search the handset's interface class
+  // Several: one run per device, all at once. None: the first handset found.
+  std::vector<std::string> devices;
+  bool all = false;                  // every handset found, besides those named
+  std::vector<std::string> usbIds;   // VID:PID of handsets outside the driver's table
+  std::string logPath;               // append one JSON line per handset and run
   bool autoUpgrade = true;
   double timeoutSeconds = 60;
   bool json = false;
@@ -31,6 +36,10 @@ struct InspectArgs {
 };
 int RunInspect(const InspectArgs& args, std::FILE* out);
 
-int RunList(std::FILE* out);
+struct ListArgs {
+  bool json = false;
+  std::vector<std::string> usbIds;
+};
+int RunList(const ListArgs& args, std::FILE* out);
 
 }  // namespace brenvik::cli

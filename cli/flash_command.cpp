@@ -2,12 +2,20 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <memory>
+#include <thread>
 
-#include "run/download_run.h"
 #include "commands.h"
-#include "link/device_discovery.h"
+#include "download/sha256.h"
+#include "flash_log.h"
+#include "flash_table.h"
+#include "link/protocol.h"
 #include "reporters.h"
+#include "run/classify.h"
+#include "run/download_run.h"
 #include "run/outcome_text.h"
+#include "targets.h"
 
 namespace brenvik::cli {
 namespace {
@@ -33,44 +41,154 @@ std::string CauseLine(const Outcome& outcome, int signal) {
   return "brenvik-cli: failed at " + DescribeOutcome(outcome);
 }
 
-}  // namespace
+// What the whole command shares: the image as the log records it, and the log.
+struct Bench {
+  explicit Bench(const FlashArgs& a) : args(a) {}
+  const FlashArgs& args;
+  FlashLog log;
+  uint32_t size = 0;
+  std::optional<std::string> sha256;
+};
 
-int RunFlash(const FlashArgs& args) {
-  auto presenter = MakePresenter(StyleFor(args.json), stdout, stderr);
-  if (args.device.empty() && !ClassSearchAvailable()) {
-    presenter->Failure("no device: name the handset's device with --device PATH "
-                       "(a serial port such as /dev/ttyUSB0, or the pty that handset-sim prints)",
-                       kExitNoDevice);
-    return kExitNoDevice;
-  }
+// One handset from the opening to the second end command; every failure reaches `presenter`.
+FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& presenter) {
+  FlashReport report;
+  if (handset) report.device = handset->path, report.serial = handset->serial;
+  report.started = UtcNow();
+  const auto start = std::chrono::steady_clock::now();
+
   FlashOptions options;
   options.autoUpgrade = args.autoUpgrade;
-  if (!args.device.empty()) options.devicePath = args.device;
+  if (handset) options.devicePath = handset->path;
   options.timeout = std::chrono::milliseconds(int64_t(args.timeoutSeconds * 1000));
   options.stop = args.stop;
 
-  DownloadRun run(*presenter, *presenter);
-  switch (run.Prepare(args.image, options)) {
+  DownloadRun run(presenter, presenter);
+  const PrepareResult prepared = run.Prepare(args.image, options);
+  report.kind = args.autoUpgrade ? ClassifyImage(args.image, run.Mapping().size).kind : KIND_DIO;
+  if (report.device.empty()) report.device = run.Opening().path;
+  switch (prepared) {
     case PrepareResult::kImageUnreadable:
     case PrepareResult::kImageRefused:
-      presenter->Failure(DescribeMapping(run.Mapping(), args.image), kExitUsage);
-      return kExitUsage;
+      report.cause = DescribeMapping(run.Mapping(), args.image);
+      report.exitCode = kExitUsage;
+      break;
     case PrepareResult::kImageEmpty:
-      presenter->Failure("the image " + args.image + " is empty: nothing to flash", kExitUsage);
-      return kExitUsage;
+      report.cause = "the image " + args.image + " is empty: nothing to flash";
+      report.exitCode = kExitUsage;
+      break;
     case PrepareResult::kNoDevice:
-      presenter->Failure(DescribeOpen(run.Opening()), kExitNoDevice);
-      return kExitNoDevice;
+      report.cause = DescribeOpen(run.Opening());
+      report.exitCode = kExitNoDevice;
+      break;
     case PrepareResult::kReady: break;
   }
+  if (prepared != PrepareResult::kReady) {
+    presenter.Failure(report.cause, report.exitCode);
+    report.result = "failed";
+    return report;
+  }
+  report.opened = true;
   const Outcome outcome = run.Download();
   const bool ok = outcome.Ok();
   const int signal = args.stop ? int(*args.stop) : 0;
   const bool stopped = !ok && outcome.cause == Cause::kStopped && signal != 0;
-  const int code = ok ? kExitOk : stopped ? 128 + signal : kExitRunFailed;
-  presenter->Result(outcome, DownloadRun::FinalText(ok), code, ok ? "" : CauseLine(outcome, signal));
+  report.exitCode = ok ? kExitOk : stopped ? 128 + signal : kExitRunFailed;
+  report.result = ok ? "success" : stopped ? "stopped" : "failed";
+  const std::string cause = ok ? "" : CauseLine(outcome, signal);
+  // Without the program's name, and without the word the result column already says.
+  if (!ok) report.cause = cause.substr(cause.find(": ") + 2);
+  if (report.cause.rfind("failed ", 0) == 0) report.cause.erase(0, 7);
+  presenter.Result(outcome, DownloadRun::FinalText(ok), report.exitCode, cause);
   run.Finish();  // the second end command goes out after the final text, as in the dialog
-  return code;
+  report.bytesSent = run.Link().BytesSent();
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return report;
+}
+
+// The log's line for a run; false when it could not be written, which fails the run: a flash
+// that the bench cannot show did not happen as far as the bench knows.
+bool Record(Bench& bench, FlashReport& report, RunPresenter& presenter) {
+  if (!bench.log.IsOpen()) return true;
+  std::error_code ec;
+  const std::filesystem::path image = std::filesystem::absolute(bench.args.image, ec);
+  FlashRecord r{report.started, ec ? bench.args.image : image.string(), bench.size, bench.sha256, report.kind,
+                report.device, report.serial, report.bytesSent, report.seconds, report.result, report.cause};
+  if (bench.log.Append(r)) return true;
+  presenter.Failure("the flash log " + bench.args.logPath + " could not be written: this run is not recorded",
+                    kExitRunFailed);
+  if (report.exitCode == kExitOk) report.exitCode = kExitRunFailed;
+  return false;
+}
+
+// Before any byte goes out: the log must take lines, and the image it names is hashed.
+bool PrepareBench(Bench& bench, RunPresenter& presenter) {
+  const FlashArgs& args = bench.args;
+  std::string error;
+  if (!bench.log.Open(args.logPath, error)) {
+    presenter.Failure(error, kExitUsage);
+    return false;
+  }
+  ImageView view;
+  const MapResult mapping = MapImageFile(view, args.image);
+  if (!mapping.Opened() || mapping.size == 0) return true;  // the run tells the user, as without a log
+  bench.size = mapping.size;
+  bench.sha256 = ImageSha256(view);
+  return true;
+}
+
+int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style) {
+  const FlashArgs& args = bench.args;
+  // The image is checked once, before any handset is opened.
+  {
+    auto presenter = MakePresenter(style, stdout, stderr);
+    ImageView view;
+    const MapResult mapping = MapImageFile(view, args.image);
+    if (!mapping.Opened() || mapping.size == 0) {
+      presenter->Failure(mapping.Opened() ? "the image " + args.image + " is empty: nothing to flash"
+                                          : DescribeMapping(mapping, args.image),
+                         kExitUsage);
+      return kExitUsage;
+    }
+  }
+  Board board(stdout);
+  std::vector<std::unique_ptr<RunPresenter>> presenters;
+  for (const FoundHandset& h : targets.handsets)
+    presenters.push_back(MakeDevicePresenter(style, stdout, stderr, h.path, board));
+  std::vector<FlashReport> reports(targets.handsets.size());
+  {
+    // Each run has its own view of the image and its own link; they share nothing else.
+    std::vector<std::jthread> runs;
+    for (size_t i = 0; i < targets.handsets.size(); ++i)
+      runs.emplace_back([&, i] {
+        reports[i] = FlashOne(args, &targets.handsets[i], *presenters[i]);
+        Record(bench, reports[i], *presenters[i]);
+      });
+  }
+  if (style == PresenterStyle::kTerminal) board.Close();
+  PrintSummary(reports, style == PresenterStyle::kJson, stdout);
+  return SummaryExitCode(reports, style == PresenterStyle::kJson, stderr);
+}
+
+}  // namespace
+
+int RunFlash(const FlashArgs& args) {
+  const PresenterStyle style = StyleFor(args.json);
+  auto presenter = MakePresenter(style, stdout, stderr);
+  Bench bench(args);
+  if (!args.logPath.empty() && !PrepareBench(bench, *presenter)) return kExitUsage;
+  const Targets targets = ChooseTargets(args);
+  if (!targets.failure.empty()) {
+    presenter->Failure(targets.failure, kExitNoDevice);
+    return kExitNoDevice;
+  }
+  if (targets.several) return FlashSeveral(bench, targets, style);
+
+  if (!targets.chosenNote.empty()) presenter->Note(targets.chosenNote);
+  const FoundHandset* handset = targets.searchByClass ? nullptr : &targets.handsets.front();
+  FlashReport report = FlashOne(args, handset, *presenter);
+  if (report.opened || report.exitCode == kExitNoDevice) Record(bench, report, *presenter);
+  return report.exitCode;
 }
 
 }  // namespace brenvik::cli

@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "download/image_view.h"
+#include "download/sha256.h"
 #include "inspection.h"
 #include "link/protocol.h"
 #include "run/outcome_text.h"
@@ -24,6 +25,7 @@ std::string SyncText(const BinStreamHeader& h) {
 
 nlohmann::json ToJson(const Inspection& in) {
   nlohmann::json j{{"path", in.path},           {"size", in.size},
+                   {"sha256", in.sha256 ? nlohmann::json(*in.sha256) : nlohmann::json(nullptr)},
                    {"sectors", in.sectorCount}, {"kind", in.kind},
                    {"kind_reason", in.kindReason}, {"procedure", ProcedureText(in)},
                    {"problems", in.problems},   {"ok", in.problems.empty()}};
@@ -50,6 +52,7 @@ nlohmann::json ToJson(const Inspection& in) {
 void PrintText(const Inspection& in, std::FILE* out) {
   std::fprintf(out, "image:      %s\n", in.path.c_str());
   std::fprintf(out, "size:       %u bytes (%u sectors)\n", in.size, in.sectorCount);
+  if (in.sha256) std::fprintf(out, "sha256:     %s\n", in.sha256->c_str());
   std::fprintf(out, "kind:       %d (%s)\n", in.kind, in.kindReason.c_str());
   std::fprintf(out, "download:   %s", ProcedureText(in).c_str());
   if (in.procedure == Procedure::kBlocks) std::fprintf(out, ", %u block(s) of up to 262144 bytes", in.blocks);
@@ -91,6 +94,8 @@ int RunInspect(const InspectArgs& args, std::FILE* out) {
     return kExitUsage;
   }
   Inspection in = InspectImage(args.image, view.Data(), mapped.size);
+  in.sha256 = ImageSha256(view);
+  if (!in.sha256) in.problems.push_back("the file could not be read whole (it changed or was cut short)");
   if (args.json)
     std::fprintf(out, "%s\n", ToJson(in).dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   else

@@ -24,6 +24,7 @@ struct Inspection {
   std::string path;
   uint32_t size = 0;
   uint32_t sectorCount = 0;
+  std::optional<std::string> sha256;  // of the whole file; none when it could not be read whole
   int32_t kind = 0;
   std::string kindReason;
   Procedure procedure = Procedure::kBlocks;

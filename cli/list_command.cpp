@@ -1,30 +1,65 @@
+#include <nlohmann/json.hpp>
+
 #include "commands.h"
 #include "link/device_discovery.h"
 #include "link/protocol.h"
+#include "targets.h"
 
 namespace brenvik::cli {
+namespace {
 
-int RunList(std::FILE* out) {
-  if (!ClassSearchAvailable()) {
-    std::fprintf(out,
-                 "This system has no handset interface class to search.\n"
-                 "Name the handset's device with --device PATH: a serial port such as\n"
-                 "/dev/ttyUSB0 or /dev/ttyACM0, or the pty path that handset-sim prints.\n");
-    return kExitOk;
+nlohmann::json Field(const std::string& value) { return value.empty() ? nlohmann::json(nullptr) : nlohmann::json(value); }
+
+void PrintJson(const DiscoveryResult& found, std::FILE* out) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const FoundHandset& h : found.handsets)
+    list.push_back({{"path", Field(h.path)},     {"usb_id", Field(h.usbId)}, {"serial", Field(h.serial)},
+                    {"usb_port", Field(h.usbPort)}, {"name", Field(h.name)},  {"driver", Field(h.driver)}});
+  std::fprintf(out, "%s\n", list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+void PrintText(const DiscoveryResult& found, std::FILE* out) {
+  const bool windows = ClassSearchAvailable();
+  for (size_t i = 0; i < found.handsets.size(); ++i) {
+    const FoundHandset& h = found.handsets[i];
+    std::fprintf(out, "%zu: %s%s\n", i, h.path.empty() ? "(path could not be read)" : h.path.c_str(),
+                 i == 0 ? "  <- flashed by default" : "");
+    auto line = [out](const char* label, const std::string& value) {
+      if (!value.empty()) std::fprintf(out, "   %-9s %s\n", label, value.c_str());
+    };
+    line("name:", h.name);
+    line(windows ? "port:" : "usb port:", h.usbPort);
+    line("usb id:", h.usbId);
+    line("serial:", h.serial);
+    line("driver:", h.driver);
   }
-  DiscoveryResult found = FindHandsetInterfaces();
+}
+
+}  // namespace
+
+int RunList(const ListArgs& args, std::FILE* out) {
+  const DiscoveryResult found = FindHandsets(QueryFor(args.usbIds));
+  if (args.json) {
+    PrintJson(found, out);
+    return found.handsets.empty() ? kExitNoDevice : kExitOk;
+  }
   if (found.classQueryFailed) {
     std::fprintf(out, "The interface class %s could not be queried.\n", HANDSET_INTERFACE_CLASS);
     return kExitNoDevice;
   }
-  if (found.paths.empty()) {
-    std::fprintf(out, "No handset present (interface class %s).\n", HANDSET_INTERFACE_CLASS);
+  if (found.handsets.empty()) {
+    if (ClassSearchAvailable())
+      std::fprintf(out, "No handset present (interface class %s).\n", HANDSET_INTERFACE_CLASS);
+    else
+      std::fprintf(out,
+                   "No handset found: no tty of the ipaq driver%s.\n"
+                   "Name the handset's device with --device PATH: a serial port such as\n"
+                   "/dev/ttyUSB0 or /dev/ttyACM0, or the pty path that handset-sim prints.\n"
+                   "A handset missing from the driver's table: --usb-id VID:PID, or see the README.\n",
+                   args.usbIds.empty() ? "" : " and no ttyUSB/ttyACM of the USB ids given");
     return kExitNoDevice;
   }
-  for (size_t i = 0; i < found.paths.size(); ++i)
-    std::fprintf(out, "%zu: %s%s\n", i,
-                 found.paths[i].empty() ? "(path could not be read)" : found.paths[i].c_str(),
-                 i == 0 ? "  <- flashed by default" : "");
+  PrintText(found, out);
   return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "link/device_discovery.h"
 
 #include <cmath>
 #include <csignal>
@@ -78,6 +79,13 @@ const CLI::Validator kSeconds(
     },
     "SECONDS");
 
+const CLI::Validator kUsbId(
+    [](const std::string& text) -> std::string {
+      brenvik::UsbId id;
+      return brenvik::ParseUsbId(text, id) ? "" : "must be a USB id VID:PID in hex, such as 049f:0003";
+    },
+    "VID:PID");
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,9 +102,18 @@ int main(int argc, char** argv) {
   auto* f = app.add_subcommand("flash", "Flash an image, exactly as the dialog's flash button does.");
   f->add_flag("--no-auto-upgrade", noAutoUpgrade,
               "Skip the upgrade acknowledgement and the kind packet; send plain blocks.");
-  f->add_option("--device", flash.device,
-                "Device to open (a serial port, a pty, COMn). Without it the handset's "
-                "interface class is searched (Windows only).");
+  f->add_option("--device", flash.devices,
+                "Device to open (a serial port, a pty, COMn). Give it more than once to flash several "
+                "handsets at once. Without it the first handset found is flashed.")
+      ->allow_extra_args(false);
+  f->add_flag("--all", flash.all, "Flash every handset found, all at once (besides any --device).");
+  f->add_option("--usb-id", flash.usbIds,
+                "Also find ttyUSB/ttyACM devices with this USB id (Linux; may be repeated).")
+      ->check(kUsbId)
+      ->allow_extra_args(false);
+  f->add_option("--log", flash.logPath,
+                "Append one JSON line per handset and run to this file; a log that cannot be "
+                "written stops the flash before it starts.");
   f->add_option("--timeout", flash.timeoutSeconds, "Seconds each read or write may wait for the handset.")
       ->check(kSeconds)
       ->default_val(60);
@@ -108,7 +125,12 @@ int main(int argc, char** argv) {
   i->add_flag("--json", inspect.json, "JSON instead of text.");
   i->add_option("IMAGE", inspect.image, "Image file")->required();
 
-  auto* l = app.add_subcommand("list", "List the handsets present (Windows), or how to name one.");
+  ListArgs list;
+  auto* l = app.add_subcommand("list", "List the handsets present, or say how to name one.");
+  l->add_flag("--json", list.json, "JSON instead of text.");
+  l->add_option("--usb-id", list.usbIds, "Also list ttyUSB/ttyACM devices with this USB id (Linux; may be repeated).")
+      ->check(kUsbId)
+      ->allow_extra_args(false);
 
   try {
     app.parse(argc, argv);
@@ -128,6 +150,6 @@ int main(int argc, char** argv) {
 #endif
   }
   if (i->parsed()) return RunInspect(inspect, stdout);
-  if (l->parsed()) return RunList(stdout);
+  if (l->parsed()) return RunList(list, stdout);
   return kExitUsage;
 }

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "download/progress.h"
 #include "download/outcome.h"
@@ -21,11 +23,36 @@ class RunPresenter : public ProgressReporter, public MessageSink {
                       const std::string& cause) = 0;
   // A failure of the tool itself (no device, unreadable image), with its reason.
   virtual void Failure(const std::string& reason, int exitCode) = 0;
+  // What the tool chose on the user's behalf (the handset it took).
+  virtual void Note(const std::string& text) = 0;
 };
 
 enum class PresenterStyle { kTerminal, kPlain, kJson };
 
 std::unique_ptr<RunPresenter> MakePresenter(PresenterStyle style, std::FILE* out, std::FILE* err);
+
+// The terminal's view of several runs at once: one line per handset, redrawn in place.
+class Board {
+ public:
+  explicit Board(std::FILE* out) : m_out(out) {}
+  size_t AddLine();
+  void Set(size_t line, std::string text);  // redraws at most 10 times a second
+  void Close();                             // the last drawing, whatever the time
+
+ private:
+  void DrawLocked();
+  std::FILE* m_out;
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  bool m_drawn = false;
+  size_t m_drawnLines = 0;
+  std::chrono::steady_clock::time_point m_lastDraw{};
+};
+
+// One of several runs at once: its lines carry the device (a prefix, a "device" field in
+// JSON, or its own line on the board).
+std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FILE* out, std::FILE* err,
+                                                  const std::string& device, Board& board);
 
 const char* CaptionName(MessageCaption caption);
 

@@ -22,6 +22,7 @@ void UsbLink::Close() {
 void UsbLink::Attach(std::unique_ptr<DeviceFile> device) {
   Close();
   m_device = std::move(device);
+  m_bytesSent = 0;
   if (m_device) m_device->SetStopFlag(m_stop);
   m_blockSize = BLOCK_SIZE;
 }
@@ -33,14 +34,15 @@ void UsbLink::SetStopFlag(const volatile std::sig_atomic_t* stop) {
 
 OpenResult UsbLink::Open() {
   Close();
-  DiscoveryResult found = FindHandsetInterfaces();
+  DiscoveryResult found = FindHandsets();
   if (found.classQueryFailed) return OpenResult{OpenStatus::kClassQueryFailed, {}, NodeKind::kUnknown, 0};
-  if (found.paths.empty())
+  if (found.handsets.empty())
     return OpenResult{ClassSearchAvailable() ? OpenStatus::kNoHandset : OpenStatus::kNoClassSearch, {},
                       NodeKind::kUnknown, 0};
   // Only the first interface is tried; further handsets are ignored.
-  if (found.paths.front().empty()) return OpenResult{OpenStatus::kPathUnreadable, {}, NodeKind::kUnknown, 0};
-  return OpenPath(found.paths.front());
+  const std::string& path = found.handsets.front().path;
+  if (path.empty()) return OpenResult{OpenStatus::kPathUnreadable, {}, NodeKind::kUnknown, 0};
+  return OpenPath(path);
 }
 
 OpenResult UsbLink::OpenPath(const std::string& path) {
@@ -48,6 +50,7 @@ OpenResult UsbLink::OpenPath(const std::string& path) {
   DeviceOpening opening = OpenDevicePath(path);
   if (!opening.result.Ok()) return opening.result;
   m_device = std::move(opening.device);
+  m_bytesSent = 0;
   m_device->SetStopFlag(m_stop);
   m_blockSize = BLOCK_SIZE;
   return opening.result;
@@ -83,6 +86,7 @@ LinkResult UsbLink::WriteAll(const uint8_t* data, size_t size) {
   // Packets are whole or not sent: a stop request takes effect between them.
   if (StopRequested()) return Noted(Stopped(size));
   const IoResult io = m_device->Write(data, size, m_timeout);
+  m_bytesSent += io.count;
   // A short write is a failed write: the handset did not get the whole packet.
   return Noted({io.status, io.count, size, io.systemError, {}, {}});
 }

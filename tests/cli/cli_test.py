@@ -14,6 +14,9 @@ import time
 import unittest
 
 CLI, SIM = sys.argv[1], sys.argv[2]
+# No handset of this machine's own may be found: every test names its sysfs tree.
+EMPTY_SYSFS = tempfile.mkdtemp(prefix="no-handsets-")
+os.environ["SYSFS_PATH"] = EMPTY_SYSFS
 
 
 def bin_stream(records, entry=0x80001000):
@@ -48,8 +51,31 @@ class Sim:
             return json.load(f)
 
 
-def cli(*args, timeout=60):
-    return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=timeout)
+def cli(*args, timeout=60, sysfs=EMPTY_SYSFS):
+    return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=timeout,
+                          env=dict(os.environ, SYSFS_PATH=sysfs))
+
+
+def fake_tty(root, name, driver, usb_id, serial, port, devname=None):
+    """A tty as sysfs shows it: the class link, the USB device above it with its ids and
+    serial, the driver link; DEVNAME may point at a pty under /dev."""
+    usb = os.path.join(root, "devices/pci0000:00/0000:00:14.0/usb1", port)
+    interface = os.path.join(usb, port + ":1.0")
+    device = os.path.join(interface, name) if name.startswith("ttyUSB") else interface
+    node = os.path.join(device, "tty", name)
+    os.makedirs(node)
+    for attribute, value in zip(("idVendor", "idProduct", "serial"), usb_id.split(":") + [serial]):
+        with open(os.path.join(usb, attribute), "w") as f:
+            f.write(value + "\n")
+    bus = "usb-serial" if name.startswith("ttyUSB") else "usb"
+    driver_dir = os.path.join(root, "bus", bus, "drivers", driver)
+    os.makedirs(driver_dir, exist_ok=True)
+    os.symlink(os.path.relpath(driver_dir, device), os.path.join(device, "driver"))
+    os.symlink(os.path.relpath(device, node), os.path.join(node, "device"))
+    with open(os.path.join(node, "uevent"), "w") as f:
+        f.write("MAJOR=188\nMINOR=0\nDEVNAME=%s\n" % (devname or name))
+    os.makedirs(os.path.join(root, "class/tty"), exist_ok=True)
+    os.symlink(os.path.relpath(node, os.path.join(root, "class/tty")), os.path.join(root, "class/tty", name))
 
 
 def digest(path):
@@ -97,7 +123,7 @@ class CliTest(unittest.TestCase):
             (["inspect", self.img], 0),
             (["inspect", self.write("cut.img", open(self.img, "rb").read()[:-12])], 1),
             (["inspect", os.path.join(self.dir, "none.img")], 2),
-            (["list"], 0),
+            (["list"], 3),
         ]
         for args, code in cases:
             with self.subTest(args=args):
@@ -114,6 +140,82 @@ class CliTest(unittest.TestCase):
         self.assertIsNone(j["entry_point"])
         self.assertEqual(j["stream"]["sync"], "B000FF\\n")
         self.assertTrue(any("end record" in p for p in j["problems"]))
+
+    def test_handsets_are_found_in_sysfs(self):
+        sim = Sim(self.dir, "--expect", self.img)
+        root = os.path.join(self.dir, "sys")
+        fake_tty(root, "ttyUSB10", "ipaq", "049f:0003", "S10", "1-2")
+        fake_tty(root, "ttyUSB2", "ipaq", "0bb4:00ce", "S2", "1-1.4", devname=sim.device[len("/dev/"):])
+        fake_tty(root, "ttyUSB0", "pl2303", "067b:2303", "P", "1-3")
+        fake_tty(root, "ttyACM0", "cdc_acm", "1234:5678", "A", "1-4")
+        cases = [  # (extra ids, the paths listed in order)
+            ([], [sim.device, "/dev/ttyUSB10"]),
+            (["--usb-id", "1234:5678"], ["/dev/ttyACM0", sim.device, "/dev/ttyUSB10"]),
+            (["--usb-id", "67b:2303", "--usb-id", "1234:5678"],
+             ["/dev/ttyACM0", "/dev/ttyUSB0", sim.device, "/dev/ttyUSB10"]),
+        ]
+        for ids, paths in cases:
+            with self.subTest(ids=ids):
+                r = cli("list", "--json", *ids, sysfs=root)
+                self.assertEqual([h["path"] for h in json.loads(r.stdout)], paths)
+        first = json.loads(cli("list", "--json", sysfs=root).stdout)[0]
+        self.assertEqual(first, {"path": sim.device, "usb_id": "0bb4:00ce", "serial": "S2", "usb_port": "1-1.4",
+                                 "name": None, "driver": "ipaq"})
+        # No --device: the first handset found is flashed, and the user is told which.
+        r = cli("flash", "--timeout", "5", self.img, sysfs=root)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("flashing %s (0bb4:00ce, serial S2, USB port 1-1.4), the first handset found" % sim.device,
+                      r.stderr)
+        self.assertTrue(sim.finish()["matches_expected"])
+        r = cli("flash", self.img)
+        self.assertEqual(r.returncode, 3)
+        self.assertIn("no handset found: name the handset's device with --device PATH", r.stderr)
+
+    def test_several_handsets_at_once_one_failing_with_a_log(self):
+        sims = [Sim(self.dir, "--expect", self.img), Sim(self.dir, "--fault", "drop-after=140000"),
+                Sim(self.dir, "--expect", self.img)]
+        log = os.path.join(self.dir, "flash.log")
+        devices = [arg for s in sims for arg in ("--device", s.device)]
+        r = cli("flash", "--json", "--timeout", "5", "--log", log, *devices, self.img)
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        events = [json.loads(line) for line in r.stdout.splitlines()]
+        self.assertTrue(all(e.get("device") in [s.device for s in sims] for e in events[:-1]))
+        summary = {run["device"]: run for run in events[-1]["runs"]}
+        self.assertEqual([summary[s.device]["result"] for s in sims], ["success", "failed", "success"])
+        self.assertRegex(summary[sims[1].device]["cause"], "the link hung up")
+        self.assertEqual([s.finish().get("matches_expected") for s in sims], [True, None, True])
+        with open(log) as f:
+            lines = {entry["device"]: entry for entry in map(json.loads, f)}
+        self.assertEqual(sorted(lines), sorted(s.device for s in sims))
+        good = lines[sims[0].device]
+        self.assertEqual((good["image"], good["size"], good["sha256"], good["kind"], good["result"], good["cause"]),
+                         (self.img, os.path.getsize(self.img), digest(self.img), 5, "success", None))
+        self.assertRegex(good["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+        self.assertGreater(good["bytes_sent"], os.path.getsize(self.img))
+        self.assertEqual(lines[sims[1].device]["result"], "failed")
+
+        # --all, into a pipe: plain lines carry the device; a log that cannot be written
+        # stops everything before the first byte.
+        root = os.path.join(self.dir, "sys")
+        sims = [Sim(self.dir, "--expect", self.img, timeout=3) for _ in range(2)]
+        for k, s in enumerate(sims):
+            fake_tty(root, "ttyUSB%d" % k, "ipaq", "049f:0003", "S%d" % k, "1-%d" % k, devname=s.device[5:])
+        r = cli("flash", "--all", "--log", os.path.join(self.dir, "no-dir", "flash.log"), self.img, sysfs=root)
+        self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+        self.assertIn("cannot be written", r.stderr)
+        r = cli("flash", "--all", "--timeout", "5", self.img, sysfs=root)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        for s in sims:
+            self.assertIn("%s: Update Sucess! " % s.device, r.stdout.splitlines())
+            self.assertTrue(s.finish()["matches_expected"])
+        self.assertRegex(r.stdout, r"(?m)^device +kind +bytes +time +speed +result +cause$")
+
+    def test_inspect_shows_the_sha256(self):
+        for size in (0, 55, 56, 64, 65, (1 << 20) + 7):
+            with self.subTest(size=size):
+                image = self.write("fw%d.nb0" % size, os.urandom(size))
+                self.assertEqual(json.loads(cli("inspect", "--json", image).stdout)["sha256"], digest(image))
+        self.assertIn("sha256:     " + digest(self.img), cli("inspect", self.img).stdout)
 
     def test_flash_img_json_lines(self):
         sim = Sim(self.dir, "--expect", self.img)

@@ -5,6 +5,7 @@ program may write the image, a silent or vanished handset ends in failure within
 Ctrl-C stops a run at a packet, and an image of 4 GiB or more is refused before anything is
 sent."""
 import argparse
+import json
 import os
 import re
 import shlex
@@ -13,7 +14,7 @@ import sys
 import time
 import unittest
 
-from gui_rig import Driver, Rig, Sim, img_image, wine_path
+from gui_rig import ENUM_KEY, Driver, Rig, Sim, img_image, wine_path
 
 ARGS = None
 
@@ -38,9 +39,22 @@ class CliUnderWine(unittest.TestCase):
         return self.rig.wine(ARGS.cli, *args, timeout=timeout)
 
     def test_list_names_the_registered_interface(self):
+        path = "\\\\?\\root#brenvik#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"
+        device = ENUM_KEY + "\\0000"
+        for key, value, data in ((device, "FriendlyName", "Brenvik Handset (COM5)"),
+                                 (device + "\\Device Parameters", "PortName", "COM5")):
+            code, out = self.rig.wine("reg", "add", key, "/v", value, "/d", data, "/f")
+            self.assertEqual(code, 0, out)
         code, out = self.cli("list")
         self.assertEqual(code, 0, out)
-        self.assertIn("\\\\?\\root#brenvik#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}", out.lower())
+        self.assertIn(path, out.lower())
+        self.assertRegex(out, r"(?m)^\s+name:\s+Brenvik Handset \(COM5\)\r?$")
+        self.assertRegex(out, r"(?m)^\s+port:\s+COM5\r?$")
+        code, out = self.cli("list", "--json")
+        self.assertEqual(code, 0, out)
+        [entry] = json.loads(out)
+        self.assertEqual((entry["path"].lower(), entry["name"], entry["usb_port"]),
+                         (path, "Brenvik Handset (COM5)", "COM5"))
 
     def test_flash_through_the_class_search(self):
         image = self.write("fw.img", img_image(count=24, size=4096))

@@ -1,10 +1,11 @@
 // The SetupAPI search for the handset, against interfaces registered in Wine's registry.
-// BRENVIK_WIN_HANDSET says what the ctest fixture set up: "present" (one interface of the
-// class, its path an echoing pty) or "absent" (none).
+// BRENVIK_WIN_HANDSET says what the ctest fixture set up: "present" (three interfaces of the
+// class, the first one's path an echoing pty) or "absent" (none).
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "fakes/image_files.h"
@@ -40,17 +41,36 @@ struct HandsetAbsent : Handset {
   HandsetAbsent() : Handset("absent") {}
 };
 
-std::string InterfacePath() {
-  std::string guid = HANDSET_INTERFACE_CLASS;
-  for (char& c : guid) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return "\\\\?\\root#brenvik#0000#" + guid;
+std::string InterfacePath(const std::string& instance) {
+  std::string path = "\\\\?\\" + instance + "#" + HANDSET_INTERFACE_CLASS;
+  for (char& c : path) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return path;
 }
 
-TEST_F(HandsetPresent, TheSearchFindsTheRegisteredInterface) {
-  DiscoveryResult found = FindHandsetInterfaces();
+TEST_F(HandsetPresent, TheSearchFindsEveryInterfaceInOrderWithWhatTheRegistryTells) {
+  struct Expected {
+    std::string path, name, usbPort, usbId, serial;
+  };
+  // The friendly name wins over the description; a device with neither has no name.
+  const Expected expected[] = {
+      {InterfacePath("root#brenvik#0000"), "Brenvik Handset (COM5)", "COM5", "", ""},
+      {InterfacePath("root#brenvik#0001"), "", "", "", ""},
+      {InterfacePath("usb#vid_049f&pid_0003#bv0001"), "Windows CE USB Device", "", "049f:0003", "BV0001"},
+  };
+  const DiscoveryResult found = FindHandsets();
   EXPECT_FALSE(found.classQueryFailed);
-  EXPECT_EQ(found.paths, std::vector<std::string>{InterfacePath()});
   EXPECT_TRUE(ClassSearchAvailable());
+  ASSERT_EQ(found.handsets.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    const FoundHandset& got = found.handsets[i];
+    EXPECT_EQ(got.path, expected[i].path);
+    EXPECT_EQ(got.name, expected[i].name);
+    EXPECT_EQ(got.usbPort, expected[i].usbPort);
+    EXPECT_EQ(got.usbId, expected[i].usbId);
+    EXPECT_EQ(got.serial, expected[i].serial);
+    EXPECT_EQ(got.driver, "");
+  }
 }
 
 TEST_F(HandsetPresent, OpenFindsAndOpensItAndPacketsPass) {
@@ -74,9 +94,9 @@ TEST_F(HandsetPresent, OpenFindsAndOpensItAndPacketsPass) {
 }
 
 TEST_F(HandsetAbsent, NothingIsFoundAndTheUserIsToldToCheckTheCable) {
-  DiscoveryResult found = FindHandsetInterfaces();
+  DiscoveryResult found = FindHandsets();
   EXPECT_FALSE(found.classQueryFailed);
-  EXPECT_TRUE(found.paths.empty());
+  EXPECT_TRUE(found.handsets.empty());
 
   UsbLink link;
   EXPECT_EQ(link.Open().status, OpenStatus::kNoHandset);

@@ -3,8 +3,9 @@
 # them out again, leaving the prefix as it was.
 #
 #   wine-fixture.sh up STATE      host an echo pty as COM9 and a silent one as COM8, and
-#                                 register a present handset interface whose path is a
-#                                 third (echo) pty
+#                                 register three present handset interfaces: the first,
+#                                 named and with a port name, has a third (echo) pty as
+#                                 its path; a bare one; a USB device with its description
 #   wine-fixture.sh down STATE    all of that undone
 #   wine-fixture.sh absent STATE  no handset interface registered
 #   wine-fixture.sh absent-end STATE
@@ -25,8 +26,9 @@ lock_wait=${BRENVIK_DEVICES_LOCK_WAIT:-240}
 guid='{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}'
 guid_lower=$(tr 'A-Z' 'a-z' <<<"$guid")
 classes='HKLM\System\CurrentControlSet\Control\DeviceClasses'
-interface_key="$classes\\$guid\\##?#ROOT#BRENVIK#0000#$guid"
 enum_key='HKLM\System\CurrentControlSet\Enum\ROOT\BRENVIK'
+usb_instance='USB\VID_049F&PID_0003\BV0001'
+usb_enum_key='HKLM\System\CurrentControlSet\Enum\USB\VID_049F&PID_0003'
 dosdevices="$WINEPREFIX/dosdevices"
 interface_link="$dosdevices/root#brenvik#0000#$guid_lower"
 echo_port=com9
@@ -100,18 +102,31 @@ handset_down() {
   # Deleting an absent key fails; only presence afterwards is an error.
   brenvik_wine reg delete "$classes\\$guid" /f >/dev/null 2>&1 || true
   brenvik_wine reg delete "$enum_key" /f >/dev/null 2>&1 || true
+  brenvik_wine reg delete "$usb_enum_key" /f >/dev/null 2>&1 || true
   if brenvik_wine reg query "$classes\\$guid" >/dev/null 2>&1; then
     die "the interface class is still registered"
   fi
   echo "handset interface removed"
 }
 
+register_interface() {  # $1: the device's instance id
+  local key="$classes\\$guid\\##?#${1//\\/#}#$guid"
+  brenvik_wine reg add "$key" /v DeviceInstance /d "$1" /f >/dev/null
+  brenvik_wine reg add "$key\\#\\Control" /v Linked /t REG_DWORD /d 1 /f >/dev/null
+  brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$1" /v ClassGUID /d "$guid" /f >/dev/null
+}
+
 handset_up() {
   [ -s "$state/host.out" ] || die "no pty host"
   brenvik_wine_prefix
-  brenvik_wine reg add "$interface_key" /v DeviceInstance /d 'ROOT\BRENVIK\0000' /f >/dev/null
-  brenvik_wine reg add "$interface_key\\#\\Control" /v Linked /t REG_DWORD /d 1 /f >/dev/null
-  brenvik_wine reg add "$enum_key\\0000" /v ClassGUID /d "$guid" /f >/dev/null
+  register_interface 'ROOT\BRENVIK\0000'
+  brenvik_wine reg add "$enum_key\\0000" /v FriendlyName /d 'Brenvik Handset (COM5)' /f >/dev/null
+  brenvik_wine reg add "$enum_key\\0000" /v DeviceDesc /d 'Not the friendly name' /f >/dev/null
+  brenvik_wine reg add "$enum_key\\0000\\Device Parameters" /v PortName /d COM5 /f >/dev/null
+  register_interface 'ROOT\BRENVIK\0001'
+  register_interface "$usb_instance"
+  brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v DeviceDesc \
+    /d 'Windows CE USB Device' /f >/dev/null
   ln -sfn "$(pty_path 3)" "$interface_link"
   echo "handset interface -> $(pty_path 3)"
 }

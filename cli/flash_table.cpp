@@ -1,0 +1,70 @@
+#include "flash_table.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+
+namespace brenvik::cli {
+namespace {
+
+std::string Format(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+double KiBPerSecond(const FlashReport& r) { return r.seconds > 0 ? double(r.bytesSent) / 1024 / r.seconds : 0; }
+
+}  // namespace
+
+void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out) {
+  if (json) {
+    nlohmann::json runs = nlohmann::json::array();
+    for (const FlashReport& r : reports)
+      runs.push_back({{"device", r.device}, {"kind", r.kind}, {"bytes_sent", r.bytesSent},
+                      {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)}, {"result", r.result},
+                      {"cause", r.cause.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.cause)}});
+    nlohmann::json j{{"event", "summary"}, {"runs", runs}};
+    std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fflush(out);
+    return;
+  }
+  std::vector<std::vector<std::string>> rows{{"device", "kind", "bytes", "time", "speed", "result", "cause"}};
+  for (const FlashReport& r : reports)
+    rows.push_back({r.device, std::to_string(r.kind), std::to_string(r.bytesSent), Format("%.1f s", r.seconds),
+                    Format("%.0f KiB/s", KiBPerSecond(r)), r.result, r.cause});
+  std::vector<size_t> widths(rows.front().size(), 0);
+  for (const auto& row : rows)
+    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      std::string cell = row[c];
+      // Numbers line up on the right; the last column is not padded.
+      const bool number = c >= 2 && c <= 4;
+      if (c + 1 < row.size()) cell = number ? std::string(widths[c] - cell.size(), ' ') + cell
+                                            : cell + std::string(widths[c] - cell.size(), ' ');
+      line += (c ? "  " : "") + cell;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  std::fflush(out);
+}
+
+int SummaryExitCode(const std::vector<FlashReport>& reports, bool json, std::FILE* err) {
+  for (const FlashReport& r : reports)
+    if (r.exitCode >= 128) return r.exitCode;
+  if (std::none_of(reports.begin(), reports.end(), [](const FlashReport& r) { return r.opened; }))
+    return kExitNoDevice;
+  std::string failed;
+  for (const FlashReport& r : reports)
+    if (r.exitCode != kExitOk) failed += (failed.empty() ? "" : ", ") + r.device;
+  if (failed.empty()) return kExitOk;
+  if (!json) std::fprintf(err, "brenvik-cli: failed: %s\n", failed.c_str());
+  return kExitRunFailed;
+}
+
+}  // namespace brenvik::cli

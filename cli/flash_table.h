@@ -1,0 +1,31 @@
+// How each handset's run ended, and the table that shows them all after a flash of several.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace brenvik::cli {
+
+struct FlashReport {
+  std::string device;
+  std::string serial;
+  std::string started;   // UTC, ISO 8601
+  int32_t kind = 0;
+  bool opened = false;   // the handset was opened and the download began
+  uint64_t bytesSent = 0;
+  double seconds = 0;
+  std::string result;    // "success", "failed", "stopped"
+  std::string cause;     // one line, without the program's name; "" on success
+  int exitCode = 0;
+};
+
+// device, kind, bytes, time, speed, result, cause: as a table, or one JSON "summary" line.
+void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out);
+
+// 0 when every run succeeded; a stop signal's code; 3 when none could be opened; else 1,
+// and the failed handsets are named on `err` (in text form).
+int SummaryExitCode(const std::vector<FlashReport>& reports, bool json, std::FILE* err);
+
+}  // namespace brenvik::cli
