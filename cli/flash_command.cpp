@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -86,6 +87,7 @@ FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPres
   if (prepared != PrepareResult::kReady) {
     presenter.Failure(report.cause, report.exitCode);
     report.result = "failed";
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;
   }
   report.opened = true;
@@ -161,7 +163,19 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style) {
     std::vector<std::jthread> runs;
     for (size_t i = 0; i < targets.handsets.size(); ++i)
       runs.emplace_back([&, i] {
-        reports[i] = FlashOne(args, &targets.handsets[i], *presenters[i]);
+        // An error of the program ends this handset's run, never the others'.
+        try {
+          reports[i] = FlashOne(args, &targets.handsets[i], *presenters[i]);
+        } catch (const std::exception& e) {
+          reports[i] = FlashReport();
+          reports[i].device = targets.handsets[i].path;
+          reports[i].serial = targets.handsets[i].serial;
+          reports[i].started = UtcNow();
+          reports[i].result = "failed";
+          reports[i].cause = std::string("an error of brenvik-cli: ") + e.what();
+          reports[i].exitCode = kExitRunFailed;
+          presenters[i]->Failure(reports[i].cause, kExitRunFailed);
+        }
         Record(bench, reports[i], *presenters[i]);
       });
   }
