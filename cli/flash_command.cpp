@@ -47,6 +47,7 @@ struct Bench {
   explicit Bench(const FlashArgs& a) : args(a) {}
   const FlashArgs& args;
   FlashLog log;
+  ImageView view;  // the file that was hashed, held until the last line is written
   uint32_t size = 0;
   std::optional<std::string> sha256;
 };
@@ -116,6 +117,16 @@ bool Record(Bench& bench, FlashReport& report, RunPresenter& presenter) {
   const std::filesystem::path image = std::filesystem::absolute(bench.args.image, ec);
   FlashRecord r{report.started, ec ? bench.args.image : image.string(), bench.size, bench.sha256, report.kind,
                 report.device, report.serial, report.bytesSent, report.seconds, report.result, report.cause};
+  // A file written between the hash and a run's own mapping would leave a wrong hash on record.
+  if (r.sha256 && !bench.view.Unchanged()) {
+    r.sha256.reset();
+    if (r.result == "success") {
+      r.result = report.result = "failed";
+      r.cause = report.cause = "the image file changed during the flash";
+      report.exitCode = kExitRunFailed;
+      presenter.Failure("the image file changed before its hash could be recorded", kExitRunFailed);
+    }
+  }
   if (bench.log.Append(r)) return true;
   presenter.Failure("the flash log " + bench.args.logPath + " could not be written: this run is not recorded",
                     kExitRunFailed);
@@ -131,11 +142,10 @@ bool PrepareBench(Bench& bench, RunPresenter& presenter) {
     presenter.Failure(error, kExitUsage);
     return false;
   }
-  ImageView view;
-  const MapResult mapping = MapImageFile(view, args.image);
+  const MapResult mapping = MapImageFile(bench.view, args.image);
   if (!mapping.Opened() || mapping.size == 0) return true;  // the run tells the user, as without a log
   bench.size = mapping.size;
-  bench.sha256 = ImageSha256(view);
+  bench.sha256 = ImageSha256(bench.view);
   return true;
 }
 
