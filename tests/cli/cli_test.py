@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """brenvik-cli as a script would use it: exit codes, output forms, and flashes into
-handset-sim over a real pty, faults included. Usage: cli_test.py CLI SIM"""
+handset-sim over a real pty, faults included. Usage: cli_test.py CLI SIM [TEST...]"""
 import hashlib
 import json
 import os
@@ -360,4 +360,4 @@ class CliTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
