@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <exception>
+#include <system_error>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -72,11 +73,8 @@ FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPres
   switch (prepared) {
     case PrepareResult::kImageUnreadable:
     case PrepareResult::kImageRefused:
+    case PrepareResult::kImageEmpty:  // or it could not be mapped
       report.cause = DescribeMapping(run.Mapping(), args.image);
-      report.exitCode = kExitUsage;
-      break;
-    case PrepareResult::kImageEmpty:
-      report.cause = "the image " + args.image + " is empty: nothing to flash";
       report.exitCode = kExitUsage;
       break;
     case PrepareResult::kNoDevice:
@@ -157,9 +155,7 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style) {
     ImageView view;
     const MapResult mapping = MapImageFile(view, args.image);
     if (!mapping.Opened() || mapping.size == 0) {
-      presenter->Failure(mapping.Opened() ? "the image " + args.image + " is empty: nothing to flash"
-                                          : DescribeMapping(mapping, args.image),
-                         kExitUsage);
+      presenter->Failure(DescribeMapping(mapping, args.image), kExitUsage);
       return kExitUsage;
     }
   }
@@ -171,23 +167,32 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style) {
   {
     // Each run has its own view of the image and its own link; they share nothing else.
     std::vector<std::jthread> runs;
-    for (size_t i = 0; i < targets.handsets.size(); ++i)
-      runs.emplace_back([&, i] {
-        // An error of the program ends this handset's run, never the others'.
-        try {
-          reports[i] = FlashOne(args, &targets.handsets[i], *presenters[i]);
-        } catch (const std::exception& e) {
-          reports[i] = FlashReport();
-          reports[i].device = targets.handsets[i].path;
-          reports[i].serial = targets.handsets[i].serial;
-          reports[i].started = UtcNow();
-          reports[i].result = "failed";
-          reports[i].cause = std::string("an error of brenvik-cli: ") + e.what();
-          reports[i].exitCode = kExitRunFailed;
-          presenters[i]->Failure(reports[i].cause, kExitRunFailed);
-        }
+    // An error of the program ends one handset's run, never the others'.
+    auto failed = [&](size_t i, const std::string& cause) {
+      reports[i] = FlashReport();
+      reports[i].device = targets.handsets[i].path;
+      reports[i].serial = targets.handsets[i].serial;
+      reports[i].started = UtcNow();
+      reports[i].result = "failed";
+      reports[i].cause = cause;
+      reports[i].exitCode = kExitRunFailed;
+      presenters[i]->Failure(cause, kExitRunFailed);
+    };
+    for (size_t i = 0; i < targets.handsets.size(); ++i) {
+      try {
+        runs.emplace_back([&, i] {
+          try {
+            reports[i] = FlashOne(args, &targets.handsets[i], *presenters[i]);
+          } catch (const std::exception& e) {
+            failed(i, std::string("an error of brenvik-cli: ") + e.what());
+          }
+          Record(bench, reports[i], *presenters[i]);
+        });
+      } catch (const std::system_error& e) {  // no thread to be had: this handset is not flashed
+        failed(i, std::string("no thread could be started for this handset: ") + e.what());
         Record(bench, reports[i], *presenters[i]);
-      });
+      }
+    }
   }
   if (style == PresenterStyle::kTerminal) board.Close();
   PrintSummary(reports, style == PresenterStyle::kJson, stdout);

@@ -75,7 +75,10 @@ MapResult MapImageFile(ImageView& view, const std::string& path) {
   r.sectorCount = SectorCount(size);
   if (size == 0) return r;  // an empty file cannot be mapped
   void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-  if (map == MAP_FAILED) return r;
+  if (map == MAP_FAILED) {  // no address space left, say: the caller tells the system's reason
+    r.systemError = errno;
+    return r;
+  }
   ::madvise(map, size, MADV_SEQUENTIAL);
   p.map = map;
   p.mapLength = size;

@@ -96,10 +96,16 @@ MapResult MapImageFile(ImageView& view, const std::string& path) {
   r.sectorCount = SectorCount(size);
   if (size == 0) return r;  // an empty file cannot be mapped
   HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (!mapping) return r;
+  if (!mapping) {
+    r.systemError = int(::GetLastError());
+    return r;
+  }
   p.mapping = mapping;
   void* mapped = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
-  if (!mapped) return r;
+  if (!mapped) {  // no address space left, say: the caller tells the system's reason
+    r.systemError = int(::GetLastError());
+    return r;
+  }
   p.view = mapped;
   view.m_data = static_cast<const uint8_t*>(mapped);
   view.m_size = size;

@@ -91,7 +91,10 @@ std::string DescribeOpen(const OpenResult& r) {
 
 std::string DescribeMapping(const MapResult& m, const std::string& path) {
   switch (m.refusal) {
-    case ImageRefusal::kNone: return "";
+    case ImageRefusal::kNone:
+      if (m.size != 0) return "";
+      if (m.fileSize == 0) return "the image " + path + " is empty: nothing to flash";
+      return "cannot map the image " + path + " into memory: " + SystemErrorText(m.systemError);
     case ImageRefusal::kUnreadable: return "cannot open the image " + path + ": " + SystemErrorText(m.systemError);
     case ImageRefusal::kNotRegular:
       return "the image " + path + " is " +

@@ -19,7 +19,8 @@ std::string DescribeStep(Step step, uint32_t index);
 std::string DescribeOutcome(const Outcome& outcome);
 // "/dev/null is a character device that is not a terminal, not a handset ...".
 std::string DescribeOpen(const OpenResult& open);
-// "the image x.img is a FIFO (named pipe), not a file"; empty when it was mapped.
+// "the image x.img is a FIFO (named pipe), not a file", "... is empty", "cannot map ...";
+// empty when it was mapped.
 std::string DescribeMapping(const MapResult& mapping, const std::string& path);
 
 // Names for machines (JSON): "ready", "timeout".
