@@ -27,6 +27,7 @@ Outcome DownloadBlocks(DownloadContext& ctx) {
     if (r) r = ctx.link.WriteData(cursor, length);
     if (!r) return LinkFailure(ctx, Step::kBlockData, sent, r);
     cursor += length;
+    ctx.view.DoneBefore(uint64_t(cursor - ctx.view.Data()));
     ++sent;
     remaining -= length;
     ctx.progress.SetPosition(sent);

@@ -55,6 +55,9 @@ class ImageView {
   bool ReadAt(uint64_t offset, uint8_t* out, size_t size) const;
   // The file at the path is still the one mapped, of the same size, and unwritten since.
   bool Unchanged() const;
+  // The mapping's pages before `offset` are sent: they leave this process's memory (the
+  // system's file cache keeps them), so that many runs at once hold little of the image.
+  void DoneBefore(uint64_t offset) const;
 
   struct Platform;  // file and mapping handles of the system
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "download/image_view.h"
@@ -15,6 +16,7 @@ struct ImageView::Platform {
   int fd = -1;
   void* map = MAP_FAILED;
   size_t mapLength = 0;
+  size_t released = 0;  // pages before this offset were given back
   std::string path;
   struct stat identity {};  // as mapped: device, inode, size and times
 };
@@ -86,6 +88,17 @@ MapResult MapImageFile(ImageView& view, const std::string& path) {
   view.m_size = size;
   r.size = size;
   return r;
+}
+
+void ImageView::DoneBefore(uint64_t offset) const {
+  Platform& p = *m_platform;
+  if (p.map == MAP_FAILED) return;
+  static const uint64_t kPage = uint64_t(::sysconf(_SC_PAGESIZE));
+  const size_t end = size_t(std::min<uint64_t>(offset, p.mapLength) / kPage * kPage);
+  if (end <= p.released) return;
+  // A shared read-only file mapping: the pages come back from the file if read again.
+  ::madvise(static_cast<uint8_t*>(p.map) + p.released, end - p.released, MADV_DONTNEED);
+  p.released = end;
 }
 
 bool ImageView::ReadAt(uint64_t offset, uint8_t* out, size_t size) const {

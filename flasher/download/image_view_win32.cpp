@@ -113,6 +113,9 @@ MapResult MapImageFile(ImageView& view, const std::string& path) {
   return r;
 }
 
+// Windows trims a process's mapped file pages itself when memory runs short.
+void ImageView::DoneBefore(uint64_t) const {}
+
 // Writers are kept out by the share mode, so the mapping cannot change or shrink under us.
 bool ImageView::ReadAt(uint64_t offset, uint8_t* out, size_t size) const {
   if (!m_data || offset > m_size || size > m_size - offset) return false;

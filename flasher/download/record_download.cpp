@@ -16,7 +16,9 @@ Outcome SendTransfer(DownloadContext& ctx, const uint8_t* data, uint32_t address
   if (Outcome o = ImageCheck(ctx, step, index); !o.Ok()) return o;
   LinkResult r = ctx.link.SendData(data, address, length, type);
   if (r) r = ctx.link.SendTransferEnd();
-  return r ? Outcome::Success() : LinkFailure(ctx, step, index, r);
+  if (!r) return LinkFailure(ctx, step, index, r);
+  ctx.view.DoneBefore(uint64_t(data - ctx.view.Data()) + length);
+  return Outcome::Success();
 }
 
 // Record headers are read from the file, not the mapping: a file cut short under the run
