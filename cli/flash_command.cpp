@@ -196,7 +196,7 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style) {
   }
   if (style == PresenterStyle::kTerminal) board.Close();
   PrintSummary(reports, style == PresenterStyle::kJson, stdout);
-  return SummaryExitCode(reports, style == PresenterStyle::kJson, stderr);
+  return SummaryExitCode(reports, stderr);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
   std::fflush(out);
 }
 
-int SummaryExitCode(const std::vector<FlashReport>& reports, bool json, std::FILE* err) {
+int SummaryExitCode(const std::vector<FlashReport>& reports, std::FILE* err) {
   for (const FlashReport& r : reports)
     if (r.exitCode >= 128) return r.exitCode;
   if (std::none_of(reports.begin(), reports.end(), [](const FlashReport& r) { return r.opened; }))
@@ -63,7 +63,7 @@ int SummaryExitCode(const std::vector<FlashReport>& reports, bool json, std::FIL
   for (const FlashReport& r : reports)
     if (r.exitCode != kExitOk) failed += (failed.empty() ? "" : ", ") + r.device;
   if (failed.empty()) return kExitOk;
-  if (!json) std::fprintf(err, "brenvik-cli: failed: %s\n", failed.c_str());
+  std::fprintf(err, "brenvik-cli: failed: %s\n", failed.c_str());
   return kExitRunFailed;
 }
 

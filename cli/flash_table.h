@@ -25,7 +25,7 @@ struct FlashReport {
 void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out);
 
 // 0 when every run succeeded; a stop signal's code; 3 when none could be opened; else 1,
-// and the failed handsets are named on `err` (in text form).
-int SummaryExitCode(const std::vector<FlashReport>& reports, bool json, std::FILE* err);
+// and the failed handsets are named on `err` (also with JSON on the output).
+int SummaryExitCode(const std::vector<FlashReport>& reports, std::FILE* err);
 
 }  // namespace brenvik::cli

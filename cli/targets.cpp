@@ -1,5 +1,9 @@
 #include "targets.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
 
 namespace brenvik::cli {
@@ -13,10 +17,28 @@ std::string HowToName() {
          "that handset-sim prints), or add a handset outside the ipaq driver's table with --usb-id VID:PID";
 }
 
-// What discovery knows of a named device: its serial number for the log.
+bool SameNode(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+#ifndef _WIN32
+  // std::filesystem::equivalent refuses device files: compare what stat says instead.
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+#else
+  return false;
+#endif
+}
+
+// What discovery knows of a named device: its serial number for the log. The name may be
+// another path to the same node (/dev/brenvik/SERIAL is a link to a ttyUSB).
 FoundHandset Described(const std::string& path, const std::vector<FoundHandset>& found) {
-  for (const FoundHandset& h : found)
-    if (h.path == path) return h;
+  for (const FoundHandset& h : found) {
+    if (SameNode(h.path, path)) {
+      FoundHandset named = h;
+      named.path = path;  // shown and opened as the user wrote it
+      return named;
+    }
+  }
   FoundHandset named;
   named.path = path;
   return named;
@@ -62,7 +84,7 @@ Targets ChooseTargets(const FlashArgs& args) {
   // A handset named twice would only find itself busy.
   std::vector<FoundHandset> unique;
   for (const FoundHandset& h : t.handsets)
-    if (std::none_of(unique.begin(), unique.end(), [&](const FoundHandset& u) { return u.path == h.path; }))
+    if (std::none_of(unique.begin(), unique.end(), [&](const FoundHandset& u) { return SameNode(u.path, h.path); }))
       unique.push_back(h);
   t.handsets = std::move(unique);
 

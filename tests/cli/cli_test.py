@@ -203,11 +203,16 @@ class CliTest(unittest.TestCase):
         r = cli("flash", "--all", "--log", os.path.join(self.dir, "no-dir", "flash.log"), self.img, sysfs=root)
         self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
         self.assertIn("cannot be written", r.stderr)
-        r = cli("flash", "--all", "--timeout", "5", self.img, sysfs=root)
+        link = os.path.join(self.dir, "S0")  # as udev links it: named once, flashed once
+        os.symlink(sims[0].device, link)
+        r = cli("flash", "--device", link, "--all", "--timeout", "5", "--log", log, self.img, sysfs=root)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        for s in sims:
-            self.assertIn("%s: Update Sucess! " % s.device, r.stdout.splitlines())
+        for s, name in zip(sims, (link, sims[1].device)):
+            self.assertIn("%s: Update Sucess! " % name, r.stdout.splitlines())
             self.assertTrue(s.finish()["matches_expected"])
+        with open(log) as f:
+            self.assertEqual(sorted((e["device"], e["usb_serial"]) for e in map(json.loads, f.readlines()[3:])),
+                             sorted([(link, "S0"), (sims[1].device, "S1")]))
         self.assertRegex(r.stdout, r"(?m)^device +kind +bytes +time +speed +result +cause$")
 
     def test_inspect_shows_the_sha256(self):

@@ -5,6 +5,7 @@ program may write the image, a silent or vanished handset ends in failure within
 Ctrl-C stops a run at a packet, and an image of 4 GiB or more is refused before anything is
 sent."""
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -69,6 +70,30 @@ class CliUnderWine(unittest.TestCase):
         self.assertEqual((summary["kind"], summary["records"], summary["protocol_errors"]), (5, 24, []))
         self.assertEqual(summary["commands"]["download_end"], 2)
         self.assertTrue(summary["matches_expected"])
+
+    def test_two_handsets_at_once_one_failing_with_a_log(self):
+        image = self.write("two.img", img_image(count=24, size=4096))
+        log = os.path.join(self.rig.tmp, "flash.log")
+        dosdevices = os.path.join(self.rig.prefix, "dosdevices")
+        sims = [Sim(self.rig, ARGS.sim, expect=image, link=os.path.join(dosdevices, "com7")),
+                Sim(self.rig, ARGS.sim, "--fault", "drop-after=70000", link=os.path.join(dosdevices, "com9"))]
+        try:
+            code, out = self.cli("flash", "--json", "--timeout", "10", "--log", wine_path(log),
+                                 "--device", "COM7", "--device", "COM9", wine_path(image))
+            good = sims[0].finish()
+        finally:
+            for sim in sims:
+                sim.stop()
+        self.assertEqual(code, 1, out)
+        [summary] = [e for e in map(json.loads, re.findall(r"(?m)^\{.*\}\r?$", out)) if e["event"] == "summary"]
+        self.assertEqual({run["device"]: run["result"] for run in summary["runs"]},
+                         {"COM7": "success", "COM9": "failed"})
+        self.assertIn("brenvik-cli: failed: COM9", out)
+        self.assertTrue(good["matches_expected"], good)
+        with open(log) as f:
+            lines = {entry["device"]: entry for entry in map(json.loads, f)}
+        self.assertEqual((lines["COM7"]["result"], lines["COM9"]["result"]), ("success", "failed"))
+        self.assertEqual(lines["COM7"]["sha256"], hashlib.sha256(read_bytes(image)).hexdigest())
 
     def test_the_image_is_held_against_writers_until_the_flash_landed(self):
         image = self.write("held.dio", os.urandom(4 * 262144))
