@@ -3,18 +3,16 @@
 #include <chrono>
 #include <csignal>
 #include <exception>
-#include <system_error>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "commands.h"
 #include "download/sha256.h"
 #include "flash_log.h"
 #include "flash_table.h"
-#include "link/protocol.h"
 #include "reporters.h"
-#include "run/classify.h"
 #include "run/download_run.h"
 #include "run/outcome_text.h"
 #include "targets.h"
@@ -35,12 +33,18 @@ std::string SignalName(int signal) {
   }
 }
 
+// Where a run failed and why, as the table's cause column says it (its result column says
+// "failed" or "stopped").
+std::string RunCause(const Outcome& outcome, int signal) {
+  if (outcome.cause == Cause::kStopped)
+    return "stopped by " + SignalName(signal) + " at " + DescribeStep(outcome.step, outcome.index) +
+           ": the handset holds a partial image and must be flashed again";
+  return "at " + DescribeOutcome(outcome);
+}
+
 // One line before the final text: where the run failed and why.
 std::string CauseLine(const Outcome& outcome, int signal) {
-  if (outcome.cause == Cause::kStopped)
-    return "brenvik-cli: stopped by " + SignalName(signal) + " at " + DescribeStep(outcome.step, outcome.index) +
-           ": the handset holds a partial image and must be flashed again";
-  return "brenvik-cli: failed at " + DescribeOutcome(outcome);
+  return std::string("brenvik-cli: ") + (outcome.cause == Cause::kStopped ? "" : "failed ") + RunCause(outcome, signal);
 }
 
 // What the whole command shares: the image as the log records it, and the log.
@@ -48,8 +52,11 @@ struct Bench {
   explicit Bench(const FlashArgs& a) : args(a) {}
   const FlashArgs& args;
   FlashLog log;
-  ImageView view;  // the file that was hashed, held until the last line is written
-  uint32_t size = 0;
+  // The image checked (and with a log, hashed) before any handset is opened; held until the
+  // last line is written, so a change after the hash is seen.
+  ImageView view;
+  MapResult mapping;
+  std::string absoluteImage;
   std::optional<std::string> sha256;
 };
 
@@ -68,7 +75,7 @@ FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPres
 
   DownloadRun run(presenter, presenter);
   const PrepareResult prepared = run.Prepare(args.image, options);
-  report.kind = args.autoUpgrade ? ClassifyImage(args.image, run.Mapping().size).kind : KIND_DIO;
+  report.kind = run.ImageKind();
   if (report.device.empty()) report.device = run.Opening().path;
   switch (prepared) {
     case PrepareResult::kImageUnreadable:
@@ -96,11 +103,8 @@ FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPres
   const bool stopped = !ok && outcome.cause == Cause::kStopped && signal != 0;
   report.exitCode = ok ? kExitOk : stopped ? 128 + signal : kExitRunFailed;
   report.result = ok ? "success" : stopped ? "stopped" : "failed";
-  const std::string cause = ok ? "" : CauseLine(outcome, signal);
-  // Without the program's name, and without the word the result column already says.
-  if (!ok) report.cause = cause.substr(cause.find(": ") + 2);
-  if (report.cause.rfind("failed ", 0) == 0) report.cause.erase(0, 7);
-  presenter.Result(outcome, DownloadRun::FinalText(ok), report.exitCode, cause);
+  if (!ok) report.cause = RunCause(outcome, signal);
+  presenter.Result(outcome, DownloadRun::FinalText(ok), report.exitCode, ok ? "" : CauseLine(outcome, signal));
   run.Finish();  // the second end command goes out after the final text, as in the dialog
   report.bytesSent = run.Link().BytesSent();
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -111,9 +115,7 @@ FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPres
 // that the bench cannot show did not happen as far as the bench knows.
 bool Record(Bench& bench, FlashReport& report, RunPresenter& presenter) {
   if (!bench.log.IsOpen()) return true;
-  std::error_code ec;
-  const std::filesystem::path image = std::filesystem::absolute(bench.args.image, ec);
-  FlashRecord r{report.started, ec ? bench.args.image : image.string(), bench.size, bench.sha256, report.kind,
+  FlashRecord r{report.started, bench.absoluteImage, bench.view.Size(), bench.sha256, report.kind,
                 report.device, report.serial, report.bytesSent, report.seconds, report.result, report.cause};
   // A file written between the hash and a run's own mapping would leave a wrong hash on record.
   if (r.sha256 && !bench.view.Unchanged()) {
@@ -132,7 +134,8 @@ bool Record(Bench& bench, FlashReport& report, RunPresenter& presenter) {
   return false;
 }
 
-// Before any byte goes out: the log must take lines, and the image it names is hashed.
+// Before any byte goes out: the log must take lines, and the image it names is hashed. An
+// image that cannot be mapped is told by the run, as without a log.
 bool PrepareBench(Bench& bench, RunPresenter& presenter) {
   const FlashArgs& args = bench.args;
   std::string error;
@@ -140,24 +143,21 @@ bool PrepareBench(Bench& bench, RunPresenter& presenter) {
     presenter.Failure(error, kExitUsage);
     return false;
   }
-  const MapResult mapping = MapImageFile(bench.view, args.image);
-  if (!mapping.Opened() || mapping.size == 0) return true;  // the run tells the user, as without a log
-  bench.size = mapping.size;
-  bench.sha256 = ImageSha256(bench.view);
+  std::error_code ec;
+  const std::filesystem::path image = std::filesystem::absolute(args.image, ec);
+  bench.absoluteImage = ec ? args.image : image.string();
+  bench.mapping = MapImageFile(bench.view, args.image);
+  if (bench.view.Mapped()) bench.sha256 = ImageSha256(bench.view);
   return true;
 }
 
-int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style) {
+int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style, RunPresenter& presenter) {
   const FlashArgs& args = bench.args;
-  // The image is checked once, before any handset is opened.
-  {
-    auto presenter = MakePresenter(style, stdout, stderr);
-    ImageView view;
-    const MapResult mapping = MapImageFile(view, args.image);
-    if (!mapping.Opened() || mapping.size == 0) {
-      presenter->Failure(DescribeMapping(mapping, args.image), kExitUsage);
-      return kExitUsage;
-    }
+  // The image is checked once, before any handset is opened (with a log, it was already).
+  if (!bench.log.IsOpen()) bench.mapping = MapImageFile(bench.view, args.image);
+  if (!bench.view.Mapped()) {
+    presenter.Failure(DescribeMapping(bench.mapping, args.image), kExitUsage);
+    return kExitUsage;
   }
   Board board(stdout);
   std::vector<std::unique_ptr<RunPresenter>> presenters;
@@ -211,7 +211,7 @@ int RunFlash(const FlashArgs& args) {
     presenter->Failure(targets.failure, kExitNoDevice);
     return kExitNoDevice;
   }
-  if (targets.several) return FlashSeveral(bench, targets, style);
+  if (targets.several) return FlashSeveral(bench, targets, style, *presenter);
 
   if (!targets.chosenNote.empty()) presenter->Note(targets.chosenNote);
   const FoundHandset* handset = targets.searchByClass ? nullptr : &targets.handsets.front();

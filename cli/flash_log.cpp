@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include <nlohmann/json.hpp>
+#include "json_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,15 +38,15 @@ bool FlashLog::Append(const FlashRecord& r) {
   nlohmann::json j{{"time", r.time},
                    {"image", r.image},
                    {"size", r.size},
-                   {"sha256", r.sha256 ? nlohmann::json(*r.sha256) : nlohmann::json(nullptr)},
+                   {"sha256", TextOrNull(r.sha256)},
                    {"kind", r.kind},
                    {"device", r.device},
-                   {"usb_serial", r.usbSerial.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.usbSerial)},
+                   {"usb_serial", TextOrNull(r.usbSerial)},
                    {"bytes_sent", r.bytesSent},
                    {"seconds", double(int64_t(r.seconds * 1000 + 0.5)) / 1000},
                    {"result", r.result},
-                   {"cause", r.cause.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.cause)}};
-  const std::string line = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+                   {"cause", TextOrNull(r.cause)}};
+  const std::string line = JsonLine(j) + "\n";
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_file) return false;
 #ifndef _WIN32

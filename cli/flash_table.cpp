@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include <nlohmann/json.hpp>
-
 #include "commands.h"
+#include "json_text.h"
 
 namespace brenvik::cli {
 namespace {
@@ -25,9 +24,9 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
     for (const FlashReport& r : reports)
       runs.push_back({{"device", r.device}, {"kind", r.kind}, {"bytes_sent", r.bytesSent},
                       {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)}, {"result", r.result},
-                      {"cause", r.cause.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.cause)}});
+                      {"cause", TextOrNull(r.cause)}});
     nlohmann::json j{{"event", "summary"}, {"runs", runs}};
-    std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fprintf(out, "%s\n", JsonLine(j).c_str());
     std::fflush(out);
     return;
   }

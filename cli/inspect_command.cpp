@@ -4,6 +4,7 @@
 #include "download/image_view.h"
 #include "download/sha256.h"
 #include "inspection.h"
+#include "json_text.h"
 #include "link/protocol.h"
 #include "run/outcome_text.h"
 #include "link/wire.h"
@@ -25,7 +26,7 @@ std::string SyncText(const BinStreamHeader& h) {
 
 nlohmann::json ToJson(const Inspection& in) {
   nlohmann::json j{{"path", in.path},           {"size", in.size},
-                   {"sha256", in.sha256 ? nlohmann::json(*in.sha256) : nlohmann::json(nullptr)},
+                   {"sha256", TextOrNull(in.sha256)},
                    {"sectors", in.sectorCount}, {"kind", in.kind},
                    {"kind_reason", in.kindReason}, {"procedure", ProcedureText(in)},
                    {"problems", in.problems},   {"ok", in.problems.empty()}};

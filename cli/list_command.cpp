@@ -1,6 +1,5 @@
-#include <nlohmann/json.hpp>
-
 #include "commands.h"
+#include "json_text.h"
 #include "link/device_discovery.h"
 #include "link/protocol.h"
 #include "targets.h"
@@ -8,14 +7,13 @@
 namespace brenvik::cli {
 namespace {
 
-nlohmann::json Field(const std::string& value) { return value.empty() ? nlohmann::json(nullptr) : nlohmann::json(value); }
-
 void PrintJson(const DiscoveryResult& found, std::FILE* out) {
   nlohmann::json list = nlohmann::json::array();
   for (const FoundHandset& h : found.handsets)
-    list.push_back({{"path", Field(h.path)},     {"usb_id", Field(h.usbId)}, {"serial", Field(h.serial)},
-                    {"usb_port", Field(h.usbPort)}, {"name", Field(h.name)},  {"driver", Field(h.driver)}});
-  std::fprintf(out, "%s\n", list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    list.push_back({{"path", TextOrNull(h.path)},        {"usb_id", TextOrNull(h.usbId)},
+                    {"serial", TextOrNull(h.serial)},    {"usb_port", TextOrNull(h.usbPort)},
+                    {"name", TextOrNull(h.name)},        {"driver", TextOrNull(h.driver)}});
+  std::fprintf(out, "%s\n", JsonLine(list).c_str());
 }
 
 void PrintText(const DiscoveryResult& found, std::FILE* out) {

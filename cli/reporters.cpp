@@ -1,7 +1,6 @@
 #include "reporters.h"
 
-#include <nlohmann/json.hpp>
-
+#include "json_text.h"
 #include "run/outcome_text.h"
 
 namespace brenvik::cli {
@@ -154,7 +153,7 @@ class JsonPresenter : public RunPresenter {
   void Emit(nlohmann::json j) {
     if (!device_.empty()) j["device"] = device_;
     // One call per line: lines of parallel runs never mix.
-    std::fprintf(out_, "%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fprintf(out_, "%s\n", JsonLine(j).c_str());
     std::fflush(out_);
   }
   std::FILE* out_;

@@ -42,20 +42,20 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   if (!m_mapping.Opened()) return PrepareResult::kImageRefused;
   if (size == 0 || !m_view.Mapped()) return PrepareResult::kImageEmpty;
 
+  // The kind the run flashes as, known before the handset is opened: the image's own with
+  // auto upgrade, plain blocks without.
+  const Classification c = ClassifyImage(m_imagePath, m_entry.size);
+  m_imageKind = options.autoUpgrade ? c.kind : KIND_DIO;
+
   m_link.SetStopFlag(options.stop);
   if (!OpenDevice(options)) return PrepareResult::kNoDevice;
   m_link.SetTimeout(options.timeout);
 
-  if (!options.autoUpgrade) {
-    m_imageKind = KIND_DIO;
-    return PrepareResult::kReady;
-  }
+  if (!options.autoUpgrade) return PrepareResult::kReady;
   m_ackReceived = bool(m_link.ReadUpgradeAck());
   // A wait that a stop request ended is no missing acknowledgement: the run ends at its
   // first packet instead.
   if (!m_ackReceived && !m_link.StopRequested()) m_messages.ShowMessage(text::kUpgradeError, MessageCaption::kError);
-  const Classification c = ClassifyImage(m_imagePath, m_entry.size);
-  m_imageKind = c.kind;
   m_link.SendImageKind(m_imageKind);  // also for kind 9: the handset is told
   if (m_imageKind == KIND_NOT_CORRECT) {
     m_outcome = Outcome{Step::kImageCheck, 0, Cause::kNotCorrect, {}, c.reason};

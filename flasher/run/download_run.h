@@ -63,6 +63,7 @@ class DownloadRun {
   const ImageEntry& Entry() const { return m_entry; }
   const MapResult& Mapping() const { return m_mapping; }
   const OpenResult& Opening() const { return m_opening; }
+  // The kind the run flashes as, once Prepare has mapped the image.
   int32_t ImageKind() const { return m_imageKind; }
   // The error counter: not 0 once the run has failed (an image of kind 9 included).
   int32_t ErrorCount() const { return m_outcome.Ok() ? 0 : 1; }
