@@ -9,24 +9,11 @@ import argparse
 import concurrent.futures
 import json
 import os
-import struct
-import subprocess
 import sys
 import tempfile
-import time
 
-BOOT = 0x20000
-BOUND = 20  # seconds one faulted run may take, all waits included
-
-
-def pattern(n, seed):
-    return (bytes(range(256)) * (n // 256 + 1))[seed % 256:][:n]
-
-
-def stream(records):
-    body = b"".join(struct.pack("<III", a, len(d), sum(d) & 0xFFFFFFFF) + d for a, d in records)
-    return b"B000FF\n" + struct.pack("<II", 0x80001000, len(body)) + body + struct.pack("<III", 0, 0x80001000, 0)
-
+import pty_flash
+from pty_flash import BOOT, BOUND, pattern, stream
 
 # name -> (file name, image, handset-sim's extra arguments, brenvik-cli's extra arguments)
 PROCEDURES = {
@@ -40,30 +27,10 @@ PROCEDURES = {
 
 def flash(cli, sim, tmp, image, sim_args, cli_args, tag, drop=None):
     """One run; returns (cli exit code, sim exit code, seconds, summary or None)."""
-    path_file = os.path.join(tmp, "pty-" + tag)
     out = os.path.join(tmp, "out-" + tag)
-    args = [sim, "--path-file", path_file, "--timeout", "5", "--linger", "1", *sim_args]
-    if drop is None:
-        args += ["--out", out]
-    else:
-        args += ["--fault", "drop-after=%d" % drop]
-    proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        for _ in range(1000):
-            if os.path.exists(path_file):
-                break
-            time.sleep(0.005)
-        with open(path_file) as f:
-            device = f.read().split()[0]
-        start = time.monotonic()
-        r = subprocess.run([cli, "flash", "--device", device, "--timeout", "2", *cli_args, image],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=BOUND * 3)
-        took = time.monotonic() - start
-        sim_code = proc.wait(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+    ending = ["--out", out] if drop is None else ["--fault", "drop-after=%d" % drop]
+    r, took, sim_code = pty_flash.flash(cli, sim, tmp, tag, image, ["--timeout", "5", "--linger", "1", *sim_args, *ending],
+                                        cli_args, "2")
     summary = None
     if drop is None:
         with open(os.path.join(out, "summary.json")) as f:

@@ -6,27 +6,14 @@ changed. Usage: pty_fault_sample.py CLI SIM"""
 import hashlib
 import json
 import os
-import struct
-import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
+import pty_flash
+from pty_flash import BOOT, BOUND, pattern, stream
+
 CLI, SIM = sys.argv[1], sys.argv[2]
-BOOT = 0x20000
-BOUND = 20  # seconds a faulted run may take, all waits included
-
-
-def pattern(n, seed):
-    return (bytes(range(256)) * (n // 256 + 1))[seed % 256:][:n] if n else b""
-
-
-def stream(records):
-    body = b"".join(struct.pack("<III", a, len(d), sum(d) & 0xFFFFFFFF) + d for a, d in records)
-    return b"B000FF\n" + struct.pack("<II", 0x80001000, len(body)) + body + struct.pack("<III", 0, 0x80001000, 0)
-
-
 IMAGES = {
     "fw.dio": pattern(5 * 0x40000, 1),
     "fw.img": pattern(BOOT, 2) + stream([(0x80001000 + i * 0x1000, pattern(4096, i)) for i in range(64)]),
@@ -75,27 +62,10 @@ class PtyFaultSample(unittest.TestCase):
         self.tmp.cleanup()
 
     def flash(self, image, fault, n):
-        path_file = os.path.join(self.tmp.name, "pty-%d" % n)
         out = os.path.join(self.tmp.name, "out-%d" % n)
-        sim = subprocess.Popen([SIM, "--path-file", path_file, "--out", out, "--expect", image, "--timeout", "2",
-                                "--linger", "1", "--fault", fault],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            for _ in range(500):
-                if os.path.exists(path_file):
-                    break
-                time.sleep(0.01)
-            with open(path_file) as f:
-                device = f.read().split()[0]
-            start = time.monotonic()
-            r = subprocess.run([CLI, "flash", "--device", device, "--timeout", "1", image],
-                               capture_output=True, text=True, timeout=BOUND * 3)
-            took = time.monotonic() - start
-            sim.wait(timeout=30)
-        finally:
-            if sim.poll() is None:
-                sim.kill()
-                sim.wait()
+        r, took, _ = pty_flash.flash(CLI, SIM, self.tmp.name, str(n), image,
+                                     ["--out", out, "--expect", image, "--timeout", "2", "--linger", "1",
+                                      "--fault", fault], [], "1", capture=True)
         with open(os.path.join(out, "summary.json")) as f:
             return r, took, json.load(f)
 
