@@ -159,6 +159,9 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style, Run
     presenter.Failure(DescribeMapping(bench.mapping, args.image), kExitUsage);
     return kExitUsage;
   }
+  // Without a log nothing needs it any more; each run maps its own, and a 32-bit process
+  // has little address space to spare.
+  if (!bench.log.IsOpen()) bench.view.Release();
   Board board(stdout);
   std::vector<std::unique_ptr<RunPresenter>> presenters;
   for (const FoundHandset& h : targets.handsets)
