@@ -29,6 +29,10 @@ std::string SignalName(int signal) {
   switch (signal) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
+#ifdef SIGHUP
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+#endif
     default: return "signal " + std::to_string(signal);
   }
 }

@@ -2,6 +2,7 @@
 #include "json_text.h"
 #include "link/device_discovery.h"
 #include "link/protocol.h"
+#include "printable.h"
 #include "targets.h"
 
 namespace brenvik::cli {
@@ -20,10 +21,10 @@ void PrintText(const DiscoveryResult& found, std::FILE* out) {
   const bool windows = ClassSearchAvailable();
   for (size_t i = 0; i < found.handsets.size(); ++i) {
     const FoundHandset& h = found.handsets[i];
-    std::fprintf(out, "%zu: %s%s\n", i, h.path.empty() ? "(path could not be read)" : h.path.c_str(),
+    std::fprintf(out, "%zu: %s%s\n", i, h.path.empty() ? "(path could not be read)" : Printable(h.path).c_str(),
                  i == 0 ? "  <- flashed by default" : "");
     auto line = [out](const char* label, const std::string& value) {
-      if (!value.empty()) std::fprintf(out, "   %-9s %s\n", label, value.c_str());
+      if (!value.empty()) std::fprintf(out, "   %-9s %s\n", label, Printable(value).c_str());
     };
     line("name:", h.name);
     line(windows ? "port:" : "usb port:", h.usbPort);

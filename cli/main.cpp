@@ -10,6 +10,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -17,18 +20,44 @@ namespace {
 volatile std::sig_atomic_t g_stopSignal = 0;
 
 #ifndef _WIN32
-void OnStopSignal(int signal) { g_stopSignal = signal; }
+// Standard streams that were terminals, and /dev/null to put in their place once the
+// terminal is gone: later writes then change nothing, wherever they come from.
+bool g_wasTerminal[3] = {};
+int g_devNull = -1;
 
-// A flash is never cut short by a signal: SIGINT and SIGTERM stop it at the next packet,
-// and output that nobody reads any more (a closed pipe) must not end it either.
+void OnStopSignal(int signal) {
+  if (signal == SIGHUP && g_devNull >= 0)
+    for (int fd = 1; fd <= 2; ++fd)
+      if (g_wasTerminal[fd]) ::dup2(g_devNull, fd);  // async-signal-safe
+  // The first signal names the stop; a later one does not rename it.
+  if (g_stopSignal == 0) g_stopSignal = signal;
+}
+
+// A flash is never cut short by a signal: SIGINT, SIGTERM, a closed terminal (SIGHUP) and
+// SIGQUIT stop it at the next packet, so that it is recorded and said; output that nobody
+// reads any more (a closed pipe) must not end it either.
 void HandleSignals() {
+  for (int fd = 0; fd <= 2; ++fd) g_wasTerminal[fd] = ::isatty(fd) == 1;
+  g_devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no restart: a waiting poll() returns and sees the request
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &sa, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+// A closed standard descriptor would be taken by the next file opened (the log, the handset's
+// link), and text meant for the terminal would go into it.
+void KeepStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
 }
 #else
 // Set by the main thread once the run's result line is out; a closing console waits for it.
@@ -86,20 +115,37 @@ const CLI::Validator kUsbId(
     },
     "VID:PID");
 
+// Scripts on the line branch on these; the man page is made from this help.
+const char* const kExitCodesHelp =
+    "Exit codes:\n"
+    "  0    every flash succeeded\n"
+    "  1    a flash failed (its cause is printed before \"Update Fail! \")\n"
+    "  2    bad usage, or an image or a log that cannot be used\n"
+    "  3    no device, it could not be opened, or it is busy\n"
+    "  129  stopped by SIGHUP: the terminal closed (Linux)\n"
+    "  130  stopped by SIGINT: Ctrl-C (on Windows also Ctrl-Break or a closed console)\n"
+    "  131  stopped by SIGQUIT (Linux)\n"
+    "  143  stopped by SIGTERM";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  KeepStandardDescriptors();
+#endif
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);  // the system's Chinese messages are UTF-8 text
 #endif
   using namespace brenvik::cli;
   CLI::App app{"Brenvik command-line flasher: writes firmware images into the handset."};
+  app.footer(kExitCodesHelp);
   app.require_subcommand(1);
   app.set_version_flag("--version", "brenvik-cli 1.0");
 
   FlashArgs flash;
   bool noAutoUpgrade = false;
   auto* f = app.add_subcommand("flash", "Flash an image, exactly as the dialog's flash button does.");
+  f->footer(kExitCodesHelp);
   f->add_flag("--no-auto-upgrade", noAutoUpgrade,
               "Skip the upgrade acknowledgement and the kind packet; send plain blocks.");
   f->add_option("--device", flash.devices,
@@ -122,11 +168,13 @@ int main(int argc, char** argv) {
 
   InspectArgs inspect;
   auto* i = app.add_subcommand("inspect", "Show an image's kind, layout and records; no device needed.");
+  i->footer("Exit codes:\n  0  the image is sound\n  1  a problem was found in it\n  2  bad usage, or the image cannot be read");
   i->add_flag("--json", inspect.json, "JSON instead of text.");
   i->add_option("IMAGE", inspect.image, "Image file")->required();
 
   ListArgs list;
   auto* l = app.add_subcommand("list", "List the handsets present, or say how to name one.");
+  l->footer("Exit codes:\n  0  at least one handset was found\n  2  bad usage\n  3  no handset was found");
   l->add_flag("--json", list.json, "JSON instead of text.");
   l->add_option("--usb-id", list.usbIds, "Also list ttyUSB/ttyACM devices with this USB id (Linux; may be repeated).")
       ->check(kUsbId)

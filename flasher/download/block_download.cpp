@@ -23,8 +23,13 @@ Outcome DownloadBlocks(DownloadContext& ctx) {
     const uint32_t length = remaining > blockSize ? blockSize : remaining;
     --countdown;
     if (Outcome o = ImageCheck(ctx, Step::kBlockData, sent); !o.Ok()) return o;
-    LinkResult r = ctx.link.WriteBlockHeader(BlockHeader{countdown, length, BLOCK_TAG});
-    if (r) r = ctx.link.WriteData(cursor, length);
+    if (ctx.link.StopRequested()) return LinkFailure(ctx, Step::kBlockData, sent, ctx.link.StoppedBefore(BLOCK_HEADER_SIZE));
+    LinkResult r;
+    {
+      UsbLink::Unit whole(ctx.link);
+      r = ctx.link.WriteBlockHeader(BlockHeader{countdown, length, BLOCK_TAG});
+      if (r) r = ctx.link.WriteData(cursor, length);
+    }
     if (!r) return LinkFailure(ctx, Step::kBlockData, sent, r);
     cursor += length;
     ctx.view.DoneBefore(uint64_t(cursor - ctx.view.Data()));

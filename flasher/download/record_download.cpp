@@ -14,8 +14,13 @@ constexpr uint32_t kDefaultRange = 100;
 Outcome SendTransfer(DownloadContext& ctx, const uint8_t* data, uint32_t address, uint32_t length,
                      uint32_t type, Step step, uint32_t index) {
   if (Outcome o = ImageCheck(ctx, step, index); !o.Ok()) return o;
-  LinkResult r = ctx.link.SendData(data, address, length, type);
-  if (r) r = ctx.link.SendTransferEnd();
+  if (ctx.link.StopRequested()) return LinkFailure(ctx, step, index, ctx.link.StoppedBefore(DATA_HEADER_SIZE));
+  LinkResult r;
+  {
+    UsbLink::Unit whole(ctx.link);
+    r = ctx.link.SendData(data, address, length, type);
+    if (r) r = ctx.link.SendTransferEnd();
+  }
   if (!r) return LinkFailure(ctx, step, index, r);
   ctx.view.DoneBefore(uint64_t(data - ctx.view.Data()) + length);
   return Outcome::Success();

@@ -29,7 +29,19 @@ void UsbLink::Attach(std::unique_ptr<DeviceFile> device) {
 
 void UsbLink::SetStopFlag(const volatile std::sig_atomic_t* stop) {
   m_stop = stop;
-  if (m_device) m_device->SetStopFlag(stop);
+  if (m_device && !m_inUnit) m_device->SetStopFlag(stop);
+}
+
+LinkResult UsbLink::StoppedBefore(size_t wanted) const { return Noted(Stopped(wanted)); }
+
+UsbLink::Unit::Unit(UsbLink& link) : m_link(link) {
+  m_link.m_inUnit = true;
+  if (m_link.m_device) m_link.m_device->SetStopFlag(nullptr);
+}
+
+UsbLink::Unit::~Unit() {
+  m_link.m_inUnit = false;
+  if (m_link.m_device) m_link.m_device->SetStopFlag(m_link.m_stop);
 }
 
 OpenResult UsbLink::Open() {
@@ -56,7 +68,7 @@ OpenResult UsbLink::OpenPath(const std::string& path) {
   return opening.result;
 }
 
-LinkResult UsbLink::Noted(const LinkResult& r) {
+LinkResult UsbLink::Noted(const LinkResult& r) const {
   LinkResult out = r;
   out.bound = m_timeout;
   return out;

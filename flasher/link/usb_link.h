@@ -55,13 +55,28 @@ class UsbLink {
   std::chrono::milliseconds Timeout() const { return m_timeout; }
   // A flag a signal handler sets: from then on no packet goes out and any wait ends.
   void SetStopFlag(const volatile std::sig_atomic_t* stop);
-  bool StopRequested() const { return m_stop && *m_stop != 0; }
+  bool StopRequested() const { return !m_inUnit && m_stop && *m_stop != 0; }
+
+  // A record or block whose bytes have begun is sent whole, each write still bounded by the
+  // timeout: a stop then leaves the handset between units, never inside one.
+  // What an operation that a stop request kept from starting returns.
+  LinkResult StoppedBefore(size_t wanted) const;
+  class Unit {
+   public:
+    explicit Unit(UsbLink& link);
+    ~Unit();
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
+
+   private:
+    UsbLink& m_link;
+  };
 
  private:
   LinkResult ReadInPacket(uint8_t expected);
   LinkResult WriteAll(const uint8_t* data, size_t size);
   LinkResult SendCommand(uint32_t command);
-  LinkResult Noted(const LinkResult& r);
+  LinkResult Noted(const LinkResult& r) const;
 
   std::string m_errorText;
   std::unique_ptr<DeviceFile> m_device;
@@ -69,6 +84,7 @@ class UsbLink {
   uint64_t m_bytesSent = 0;
   std::chrono::milliseconds m_timeout = kReadTimeout;
   const volatile std::sig_atomic_t* m_stop = nullptr;
+  bool m_inUnit = false;
 };
 
 }  // namespace brenvik

@@ -144,7 +144,7 @@ class CliTest(unittest.TestCase):
     def test_handsets_are_found_in_sysfs(self):
         sim = Sim(self.dir, "--expect", self.img)
         root = os.path.join(self.dir, "sys")
-        fake_tty(root, "ttyUSB10", "ipaq", "049f:0003", "S10", "1-2")
+        fake_tty(root, "ttyUSB10", "ipaq", "049f:0003", "S10\x1b]0;x\x07", "1-2")
         fake_tty(root, "ttyUSB2", "ipaq", "0bb4:00ce", "S2", "1-1.4", devname=sim.device[len("/dev/"):])
         fake_tty(root, "ttyUSB0", "pl2303", "067b:2303", "P", "1-3")
         fake_tty(root, "ttyACM0", "cdc_acm", "1234:5678", "A", "1-4")
@@ -158,6 +158,10 @@ class CliTest(unittest.TestCase):
             with self.subTest(ids=ids):
                 r = cli("list", "--json", *ids, sysfs=root)
                 self.assertEqual([h["path"] for h in json.loads(r.stdout)], paths)
+        # A serial number that would steer the terminal is shown escaped.
+        shown = cli("list", sysfs=root).stdout
+        self.assertIn("S10\\x1B]0;x\\x07", shown)
+        self.assertNotIn("\x1b", shown)
         first = json.loads(cli("list", "--json", sysfs=root).stdout)[0]
         self.assertEqual(first, {"path": sim.device, "usb_id": "0bb4:00ce", "serial": "S2", "usb_port": "1-1.4",
                                  "name": None, "driver": "ipaq"})
@@ -170,6 +174,20 @@ class CliTest(unittest.TestCase):
         r = cli("flash", self.img)
         self.assertEqual(r.returncode, 3)
         self.assertIn("no handset found: name the handset's device with --device PATH", r.stderr)
+
+    def test_closed_standard_descriptors_are_not_taken_over(self):
+        for closed in ([1], [0, 2], [0, 1, 2]):
+            with self.subTest(closed=closed):
+                sim = Sim(self.dir, "--expect", self.img)
+                log = os.path.join(self.dir, "closed-%d.log" % len(closed))
+                rc = subprocess.run([CLI, "flash", "--log", log, "--device", sim.device, "--timeout", "5", self.img],
+                                    preexec_fn=lambda: [os.close(fd) for fd in closed], timeout=60).returncode
+                self.assertEqual(rc, 0)
+                with open(log) as f:
+                    self.assertEqual([json.loads(line)["result"] for line in f], ["success"])
+                summary = sim.finish()
+                self.assertTrue(summary["matches_expected"], summary)
+                self.assertEqual(summary["protocol_errors"], [], summary)
 
     def test_several_handsets_at_once_one_failing_with_a_log(self):
         sims = [Sim(self.dir, "--expect", self.img), Sim(self.dir, "--fault", "drop-after=140000"),
@@ -323,17 +341,30 @@ class CliTest(unittest.TestCase):
         def truncate_at(size):
             return lambda p, sim: os.truncate(image_copy, size)
 
-        cases = [  # (what happens, exit code, the line before the final text, the handset holds it all)
-            ("SIGINT", lambda p, sim: p.send_signal(signal.SIGINT), 130, "stopped by SIGINT at record", False),
-            ("SIGTERM", lambda p, sim: p.send_signal(signal.SIGTERM), 143, "stopped by SIGTERM at record", False),
-            ("a second flasher", second_flasher, 0, r"\d KBS$", True),
-            ("output closed", lambda p, sim: p.stdout.close(), 0, None, True),
+        # Records of 64 KiB: a stop nearly always comes inside one's data.
+        large = self.write("large.img", os.urandom(0x20000) +
+                           bin_stream([(0x80001000 + i * 0x10000, os.urandom(0x10000)) for i in range(32)]))
+
+        def stop(sig):
+            return lambda p, sim: p.send_signal(sig)
+
+        cases = [  # (what happens, image, exit code, the line before the final text, the handset holds it all)
+            ("SIGINT", large, stop(signal.SIGINT), 130, "stopped by SIGINT at record", False),
+            ("SIGTERM", image, stop(signal.SIGTERM), 143, "stopped by SIGTERM at record", False),
+            ("SIGHUP", large, stop(signal.SIGHUP), 129, "stopped by SIGHUP at record", False),
+            ("SIGQUIT", large, stop(signal.SIGQUIT), 131, "stopped by SIGQUIT at record", False),
+            ("a second flasher", image, second_flasher, 0, r"\d KBS$", True),
+            ("output closed", image, lambda p, sim: p.stdout.close(), 0, None, True),
         ]
-        for what, act, code, cause, whole in cases:
+        for what, flashed, act, code, cause, whole in cases:
             with self.subTest(what=what):
-                rc, out, err, summary, extra = self.paced_flash(image, act)
+                rc, out, err, summary, extra = self.paced_flash(flashed, act)
                 self.assertEqual(rc, code, out + err)
                 self.assertEqual(summary["matches_expected"], whole, summary)
+                if code > 128:  # left between records: every record begun was finished
+                    self.assertEqual(summary["commands"]["transfer_end"], summary["records"] + 1, summary)
+                    self.assertEqual(summary["bytes"]["records"],
+                                     sum(r["length"] for r in summary["record_list"]), summary)
                 if cause:
                     lines = out.splitlines()
                     self.assertEqual(lines[-1], "Update Fail! " if code else "Update Sucess! ")
