@@ -30,6 +30,18 @@ struct FlashArgs {
 };
 int RunFlash(const FlashArgs& args);
 
+struct StationArgs {
+  FlashArgs flash;                    // the image and what every run takes from flash
+  std::vector<std::string> usbPorts;  // globs of USB port paths; none: every port
+  std::vector<std::string> serials;   // prefixes of USB serial numbers; none: every handset
+  int count = 0;                      // stop after this many successes; 0: until stopped
+  int pollMs = 200;
+  bool bell = false;
+  // How many stop signals came; flash.stop holds the first one's number.
+  const volatile std::sig_atomic_t* stopCount = nullptr;
+};
+int RunStation(const StationArgs& args);
+
 struct InspectArgs {
   std::string image;
   bool json = false;

@@ -18,6 +18,7 @@
 namespace {
 
 volatile std::sig_atomic_t g_stopSignal = 0;
+volatile std::sig_atomic_t g_stopCount = 0;  // the station stops its runs at the second
 
 #ifndef _WIN32
 // Standard streams that were terminals, and /dev/null to put in their place once the
@@ -31,6 +32,7 @@ void OnStopSignal(int signal) {
       if (g_wasTerminal[fd]) ::dup2(g_devNull, fd);  // async-signal-safe
   // The first signal names the stop; a later one does not rename it.
   if (g_stopSignal == 0) g_stopSignal = signal;
+  g_stopCount = g_stopCount + 1;
 }
 
 // A flash is never cut short by a signal: SIGINT, SIGTERM, a closed terminal (SIGHUP) and
@@ -73,9 +75,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
       g_stopSignal = SIGINT;
+      g_stopCount = g_stopCount + 1;
       return TRUE;
     case CTRL_CLOSE_EVENT:
       g_stopSignal = SIGINT;
+      g_stopCount = 2;  // the console goes in seconds: the runs stop now
       // The process ends as soon as this returns: let the run stop at its packet boundary
       // and tell so first, then end with the run's own exit code rather than the system's.
       if (::WaitForSingleObject(g_runEnded, kCloseWaitMs) == WAIT_OBJECT_0) ::ExitProcess(DWORD(g_exitCode));
@@ -166,6 +170,41 @@ int main(int argc, char** argv) {
   f->add_flag("--json", flash.json, "One JSON object per line instead of text.");
   f->add_option("IMAGE", flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
 
+  StationArgs station;
+  bool stationNoAutoUpgrade = false;
+  auto* st = app.add_subcommand("station", "Flash every handset as it is plugged in, until stopped.");
+  st->footer(
+      "Each handset (the same USB port and serial) is flashed once while it stays plugged in; unplug it "
+      "and plug in the next.\nThe first SIGINT, SIGTERM or SIGHUP starts no new handset and lets the "
+      "running flashes finish; a second stops them.\n\nExit codes:\n"
+      "  0    every flash of the session succeeded (also when none came)\n"
+      "  1    a flash failed\n"
+      "  2    bad usage, or an image or a log that cannot be used\n"
+      "  128+N  running flashes had to be stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP)");
+  st->add_flag("--no-auto-upgrade", stationNoAutoUpgrade,
+               "Skip the upgrade acknowledgement and the kind packet; send plain blocks.");
+  st->add_option("--usb-port", station.usbPorts,
+                 "Only handsets on these USB port paths: 1-1.4, or a shell-style glob such as 1-1.* "
+                 "(may be repeated).")
+      ->allow_extra_args(false);
+  st->add_option("--serial", station.serials, "Only handsets whose USB serial starts so (may be repeated).")
+      ->allow_extra_args(false);
+  st->add_option("--count", station.count, "Stop after this many successful flashes.")->check(CLI::Range(1, 1000000));
+  st->add_option("--poll-ms", station.pollMs, "How often to look for handsets, in milliseconds.")
+      ->check(CLI::Range(10, 60000))
+      ->default_val(200);
+  st->add_flag("--bell", station.bell, "Ring the terminal's bell on every result.");
+  st->add_option("--usb-id", station.flash.usbIds,
+                 "Also find ttyUSB/ttyACM devices with this USB id (Linux; may be repeated).")
+      ->check(kUsbId)
+      ->allow_extra_args(false);
+  st->add_option("--log", station.flash.logPath, "Append one JSON line per handset and run to this file.");
+  st->add_option("--timeout", station.flash.timeoutSeconds, "Seconds each read or write may wait for the handset.")
+      ->check(kSeconds)
+      ->default_val(60);
+  st->add_flag("--json", station.flash.json, "One JSON object per line instead of text.");
+  st->add_option("IMAGE", station.flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
+
   InspectArgs inspect;
   auto* i = app.add_subcommand("inspect", "Show an image's kind, layout and records; no device needed.");
   i->footer("Exit codes:\n  0  the image is sound\n  1  a problem was found in it\n  2  bad usage, or the image cannot be read");
@@ -195,6 +234,18 @@ int main(int argc, char** argv) {
 #else
     HandleConsoleEvents();
     return RunEnded(RunFlash(flash));
+#endif
+  }
+  if (st->parsed()) {
+    station.flash.autoUpgrade = !stationNoAutoUpgrade;
+    station.flash.stop = &g_stopSignal;
+    station.stopCount = &g_stopCount;
+#ifndef _WIN32
+    HandleSignals();
+    return RunStation(station);
+#else
+    HandleConsoleEvents();
+    return RunEnded(RunStation(station));
 #endif
   }
   if (i->parsed()) return RunInspect(inspect, stdout);

@@ -1,0 +1,231 @@
+// brenvik-cli station: every handset flashed as it is plugged in, until stopped. The rules
+// are the core's station; this file only finds handsets, starts runs and presents.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "commands.h"
+#include "download/sha256.h"
+#include "flash_run.h"
+#include "image_identity.h"
+#include "station/station.h"
+#include "station_view.h"
+#include "targets.h"
+
+namespace brenvik::cli {
+namespace {
+
+using station::Clock;
+
+// One run of the station: its own stop flag, the image it flashes, its presenter.
+struct StationRun {
+  station::RunId id = 0;
+  FoundHandset handset;
+  FlashArgs args;
+  volatile std::sig_atomic_t stop = 0;
+  RunImage image;
+  std::unique_ptr<RunPresenter> presenter;
+  FlashReport report;
+  std::jthread thread;
+};
+
+// Runs that ended, handed from their threads to the loop.
+class Ended {
+ public:
+  void Push(station::RunId id) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_ended.push_back(id);
+    }
+    m_wake.notify_one();
+  }
+  // Waits at most `bound` for an end; returns those that came.
+  std::deque<station::RunId> Take(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait_for(lock, bound, [&] { return !m_ended.empty(); });
+    return std::exchange(m_ended, {});
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::deque<station::RunId> m_ended;
+};
+
+station::RunResult ResultOf(const FlashReport& r) {
+  if (r.result == "success") return {station::RunStatus::kSuccess, {}};
+  if (r.permissionDenied) return {station::RunStatus::kPermissionDenied, r.cause};
+  if (r.result == "stopped") return {station::RunStatus::kStopped, r.cause};
+  return {station::RunStatus::kFailed, r.cause};
+}
+
+class StationLoop {
+ public:
+  StationLoop(const StationArgs& args, FlashLog& log, PresenterStyle style)
+      : m_args(args),
+        m_log(log),
+        m_view(style, stdout, stderr, args.flash.image, args.bell),
+        m_station(Settings(args), Clock::now()) {}
+
+  int Run() {
+    const auto poll = std::chrono::milliseconds(m_args.pollMs);
+    int stopsSeen = 0;
+    while (true) {
+      const int stops = m_args.stopCount ? int(*m_args.stopCount) : 0;
+      for (; stopsSeen < stops; ++stopsSeen) Apply(m_station.RequestStop(int(*m_args.flash.stop)));
+      for (station::RunId id : m_ended.Take(std::chrono::milliseconds(0))) EndRun(id);
+      if (m_station.Finished()) break;
+      Apply(m_station.Poll(FindHandsets(QueryFor(m_args.flash.usbIds)).handsets, Clock::now()));
+      for (station::RunId id : m_ended.Take(poll)) EndRun(id);
+      if (m_station.Finished()) break;
+    }
+    m_view.Close();
+    PrintSummary(SummaryReports(), m_args.flash.json, stdout);
+    return m_station.ExitCode();
+  }
+
+ private:
+  static station::Settings Settings(const StationArgs& a) {
+    station::Settings s;
+    s.filter.usbPorts = a.usbPorts;
+    s.filter.serialPrefixes = a.serials;
+    if (a.count > 0) s.count = a.count;
+    return s;
+  }
+
+  void Apply(const station::Reaction& reaction) {
+    for (const station::Event& e : reaction.events) m_view.Show(e, m_station.Count(Clock::now()));
+    for (const station::Action& a : reaction.actions) {
+      if (a.kind == station::Action::Kind::kStart) {
+        Start(a);
+      } else if (auto it = m_runs.find(a.run); it != m_runs.end()) {
+        it->second->stop = a.kind == station::Action::Kind::kAbort ? kUnpluggedSignal : int(*m_args.flash.stop);
+      }
+    }
+    m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
+  }
+
+  const station::Slot* SlotOf(int id) {
+    m_slots = m_station.Slots();
+    for (const station::Slot& s : m_slots)
+      if (s.id == id) return &s;
+    return nullptr;
+  }
+
+  void Start(const station::Action& a) {
+    auto run = std::make_unique<StationRun>();
+    run->id = a.run;
+    run->handset.path = a.device;
+    if (const station::Slot* slot = SlotOf(a.slot)) {
+      run->handset.usbPort = slot->identity.port;
+      run->handset.serial = slot->identity.serial;
+      run->presenter = m_view.RunView(*slot, a.device);
+    }
+    run->args = m_args.flash;
+    run->args.stop = &run->stop;
+    // The image as it is now: a release replaced between two handsets goes to the next one.
+    PrepareImage(run->image);
+    if (!run->image.sha256.empty()) m_view.SetImage(run->image.sha256);
+    StationRun& r = *run;
+    m_runs.emplace(a.run, std::move(run));
+    try {
+      r.thread = std::jthread([this, &r] {
+        try {
+          r.report = FlashOne(r.args, &r.handset, *r.presenter);
+        } catch (const std::exception& e) {
+          r.report = FailedReport(r.handset, std::string("an error of brenvik-cli: ") + e.what());
+        }
+        m_ended.Push(r.id);
+      });
+    } catch (const std::system_error& e) {
+      r.report = FailedReport(r.handset, std::string("no thread could be started for this handset: ") + e.what());
+      m_ended.Push(r.id);
+    }
+  }
+
+  // Hashed again only when the file is not the one hashed before.
+  void PrepareImage(RunImage& image) {
+    const std::string& path = m_args.flash.image;
+    const auto before = ReadImageIdentity(path);
+    image.mapping = MapImageFile(image.view, path);
+    image.absolutePath = AbsoluteImagePath(path);
+    if (!before || !image.view.Mapped()) return;
+    if (auto known = m_cache.Lookup(*before)) {
+      if (ReadImageIdentity(path) == before) {
+        image.sha256 = known->sha256;
+        return;
+      }
+    }
+    if (auto sha = ImageSha256(image.view)) {
+      if (auto after = ReadImageIdentity(path))
+        if (auto kept = m_cache.Store(*before, *after, *sha)) image.sha256 = kept->sha256;
+    }
+  }
+
+  void EndRun(station::RunId id) {
+    auto it = m_runs.find(id);
+    if (it == m_runs.end()) return;
+    std::unique_ptr<StationRun> run = std::move(it->second);
+    m_runs.erase(it);
+    run->thread = {};  // joined: its report is whole
+    const station::Reaction reaction = m_station.Ended(id, ResultOf(run->report), Clock::now());
+    // The log says what the station decided: an unplugged handset failed, whatever its run
+    // could still tell.
+    for (const station::Event& e : reaction.events) {
+      if (e.kind != station::Event::Kind::kResult) continue;
+      run->report.result = station::ResultName(e.result);
+      run->report.cause = e.cause;
+      if (e.result == station::Result::kSuccess) run->report.exitCode = kExitOk;
+    }
+    const bool retried = std::any_of(reaction.actions.begin(), reaction.actions.end(),
+                                     [](const station::Action& a) { return a.kind == station::Action::Kind::kStart; });
+    if (!retried || run->report.opened) {
+      if (!RecordRun(m_log, run->image, run->report, *run->presenter) && run->report.result == "success") {
+        // Not recorded: not a success as far as the bench knows.
+      }
+    }
+    m_reports.push_back(run->report);
+    Apply(reaction);
+  }
+
+  std::vector<FlashReport> SummaryReports() const { return m_reports; }
+
+  static constexpr int kUnpluggedSignal = -1;
+
+  const StationArgs& m_args;
+  FlashLog& m_log;
+  StationView m_view;
+  station::Station m_station;
+  station::ImageCache m_cache;
+  Ended m_ended;
+  std::map<station::RunId, std::unique_ptr<StationRun>> m_runs;
+  std::vector<station::Slot> m_slots;
+  std::vector<FlashReport> m_reports;
+};
+
+}  // namespace
+
+int RunStation(const StationArgs& args) {
+  const PresenterStyle style = StyleFor(args.flash.json);
+  auto presenter = MakePresenter(style, stdout, stderr);
+  FlashLog log;
+  if (!args.flash.logPath.empty() && !OpenLog(log, args.flash, *presenter)) return kExitUsage;
+  // An image that cannot be flashed at all is said at once, not per handset.
+  {
+    ImageView view;
+    const MapResult mapping = MapImageFile(view, args.flash.image);
+    if (!view.Mapped()) {
+      presenter->Failure(DescribeMapping(mapping, args.flash.image), kExitUsage);
+      return kExitUsage;
+    }
+  }
+  StationLoop loop(args, log, style);
+  return loop.Run();
+}
+
+}  // namespace brenvik::cli

@@ -1,0 +1,142 @@
+#include "station_view.h"
+
+#include <cstdlib>
+
+#include "json_text.h"
+#include "printable.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#else
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#endif
+
+namespace brenvik::cli {
+namespace {
+
+using station::Event;
+
+const char* EventName(Event::Kind kind) {
+  switch (kind) {
+    case Event::Kind::kArrived: return "arrived";
+    case Event::Kind::kStarted: return "started";
+    case Event::Kind::kResult: return "result";
+    case Event::Kind::kLeft: return "left";
+    case Event::Kind::kStopRequested: return "stopping";
+  }
+  return "";
+}
+
+std::string Who(const std::string& device, const std::string& port, const std::string& serial) {
+  std::string who = Printable(device);
+  std::string details;
+  if (!port.empty() && port != device) details = "USB port " + Printable(port);
+  if (!serial.empty()) details += (details.empty() ? "" : ", ") + std::string("serial ") + Printable(serial);
+  return details.empty() ? who : who + " (" + details + ")";
+}
+
+constexpr const char* kStoppingText =
+    "stopping: no new handset is started; the running flashes finish (a second signal stops them)";
+
+}  // namespace
+
+StationView::StationView(PresenterStyle style, std::FILE* out, std::FILE* err, std::string image, bool bell)
+    : m_style(style), m_out(out), m_err(err), m_image(std::move(image)), m_bell(bell), m_board(out) {
+  m_colour = style == PresenterStyle::kTerminal && std::getenv("NO_COLOR") == nullptr;
+  if (m_style == PresenterStyle::kTerminal) m_header = m_board.AddLine();
+}
+
+void StationView::SetImage(const std::string& sha256) { m_sha = sha256; }
+
+std::string StationView::Header(const station::Counters& c) const {
+  char counts[160];
+  std::snprintf(counts, sizeof counts, "  done %d  failed %d  flashing %d  %.0f per hour%s", c.done, c.failed,
+                c.running, c.perHour, m_stopping ? "  stopping" : "");
+  return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts;
+}
+
+size_t StationView::RowOf(int slot) {
+  auto it = m_rows.find(slot);
+  if (it != m_rows.end()) return it->second;
+  return m_rows[slot] = m_board.AddLine();
+}
+
+void StationView::Line(const std::string& text) {
+  std::fprintf(m_out, "%s\n", text.c_str());
+  std::fflush(m_out);
+}
+
+void StationView::Show(const Event& e, const station::Counters& counters) {
+  if (e.kind == Event::Kind::kStopRequested) m_stopping = true;
+  if (e.kind == Event::Kind::kResult && m_bell) {
+    std::FILE* bell = ::isatty(::fileno(m_out)) ? m_out : m_err;
+    std::fputc('\a', bell);
+    std::fflush(bell);
+  }
+  switch (m_style) {
+    case PresenterStyle::kJson: {
+      nlohmann::json j{{"event", EventName(e.kind)}};
+      if (e.kind != Event::Kind::kStopRequested)
+        j.update({{"slot", e.slot}, {"device", e.device}, {"usb_port", TextOrNull(e.usbPort)},
+                  {"serial", TextOrNull(e.serial)}});
+      if (e.kind == Event::Kind::kStarted) j["attempt"] = e.attempt;
+      if (e.kind == Event::Kind::kResult) {
+        j["result"] = station::ResultName(e.result);
+        j["cause"] = TextOrNull(e.cause);
+      }
+      Line(JsonLine(j));
+      break;
+    }
+    case PresenterStyle::kPlain: {
+      if (e.kind == Event::Kind::kStopRequested) {
+        Line(std::string("brenvik-cli: ") + kStoppingText);
+        break;
+      }
+      std::string text = std::string(EventName(e.kind)) + ": " + Who(e.device, e.usbPort, e.serial);
+      if (e.kind == Event::Kind::kStarted && e.attempt > 1) text += " (attempt " + std::to_string(e.attempt) + ")";
+      if (e.kind == Event::Kind::kResult)
+        text += std::string(": ") + station::ResultName(e.result) + (e.cause.empty() ? "" : " (" + Printable(e.cause) + ")");
+      Line(text);
+      break;
+    }
+    case PresenterStyle::kTerminal:
+      m_board.Set(m_header, Header(counters));
+      break;
+  }
+}
+
+std::unique_ptr<RunPresenter> StationView::RunView(const station::Slot& slot, const std::string& device) {
+  const std::string& port = slot.identity.port;
+  switch (m_style) {
+    case PresenterStyle::kTerminal:
+      return MakeRowPresenter(m_board, RowOf(slot.id), m_err, Printable(port) + "  " + Printable(slot.identity.serial));
+    case PresenterStyle::kPlain: return MakeDevicePresenter(m_style, m_out, m_err, Printable(device), m_board);
+    case PresenterStyle::kJson:
+      return MakeJsonPresenter(m_out, {{"device", device}, {"usb_port", TextOrNull(port)},
+                                       {"serial", TextOrNull(slot.identity.serial)}});
+  }
+  return nullptr;
+}
+
+void StationView::Refresh(const std::vector<station::Slot>& slots, const station::Counters& counters) {
+  if (m_style != PresenterStyle::kTerminal) return;
+  m_board.Set(m_header, Header(counters));
+  for (const station::Slot& s : slots) {
+    if (s.state == station::SlotState::kRunning) continue;  // the run's own presenter draws it
+    std::string row = Printable(s.identity.port) + "  " + Printable(s.identity.serial) + "  " +
+                      Printable(station::StateText(s));
+    const char* colour = !m_colour                                  ? nullptr
+                         : s.state == station::SlotState::kDone     ? "\x1b[32m"
+                         : s.state == station::SlotState::kFailed   ? "\x1b[31m"
+                                                                    : nullptr;
+    m_board.Set(RowOf(s.id), row, colour);
+  }
+}
+
+void StationView::Close() {
+  if (m_style == PresenterStyle::kTerminal) m_board.Close();
+}
+
+}  // namespace brenvik::cli

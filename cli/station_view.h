@@ -1,0 +1,46 @@
+// What the operator of a station sees: on a terminal a header and one row per port, redrawn
+// in place; into a pipe one plain line per event; with --json one event per line.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "reporters.h"
+#include "station/station.h"
+
+namespace brenvik::cli {
+
+class StationView {
+ public:
+  StationView(PresenterStyle style, std::FILE* out, std::FILE* err, std::string image, bool bell);
+
+  // The image being flashed now, for the header (a short SHA-256).
+  void SetImage(const std::string& sha256);
+  void Show(const station::Event& event, const station::Counters& counters);
+  // The presenter of one run: its progress in the slot's row, line or events.
+  std::unique_ptr<RunPresenter> RunView(const station::Slot& slot, const std::string& device);
+  // The slot's row once its run has ended, and the header's counts.
+  void Refresh(const std::vector<station::Slot>& slots, const station::Counters& counters);
+  void Close();
+
+ private:
+  void Line(const std::string& text);
+  std::string Header(const station::Counters& counters) const;
+  size_t RowOf(int slot);
+
+  PresenterStyle m_style;
+  std::FILE* m_out;
+  std::FILE* m_err;
+  std::string m_image;
+  std::string m_sha;
+  bool m_bell;
+  bool m_colour;
+  Board m_board;
+  size_t m_header = 0;
+  bool m_stopping = false;
+  std::map<int, size_t> m_rows;
+};
+
+}  // namespace brenvik::cli

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""brenvik-cli station as a production line uses it: handsets come and go in a sysfs tree
+while it runs. Usage: station_test.py CLI SIM [TEST...]"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import cli_test
+from cli_test import CLI, Sim, bin_stream, fake_tty
+
+
+def unplug(root, name, port):
+    os.unlink(os.path.join(root, "class/tty", name))
+    shutil.rmtree(os.path.join(root, "devices/pci0000:00/0000:00:14.0/usb1", port))
+
+
+class Station:
+    """brenvik-cli station --json on a sysfs tree; its events as they come."""
+
+    def __init__(self, root, image, log, *args):
+        self.proc = subprocess.Popen([CLI, "station", "--json", "--log", log, "--poll-ms", "50",
+                                      "--timeout", "5", *args, image],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                     env=dict(os.environ, SYSFS_PATH=root))
+        self.events = []
+
+    def wait_for(self, predicate, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            line = self.proc.stdout.readline()
+            if not line:
+                break
+            self.events.append(json.loads(line))
+            if predicate(self.events[-1]):
+                return self.events[-1]
+        raise AssertionError("no such event; so far: %s" % self.events)
+
+    def finish(self):
+        out, err = self.proc.communicate(timeout=60)
+        self.events += [json.loads(line) for line in out.splitlines()]
+        return self.proc.returncode, err
+
+
+def result_of(serial):
+    return lambda e: e["event"] == "result" and e["serial"] == serial
+
+
+class StationTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="station-test-")
+        self.root = os.path.join(self.dir, "sys")
+        os.makedirs(os.path.join(self.root, "class/tty"))
+        self.image = os.path.join(self.dir, "fw.img")
+        self.first = os.urandom(0x20000) + bin_stream([(0x80001000 + i * 4096, os.urandom(4096)) for i in range(64)])
+        with open(self.image, "wb") as f:
+            f.write(self.first)
+        self.reference = os.path.join(self.dir, "first.img")
+        shutil.copy(self.image, self.reference)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def plug(self, name, serial, port, *sim_args, expect=None):
+        sim = Sim(self.dir, "--expect", expect or self.reference, *sim_args)
+        fake_tty(self.root, name, "ipaq", "049f:0003", serial, port, devname=sim.device[len("/dev/"):])
+        return sim
+
+    def test_handsets_come_and_go(self):
+        log = os.path.join(self.dir, "station.log")
+        a = self.plug("ttyUSB0", "A", "1-1.1", "--rate", "512")
+        st = Station(self.root, self.image, log)
+        st.wait_for(lambda e: e["event"] == "started" and e["serial"] == "A")
+        b = self.plug("ttyUSB1", "B", "1-1.2", "--rate", "512")  # arrives while A flashes
+        self.assertEqual(st.wait_for(result_of("A"))["result"], "success")
+        self.assertEqual(st.wait_for(result_of("B"))["result"], "success")
+        self.assertTrue(a.finish()["matches_expected"])
+        self.assertTrue(b.finish()["matches_expected"])
+        time.sleep(0.3)  # A and B stay plugged in: not flashed again
+
+        # A replugged, now on the tty number B had: flashed again. C fails; D leaves mid-flash.
+        unplug(self.root, "ttyUSB0", "1-1.1")
+        unplug(self.root, "ttyUSB1", "1-1.2")
+        st.wait_for(lambda e: e["event"] == "left" and e["serial"] == "B")
+        a2 = self.plug("ttyUSB1", "A", "1-1.1")
+        c = self.plug("ttyUSB2", "C", "1-1.3", "--fault", "drop-after=140000")
+        self.assertEqual(st.wait_for(result_of("A"))["result"], "success")
+        self.assertEqual(st.wait_for(result_of("C"))["result"], "failed")
+        self.assertTrue(a2.finish()["matches_expected"])
+        d = self.plug("ttyUSB3", "D", "1-1.4", "--rate", "128", "--timeout", "3")
+        st.wait_for(lambda e: e["event"] == "started" and e["serial"] == "D")
+        time.sleep(0.5)
+        unplug(self.root, "ttyUSB3", "1-1.4")
+        self.assertEqual(st.wait_for(result_of("D"))["cause"], "unplugged")
+
+        # A new release moved into place: the next handset gets it. SIGINT while it flashes:
+        # it finishes, then the summary.
+        second = os.urandom(0x20000) + bin_stream([(0x80001000, os.urandom(8192))] * 32)
+        with open(self.image + ".new", "wb") as f:
+            f.write(second)
+        os.replace(self.image + ".new", self.image)
+        shutil.copy(self.image, self.reference + "2")
+        e = self.plug("ttyUSB4", "E", "1-1.5", "--rate", "256", expect=self.reference + "2")
+        st.wait_for(lambda ev: ev["event"] == "started" and ev["serial"] == "E")
+        st.proc.send_signal(signal.SIGINT)
+        rc, err = st.finish()
+        self.assertTrue(e.finish()["matches_expected"])
+        self.assertEqual(rc, 1, err)  # C failed, D was unplugged
+        results = [(ev["serial"], ev["result"]) for ev in st.events if ev["event"] == "result"]
+        self.assertEqual(sorted(results), [("A", "success"), ("A", "success"), ("B", "success"), ("C", "failed"),
+                                           ("D", "failed"), ("E", "success")])
+        summary = [ev for ev in st.events if ev["event"] == "summary"][-1]
+        self.assertEqual([r["result"] for r in summary["runs"]], [r for _, r in results])
+        with open(log) as f:
+            lines = [json.loads(line) for line in f]
+        self.assertEqual([(l["usb_serial"], l["result"]) for l in lines], results)
+        for l in lines:
+            self.assertEqual(l["sha256"], cli_test.digest(self.reference + ("2" if l["usb_serial"] == "E" else "")))
+        self.assertEqual([l["cause"] for l in lines if l["usb_serial"] == "D"], ["unplugged"])
+
+    def test_count_and_filters(self):
+        log = os.path.join(self.dir, "count.log")
+        sims = [self.plug("ttyUSB%d" % i, "S%d" % i, "1-2.%d" % i) for i in range(3)]
+        self.plug("ttyUSB9", "X9", "2-1")  # another hub: not this station's
+        st = Station(self.root, self.image, log, "--count", "2", "--usb-port", "1-2.*", "--serial", "S")
+        rc, err = st.finish()
+        self.assertEqual(rc, 0, err)
+        done = [ev for ev in st.events if ev["event"] == "result"]
+        self.assertGreaterEqual(len(done), 2)
+        self.assertTrue(all(ev["serial"].startswith("S") for ev in done))
+        for sim in sims:
+            sim.proc.kill()
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
