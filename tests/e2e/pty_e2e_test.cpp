@@ -238,6 +238,23 @@ TEST_F(PtyEndToEnd, AMismatchWithTheReferenceEndsInExitOne) {
   EXPECT_EQ(o.summary["expected_differences_unlisted"], 0);
 }
 
+// The reference is read from its file: cut short under a slow session, it is a difference
+// in the summary, not a signal that ends the handset.
+TEST_F(PtyEndToEnd, AReferenceCutShortDuringTheSessionIsADifference) {
+  const Bytes image = Pattern(600000, 5);
+  const std::string reference = Write("reference.dio", image);
+  std::thread cut([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    fs::resize_file(reference, 1000);
+  });
+  const Outcome o = Flash(Write("a.dio", image), true, {"--timeout", "10", "--rate", "512"}, reference);
+  cut.join();
+  EXPECT_EQ(o.simExit, 1);
+  ASSERT_TRUE(o.summary.is_object());
+  EXPECT_EQ(o.summary["matches_expected"], false);
+  EXPECT_EQ(o.summary["expected_difference"], "the reference image changed or was cut short during the session");
+}
+
 TEST(HandsetSimOptions, TimesAndTheRateMustBeFiniteAndInRange) {
   struct Case {
     std::vector<std::string> args;
