@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct Inspection {
   bool hasBootArea = false;
   std::optional<uint64_t> streamOffset;  // where the BIN stream header stands
   std::optional<BinStreamHeader> header;
+  uint64_t recordCount = 0;  // before the end record, once walked
+  // Kept only by the inspection of bytes in memory; a walk of a file hands each record on.
   std::vector<InspectedRecord> records;
   std::optional<uint32_t> entryPoint;  // from the end record
   std::vector<std::string> problems;
@@ -40,7 +43,18 @@ struct Inspection {
 // The procedure in words: "blocks", "boot area and records", "boot area", "records".
 std::string ProcedureText(const Inspection& in);
 
-// Inspects the bytes of a file (already mapped or read). Never reads outside [data, data+size).
+// Everything known before the records: kind, layout, the stream header. Reads the file
+// only through `read`, never past `size`.
+Inspection InspectLayout(const std::string& path, const ReadAtFunction& read, uint32_t size);
+
+// Walks the records after the stream header one by one, handing each to `sink` (if any),
+// so that memory stays flat however many there are. Counts them, notes the end record and
+// adds their problems. Walking twice walks the stream twice.
+using RecordSink = std::function<void(const InspectedRecord&)>;
+void WalkRecords(Inspection& in, const ReadAtFunction& read, const RecordSink& sink);
+
+// Both, over bytes in memory (the records kept in `records`). Never reads outside
+// [data, data+size).
 Inspection InspectImage(const std::string& path, const uint8_t* data, uint32_t size);
 
 }  // namespace brenvik::cli

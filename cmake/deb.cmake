@@ -4,6 +4,8 @@
 #   /usr/share/man/man1/{brenvik-cli,handset-sim}.1.gz       (from each program's --help)
 #   /usr/share/bash-completion/completions/brenvik-cli
 #   /usr/lib/udev/rules.d/70-brenvik.rules                   (handsets for plugdev, /dev/brenvik/SERIAL)
+#   /usr/share/doc/brenvik/{copyright,changelog.gz}          (what Debian requires of every package)
+#   /usr/share/lintian/overrides/brenvik                     (lintian's findings that do not apply)
 #
 # brenvik_<version>_<arch>.deb lands in the build folder.
 
@@ -47,7 +49,25 @@ else()
     "help2man is missing: the man pages cannot be made (bash scripts/install-deps.sh native)")]])
 endif()
 
+# A native package (no Debian revision): its changelog is changelog.gz, compressed as
+# Debian wants it, without a time stamp, so that two builds give the same bytes.
+set(BRENVIK_CONTACT "brenvik@example.org")
+set(_brenvik_doc_dir ${CMAKE_BINARY_DIR}/doc)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${_brenvik_doc_dir}/changelog @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${_brenvik_doc_dir}/copyright @ONLY)
+find_program(BRENVIK_GZIP gzip REQUIRED)
+add_custom_command(
+  OUTPUT ${_brenvik_doc_dir}/changelog.gz
+  COMMAND ${BRENVIK_GZIP} -9nkf ${_brenvik_doc_dir}/changelog
+  DEPENDS ${_brenvik_doc_dir}/changelog
+  COMMENT "The package's changelog"
+  VERBATIM)
+add_custom_target(package_docs ALL DEPENDS ${_brenvik_doc_dir}/changelog.gz)
+
 install(TARGETS brenvik-cli handset-sim RUNTIME DESTINATION bin)
+install(FILES ${_brenvik_doc_dir}/copyright ${_brenvik_doc_dir}/changelog.gz DESTINATION share/doc/brenvik)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME brenvik)
 install(FILES ${_brenvik_man_pages} DESTINATION share/man/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-cli.bash-completion
         DESTINATION share/bash-completion/completions RENAME brenvik-cli)
@@ -57,7 +77,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-brenvik.rules DESTINATION lib/u
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brenvik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Brenvik developers")
+set(CPACK_PACKAGE_CONTACT "Brenvik developers <${BRENVIK_CONTACT}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware flasher for Windows CE handsets over USB serial")
 set(CPACK_PACKAGE_DESCRIPTION [[
 brenvik-cli writes firmware images (img, raw, bin, nb0, dio) into a handset
@@ -68,7 +88,7 @@ rule gives the handsets' ports to the group plugdev and names each one
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brenvik developers")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brenvik developers <${BRENVIK_CONTACT}>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -1,8 +1,5 @@
 #include "expected_image.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -69,20 +66,22 @@ void ExpectedImage::EndRun() {
   }
 }
 
-bool ExpectedImage::CompareAt(uint64_t offset, const uint8_t* data, size_t size) const {
-  return offset <= view_.Size() && size <= view_.Size() - offset &&
-         std::memcmp(view_.Data() + offset, data, size) == 0;
+// The reference is read from the file, not the mapping: one cut short during the session
+// is a difference, where a read of the mapping would end the process with a signal.
+const uint8_t* ExpectedImage::Reference(uint64_t offset, size_t size) {
+  if (offset > view_.Size() || size > view_.Size() - offset) return nullptr;
+  scratch_.resize(size);
+  if (view_.ReadAt(offset, scratch_.data(), size)) return scratch_.data();
+  if (!unreadable_) {
+    unreadable_ = true;
+    Differs("the reference image changed or was cut short during the session");
+  }
+  return nullptr;
 }
 
-// What was compared is not looked at again: its pages leave our resident set, so a large
-// reference costs no more memory than a small one.
-void ExpectedImage::ReleaseBefore(uint64_t offset) {
-  static const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
-  constexpr uint64_t kStep = 1 << 20;
-  const uint64_t end = std::min<uint64_t>(offset, view_.Size()) / page * page;
-  if (end < released_ + kStep) return;
-  ::madvise(const_cast<uint8_t*>(view_.Data()) + released_, end - released_, MADV_DONTNEED);
-  released_ = end;
+bool ExpectedImage::CompareAt(uint64_t offset, const uint8_t* data, size_t size) {
+  const uint8_t* reference = Reference(offset, size);
+  return reference && std::memcmp(reference, data, size) == 0;
 }
 
 void ExpectedImage::Begin(Transfer procedure, std::optional<int32_t> kind) {
@@ -91,7 +90,8 @@ void ExpectedImage::Begin(Transfer procedure, std::optional<int32_t> kind) {
   if (procedure != Transfer::kRecords || !view_.Mapped()) return;
   if (*kind == KIND_RAW) return;
   const size_t first = *kind == KIND_IMG ? BOOT_AREA_SIZE + BIN_STREAM_HEADER_SIZE : BIN_STREAM_HEADER_SIZE;
-  walker_.emplace(view_.Data(), view_.Size(), first);
+  walker_.emplace([this](uint64_t at, uint8_t* out, size_t n) { return view_.ReadAt(at, out, n); }, view_.Size(),
+                  first);
 }
 
 std::optional<BinRecord> ExpectedImage::NextExpectedRecord() {
@@ -121,8 +121,9 @@ void ExpectedImage::OnUnitBegin(const DataUnit& unit) {
 // Byte by byte only where the piece differs: a matching image costs one memcmp a piece.
 void ExpectedImage::CompareBlockData(const uint8_t* data, size_t size) {
   const uint64_t inReference = blockOffset_ < view_.Size() ? std::min<uint64_t>(size, view_.Size() - blockOffset_) : 0;
-  const uint8_t* reference = view_.Data() + blockOffset_;
-  if (inReference == 0 || std::memcmp(reference, data, inReference) == 0) return;
+  if (inReference == 0) return;
+  const uint8_t* reference = Reference(blockOffset_, size_t(inReference));
+  if (!reference || std::memcmp(reference, data, inReference) == 0) return;
   for (uint64_t i = 0; i < inReference; ++i)
     if (reference[i] != data[i]) DiffersAt(RunKind::kBytes, blockOffset_ + i);
 }
@@ -133,7 +134,6 @@ void ExpectedImage::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t
     case UnitKind::kBlock:
       CompareBlockData(data, size);
       blockOffset_ += size;
-      ReleaseBefore(blockOffset_);
       return;
     case UnitKind::kBoot:
       if (!bootDiffers_ && !CompareAt(bootOffset_, data, size)) {
@@ -144,8 +144,7 @@ void ExpectedImage::OnUnitData(const DataUnit& unit, const uint8_t* data, size_t
       return;
     case UnitKind::kRecord:
       if (!current_) return;
-      if (currentAt_ + size > current_->length ||
-          std::memcmp(current_->data + currentAt_, data, size) != 0)
+      if (currentAt_ + size > current_->length || !CompareAt(current_->dataOffset + currentAt_, data, size))
         currentDataEqual_ = false;
       currentAt_ += size;
       return;
@@ -159,7 +158,6 @@ RecordVerdict ExpectedImage::OnUnitEnd(const DataUnit& unit) {
   v.matches = v.checksumOk && currentDataEqual_ && current_->address == unit.address &&
               current_->length == unit.length;
   if (!v.matches) DiffersAt(RunKind::kRecordsDiffer, unit.index);
-  ReleaseBefore(uint64_t(current_->data - view_.Data()) + current_->length);
   current_.reset();
   return v;
 }

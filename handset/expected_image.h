@@ -59,8 +59,8 @@ class ExpectedImage {
   void EndRun();
   void List(const std::string& what);
   void CompareBlockData(const uint8_t* data, size_t size);
-  bool CompareAt(uint64_t offset, const uint8_t* data, size_t size) const;
-  void ReleaseBefore(uint64_t offset);
+  const uint8_t* Reference(uint64_t offset, size_t size);  // `size` bytes of it, or null
+  bool CompareAt(uint64_t offset, const uint8_t* data, size_t size);
 
   ImageView view_;
   Transfer procedure_ = Transfer::kUnknown;
@@ -74,8 +74,9 @@ class ExpectedImage {
   uint64_t recordsTaken_ = 0;         // of the reference, each held against one that arrived
   bool currentDataEqual_ = true;
   bool recordsExhausted_ = false;     // the reference's end record was reached
-  uint64_t released_ = 0;             // the mapping's pages before this are given back
   bool bootDiffers_ = false;
+  bool unreadable_ = false;           // the reference could not be read where it should be
+  std::vector<uint8_t> scratch_;      // the piece of the reference being compared
   std::optional<Run> run_;            // the range still growing, not yet listed
   std::vector<std::string> differences_;
   uint64_t unlisted_ = 0;

@@ -1,4 +1,6 @@
 // handset-sim: the handset's side of the download link, served on a pty.
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -6,14 +8,16 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
 #include <CLI/CLI.hpp>
 
+#include "exclusive_file.h"
 #include "expected_image.h"
 #include "finite_number.h"
+#include "output_files.h"
 #include "pty_host.h"
 #include "serve.h"
 
@@ -53,20 +57,31 @@ int RunInChild(pid_t child) {
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+// Whole or not at all: whoever waits for the file must never read half a path.
 bool WritePathFile(const std::string& file, const std::string& path, std::string& error) {
-  // Whole or not at all: whoever waits for the file must never read half a path.
-  const std::string temp = file + ".part";
-  {
-    std::ofstream f(temp, std::ios::trunc);
-    f << path << '\n';
-    if (!f.flush()) {
-      error = "cannot write " + temp;
-      return false;
-    }
+  return WriteWhole(file, [&path](std::ostream& out) { out << path << '\n'; }, error);
+}
+
+// Closed standard descriptors get /dev/null, so that no file opened later takes their
+// number and receives what is meant for standard output or error.
+void FillStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) ::close(opened);  // cannot be: the lowest number is taken
   }
-  if (std::rename(temp.c_str(), file.c_str()) == 0) return true;
-  error = "cannot write " + file;
-  return false;
+}
+
+// The folders this run will write into that already exist: DIR, or its session folders.
+std::string RefuseOutDirs(const ServeOptions& o) {
+  namespace fs = std::filesystem;
+  if (o.outDir.empty()) return "";
+  if (o.sessions == 1) return RefuseOutDir(o.outDir, o.expectPath);
+  std::error_code ec;
+  for (fs::directory_iterator it(o.outDir, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().rfind("session-", 0) == 0)
+      if (std::string why = RefuseOutDir(it->path().string(), o.expectPath); !why.empty()) return why;
+  return "";
 }
 
 std::chrono::milliseconds Millis(double seconds) {
@@ -76,6 +91,7 @@ std::chrono::milliseconds Millis(double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  FillStandardDescriptors();
   CLI::App app{
       "handset-sim: the handset's side of the firmware download link, served on a pty.\n"
       "Prints the pty's path as the first line of standard output, then serves downloads,\n"
@@ -85,11 +101,15 @@ int main(int argc, char** argv) {
       "handset-sim"};
   app.footer(
       "Faults (--fault, repeatable):\n"
-      "  no-ack          withhold the upgrade acknowledgement\n"
+      "  no-ack          withhold the upgrade acknowledgement; with a record download (kinds\n"
+      "                  5, 6, 7) the device then never sends a byte, which brenvik-cli\n"
+      "                  reports as a failure\n"
       "  wrong-ready=N   send a wrong ready packet (sixteen 0x30) before block N (from 0)\n"
       "  silent-from=N   stop answering before block N; read and discard until --timeout\n"
       "  drop-after=N    close the link after N bytes from the PC\n"
-      "With --sessions other than 1, session K writes to DIR/session-K.\n"
+      "With --sessions other than 1, session K writes to DIR/session-K. handset-sim replaces\n"
+      "only files it wrote itself (it marks its folders with a file .handset-sim), never\n"
+      "the --expect reference.\n"
       "Exit status: 0 every session completed without protocol error (and, with --expect,\n"
       "matches the reference), 1 otherwise, 2 bad usage.");
 
@@ -139,6 +159,10 @@ int main(int argc, char** argv) {
       std::cerr << "handset-sim: " << error << "\n";
       return 2;
     }
+  }
+  if (const std::string why = RefuseOutDirs(o); !why.empty()) {
+    std::cerr << "handset-sim: " << why << "\n";
+    return 2;
   }
   o.autoUpgrade = !noAutoUpgrade;
   o.timeout = Millis(timeoutSeconds);

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -16,8 +17,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kOutputNames[] = {"image.bin", "boot.bin", "records.bin", "summary.json"};
+// Left in a folder handset-sim writes into: the files of those names there are its own.
+constexpr const char* kMark = ".handset-sim";
+
 std::string Failure(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + ::strerror(errno);
+}
+
+bool Marked(const fs::path& dir) {
+  struct stat st {};
+  return ::lstat((dir / kMark).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -26,8 +36,7 @@ bool OutFile::Open(const std::string& path, std::string& error) {
   Close();
   path_ = path;
   size_ = 0;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) error = Failure("cannot create", path);
+  fd_ = file_.Create(path, error) ? file_.Fd() : -1;
   return fd_ >= 0;
 }
 
@@ -65,8 +74,25 @@ bool OutFile::Truncate(uint64_t size, std::string& error) {
 }
 
 void OutFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  std::string ignored;  // a rename that fails leaves no file, and the session's error says why
+  if (fd_ >= 0) file_.Commit(ignored);
   fd_ = -1;
+}
+
+std::string RefuseOutDir(const std::string& dir, const std::string& expectPath) {
+  struct stat expect {};
+  const bool haveExpect = !expectPath.empty() && ::stat(expectPath.c_str(), &expect) == 0;
+  const bool marked = Marked(dir);
+  for (const char* name : kOutputNames) {
+    const fs::path path = fs::path(dir) / name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (haveExpect && st.st_dev == expect.st_dev && st.st_ino == expect.st_ino)
+      return path.string() + " is the reference image (--expect): choose another --out";
+    if (!marked)
+      return path.string() + " is there already and handset-sim did not write it: choose another --out";
+  }
+  return "";
 }
 
 bool OutputFiles::Prepare() {
@@ -79,8 +105,17 @@ bool OutputFiles::Prepare() {
     error_ = "cannot create " + dir_ + ": " + ec.message();
     return false;
   }
-  for (const char* name : {"image.bin", "boot.bin", "records.bin", "summary.json"})
-    fs::remove(fs::path(dir_) / name, ec);
+  error_ = RefuseOutDir(dir_, expectPath_);
+  if (!error_.empty()) return false;
+  if (!Marked(dir_)) {
+    const int fd = ::open((fs::path(dir_) / kMark).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      error_ = Failure("cannot create", (fs::path(dir_) / kMark).string());
+      return false;
+    }
+    ::close(fd);
+  }
+  for (const char* name : kOutputNames) ::unlink((fs::path(dir_) / name).c_str());
   return true;
 }
 

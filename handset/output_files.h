@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "exclusive_file.h"
 #include "session.h"
 
 namespace brenvik::handset {
 
-// A file written front to back, with the odd word patched behind.
+// A file written front to back, with the odd word patched behind. It is written under a
+// temporary name and takes its own name when closed.
 class OutFile {
  public:
   OutFile() = default;
@@ -27,17 +29,25 @@ class OutFile {
 
  private:
   std::string path_;
+  TempFile file_;
   int fd_ = -1;
   uint64_t size_ = 0;
 };
 
+// Why handset-sim may not write its files into `dir`: one of them is there already and is
+// the reference image, or was not made by handset-sim (no mark of it in the folder); empty
+// when it may. A folder handset-sim wrote into before is its own to write again.
+std::string RefuseOutDir(const std::string& dir, const std::string& expectPath);
+
 class OutputFiles {
  public:
   // An empty directory writes nothing.
-  explicit OutputFiles(std::string dir) : dir_(std::move(dir)) {}
+  explicit OutputFiles(std::string dir, std::string expectPath = "")
+      : dir_(std::move(dir)), expectPath_(std::move(expectPath)) {}
 
-  // Creates the directory and removes the files an earlier run left there, so nothing stale
-  // passes for this session's; done once, when the session has something to write.
+  // Creates the directory, marks it as handset-sim's and removes the files an earlier run
+  // left there, so nothing stale passes for this session's; done once, when the session has
+  // something to write. Refuses a folder of files it did not make.
   bool Prepare();
 
   void OnProcedure(Transfer p);
@@ -55,6 +65,7 @@ class OutputFiles {
   void Note(bool ok);
 
   std::string dir_;
+  std::string expectPath_;
   std::string error_;
   std::string scratch_;
   OutFile image_, boot_, records_;

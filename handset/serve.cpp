@@ -100,7 +100,7 @@ class SessionServer {
     const std::string dir = o_.outDir.empty() || o_.sessions == 1
                                 ? o_.outDir
                                 : o_.outDir + "/session-" + std::to_string(number_);
-    OutputFiles files(dir);
+    OutputFiles files(dir, o_.expectPath);
     std::optional<ExpectedImage> expected;
     if (!o_.expectPath.empty()) {
       std::string error;

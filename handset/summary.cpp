@@ -1,8 +1,9 @@
 #include "summary.h"
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
+
+#include "exclusive_file.h"
 
 namespace brenvik::handset {
 namespace {
@@ -106,20 +107,8 @@ std::string HumanSummary(const SessionReport& report) {
 }
 
 bool WriteSummary(const std::string& path, const SessionReport& report, std::string& error) {
-  const std::string temp = path + ".part";
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    WriteJson(f, SummaryJson(report), report.recorder.RecordList());
-    if (!f.flush()) {
-      error = "cannot write " + temp;
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return WriteWhole(path, [&report](std::ostream& out) { WriteJson(out, SummaryJson(report), report.recorder.RecordList()); },
+                    error);
 }
 
 }  // namespace brenvik::handset

@@ -1,14 +1,19 @@
 // Finding handsets on Linux in sysfs: every tty that the ipaq usb-serial driver bound, and
 // any ttyUSB or ttyACM whose USB device has an id the caller names (a handset missing from
 // the driver's table, bound by another driver).
-#include <limits.h>
-#include <stdlib.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <system_error>
+#include <tuple>
 
 #include "link/device_discovery.h"
 
@@ -18,27 +23,67 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kHandsetDriver = "ipaq";
+// Sysfs attributes are a page at most; anything longer is no attribute.
+constexpr size_t kAttributeLimit = 4096;
 
+// Text a user may be shown: no control characters from a tree someone laid out.
+bool Printable(const std::string& s) {
+  return std::none_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
+}
+
+// An attribute's text, read without waiting and without following a link: a FIFO, a
+// device or a link in its place is no attribute. Nothing when it is unreadable or too long.
+std::optional<std::string> ReadAttribute(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text(kAttributeLimit + 1, '\0');
+  size_t got = 0;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok && got < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    else got += size_t(n);
+  }
+  ::close(fd);
+  if (!ok || got > kAttributeLimit) return std::nullopt;
+  text.resize(got);
+  return text;
+}
+
+// The first line of an attribute, or empty when it is unreadable or not plain text.
 std::string ReadLine(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
+  std::string line = ReadAttribute(file).value_or("");
+  line = line.substr(0, line.find('\n'));
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  return line;
+  return Printable(line) ? line : std::string();
 }
 
 std::string LinkName(const fs::path& link) {
   std::error_code ec;
   fs::path target = fs::read_symlink(link, ec);
-  return ec ? std::string() : target.filename().string();
+  const std::string name = ec ? std::string() : target.filename().string();
+  return Printable(name) ? name : std::string();
 }
 
-// The node's name under /dev: the kernel's DEVNAME, which may name a subfolder.
-std::string DevName(const fs::path& ttyEntry) {
-  std::ifstream in(ttyEntry / "uevent");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("DEVNAME=", 0) == 0) return line.substr(8);
+// The node's name under /dev: the kernel's DEVNAME, which may name a subfolder, else the
+// tty's own name. Nothing when DEVNAME would lead out of /dev or cannot be shown.
+std::optional<std::string> DevName(const fs::path& ttyEntry) {
+  const std::string uevent = ReadAttribute(ttyEntry / "uevent").value_or("");
+  for (size_t at = 0; at < uevent.size();) {
+    const size_t end = std::min(uevent.find('\n', at), uevent.size());
+    const std::string line = uevent.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind("DEVNAME=", 0) != 0) continue;
+    const std::string name = line.substr(8);
+    const fs::path rel(name);
+    const bool inside = !name.empty() && rel.is_relative() &&
+                        std::none_of(rel.begin(), rel.end(), [](const fs::path& part) { return part == ".."; });
+    if (!inside || !Printable(name)) return std::nullopt;
+    return name;
+  }
   return ttyEntry.filename().string();
 }
 
@@ -48,11 +93,14 @@ struct TtyPlace {
   fs::path usbDevice;
 };
 
-bool Place(const fs::path& ttyEntry, TtyPlace& place) {
+// The tree's own devices only: a link out of the tree leads to no handset of it.
+bool Place(const fs::path& root, const fs::path& ttyEntry, TtyPlace& place) {
   std::error_code ec;
   place.device = fs::canonical(ttyEntry / "device", ec);
   if (ec) return false;
-  for (fs::path p = place.device; p.has_relative_path(); p = p.parent_path()) {
+  if (std::mismatch(root.begin(), root.end(), place.device.begin(), place.device.end()).first != root.end())
+    return false;
+  for (fs::path p = place.device; p != root && p.has_relative_path(); p = p.parent_path()) {
     if (fs::exists(p / "idVendor", ec) && fs::exists(p / "idProduct", ec)) {
       place.usbDevice = p;
       return true;
@@ -61,13 +109,27 @@ bool Place(const fs::path& ttyEntry, TtyPlace& place) {
   return false;
 }
 
-// ttyUSB2 before ttyUSB10: by prefix, then by number.
-bool TtyOrder(const std::string& a, const std::string& b) {
-  auto split = [](const std::string& s) {
-    size_t digits = s.find_last_not_of("0123456789") + 1;
-    return std::pair(s.substr(0, digits), digits < s.size() ? std::stoul(s.substr(digits)) : 0UL);
-  };
-  return split(a) < split(b);
+// A tty of a USB serial driver: "ttyUSB" or "ttyACM" and a number that fits.
+struct TtyName {
+  std::string name;
+  std::string prefix;
+  uint64_t number = 0;
+  // ttyACM before ttyUSB, ttyUSB2 before ttyUSB10.
+  bool operator<(const TtyName& o) const { return std::tie(prefix, number) < std::tie(o.prefix, o.number); }
+};
+
+std::optional<TtyName> ParseTtyName(const std::string& name) {
+  for (const char* prefix : {"ttyACM", "ttyUSB"}) {
+    if (name.rfind(prefix, 0) != 0) continue;
+    TtyName tty{name, prefix};
+    const char* first = name.data() + tty.prefix.size();
+    const char* last = name.data() + name.size();
+    if (first == last) return std::nullopt;
+    const auto [end, ec] = std::from_chars(first, last, tty.number);
+    if (ec != std::errc() || end != last) return std::nullopt;
+    return tty;
+  }
+  return std::nullopt;
 }
 
 fs::path SysfsRoot(const DiscoveryQuery& query) {
@@ -78,20 +140,21 @@ fs::path SysfsRoot(const DiscoveryQuery& query) {
 
 }  // namespace
 
+// No entry of the tree, however it is laid out, stops the others from being found.
 DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
   DiscoveryResult result;
-  const fs::path ttys = SysfsRoot(query) / "class" / "tty";
   std::error_code ec;
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(ttys, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end(), TtyOrder);
-  for (const std::string& name : names) {
-    const fs::path ttyEntry = ttys / name;
+  const fs::path root = fs::canonical(SysfsRoot(query), ec);
+  if (ec) return result;
+  const fs::path ttys = root / "class" / "tty";
+  std::vector<TtyName> names;
+  for (fs::directory_iterator it(ttys, ec), end; !ec && it != end; it.increment(ec))
+    if (auto tty = ParseTtyName(it->path().filename().string())) names.push_back(*tty);
+  std::sort(names.begin(), names.end());
+  for (const TtyName& tty : names) {
+    const fs::path ttyEntry = ttys / tty.name;
     TtyPlace place;
-    if (!Place(ttyEntry, place)) continue;
+    if (!Place(root, ttyEntry, place)) continue;
     FoundHandset h;
     h.driver = LinkName(place.device / "driver");
     UsbId id;
@@ -99,10 +162,13 @@ DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
                                       ReadLine(place.usbDevice / "idProduct"), id);
     const bool named = hasId && std::find(query.extraIds.begin(), query.extraIds.end(), id) != query.extraIds.end();
     if (h.driver != kHandsetDriver && !named) continue;
-    h.path = "/dev/" + DevName(ttyEntry);
+    const std::optional<std::string> devName = DevName(ttyEntry);
+    if (!devName) continue;
+    h.path = "/dev/" + *devName;
     if (hasId) h.usbId = UsbIdText(id);
     h.serial = ReadLine(place.usbDevice / "serial");
     h.usbPort = place.usbDevice.filename().string();
+    if (!Printable(h.usbPort)) h.usbPort.clear();
     result.handsets.push_back(std::move(h));
   }
   return result;

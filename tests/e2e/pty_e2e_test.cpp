@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -237,6 +238,23 @@ TEST_F(PtyEndToEnd, AMismatchWithTheReferenceEndsInExitOne) {
   EXPECT_EQ(o.summary["expected_differences_unlisted"], 0);
 }
 
+// The reference is read from its file: cut short under a slow session, it is a difference
+// in the summary, not a signal that ends the handset.
+TEST_F(PtyEndToEnd, AReferenceCutShortDuringTheSessionIsADifference) {
+  const Bytes image = Pattern(600000, 5);
+  const std::string reference = Write("reference.dio", image);
+  std::thread cut([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    fs::resize_file(reference, 1000);
+  });
+  const Outcome o = Flash(Write("a.dio", image), true, {"--timeout", "10", "--rate", "512"}, reference);
+  cut.join();
+  EXPECT_EQ(o.simExit, 1);
+  ASSERT_TRUE(o.summary.is_object());
+  EXPECT_EQ(o.summary["matches_expected"], false);
+  EXPECT_EQ(o.summary["expected_difference"], "the reference image changed or was cut short during the session");
+}
+
 TEST(HandsetSimOptions, TimesAndTheRateMustBeFiniteAndInRange) {
   struct Case {
     std::vector<std::string> args;
@@ -258,6 +276,64 @@ TEST(HandsetSimOptions, TimesAndTheRateMustBeFiniteAndInRange) {
     } else {
       EXPECT_EQ(sim.Wait(std::chrono::seconds(5)), 2) << name;
     }
+  }
+}
+
+// handset-sim writes only what is its own: a file of its names it did not write, or the
+// reference, is refused at start; a link planted where a temporary might go is not
+// followed; closed standard descriptors are taken by no file of its. No PC comes: a run
+// that starts times out, but writes its summary.
+TEST_F(PtyEndToEnd, WritesOnlyFilesOfItsOwn) {
+  const fs::path out = dir_ / "out";
+  const std::string pty = (dir_ / "pty").string();
+  const Bytes mine = Pattern(100, 9);
+  struct Case {
+    const char* name;
+    std::function<std::vector<std::string>()> setUp;  // lays out `out`; the extra arguments
+    std::vector<const char*> kept;                     // files of `mine` that must stay so
+    int exit;
+    bool closedDescriptors = false;
+  } cases[] = {
+      {"a file it did not write", [&] { Write("out/image.bin", mine); return std::vector<std::string>{}; },
+       {"out/image.bin"}, 2},
+      {"the reference, in a folder of its own",
+       [&] {
+         Write("out/.handset-sim", {});
+         return std::vector<std::string>{"--expect", Write("out/records.bin", mine)};
+       },
+       {"out/records.bin"}, 2},
+      {"links planted at the old temporary names",
+       [&] {
+         fs::create_symlink(Write("victim", mine), out / "summary.json.part");
+         fs::create_symlink(dir_ / "victim", pty + ".part");
+         return std::vector<std::string>{};
+       },
+       {"victim"}, 1},
+      {"standard descriptors closed", [] { return std::vector<std::string>{}; }, {}, 1, true},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(out);
+    fs::remove(pty);
+    fs::create_directories(out);
+    std::vector<std::string> args = c.setUp();
+    args.insert(args.end(), {"--path-file", pty, "--out", out.string(), "--timeout", "0.3"});
+    std::string program = HANDSET_SIM_PATH;
+    if (c.closedDescriptors) {
+      std::string line = "exec " + program;
+      for (const std::string& a : args) line += " '" + a + "'";
+      args = {"-c", line + " <&- >&- 2>&-"};
+      program = "/bin/sh";
+    }
+    testing::SimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start(program, args, error)) << error;
+    EXPECT_EQ(sim.Wait(std::chrono::seconds(10)), c.exit) << c.name;
+    for (const char* kept : c.kept) EXPECT_TRUE(testing::ReadFile((dir_ / kept).string()) == mine) << c.name << ": " << kept;
+    if (c.exit == 2) continue;
+    std::ifstream summary(out / "summary.json");
+    const json s = json::parse(summary, nullptr, false);
+    ASSERT_TRUE(s.is_object()) << c.name;
+    EXPECT_EQ(s["bytes"]["received"], 0) << c.name << ": nothing of its own may reach the pty";
   }
 }
 

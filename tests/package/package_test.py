@@ -104,7 +104,7 @@ class Package(unittest.TestCase):
                   for f in ("Package", "Version", "Maintainer", "Section", "Depends")}
         self.assertEqual(fields["Package"], "brenvik")
         self.assertEqual(fields["Version"], "1.0")
-        self.assertEqual(fields["Maintainer"], "Brenvik developers")
+        self.assertEqual(fields["Maintainer"], "Brenvik developers <brenvik@example.org>")
         self.assertEqual(fields["Section"], "electronics")
         for library in ("libc6", "libstdc++6"):
             self.assertIn(library, fields["Depends"])
@@ -120,6 +120,13 @@ class Package(unittest.TestCase):
                            (COMPLETION, "-rw-r--r--"), (RULE, "-rw-r--r--")]:
             with self.subTest(path=path):
                 self.assertEqual(listing.get(path), (mode, "root/root"))
+
+    def test_debian_policy(self):
+        # Errors and warnings fail; every override must still match something.
+        r = subprocess.run(["lintian", "--fail-on", "error,warning", "--pedantic", "--info", self.deb],
+                           capture_output=True, text=True, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertNotRegex(r.stdout, r"(?m)^[EWP]:|unused-override|mismatched-override")
 
     def test_udev_rule(self):
         with open(os.path.join(ROOT, RULE)) as f:
