@@ -4,6 +4,7 @@
 #   /usr/share/man/man1/{brenvik-cli,handset-sim}.1.gz       (from each program's --help)
 #   /usr/share/bash-completion/completions/brenvik-cli
 #   /usr/lib/udev/rules.d/70-brenvik.rules                   (handsets for plugdev, /dev/brenvik/SERIAL)
+#   /usr/lib/systemd/system/brenvik-station.service, /etc/default/brenvik-station (the station)
 #   /usr/share/doc/brenvik/{copyright,changelog.gz}          (what Debian requires of every package)
 #   /usr/share/lintian/overrides/brenvik                     (lintian's findings that do not apply)
 #
@@ -23,7 +24,7 @@ set(_brenvik_man_pages)
 foreach(_program IN ITEMS brenvik-cli handset-sim)
   if(_program STREQUAL "brenvik-cli")
     set(_what "flash firmware images into a handset over USB serial")
-    set(_subcommands flash inspect list)
+    set(_subcommands flash station inspect list)
   else()
     set(_what "the handset's side of the firmware download link, on a pty")
     set(_subcommands)
@@ -73,6 +74,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-cli.bash-completion
         DESTINATION share/bash-completion/completions RENAME brenvik-cli)
 # udev reads /usr/lib/udev/rules.d, never /usr/local: the path is fixed, whatever the prefix.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-brenvik.rules DESTINATION lib/udev/rules.d)
+
+# The station as a service: its unit, and the image and options it takes from /etc/default
+# (a conffile: an operator's settings survive an upgrade).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-station.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-station.default
+        DESTINATION /etc/default RENAME brenvik-station)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brenvik)

@@ -13,6 +13,7 @@ import unittest
 
 CPACK, CONFIG, WORK = sys.argv[1:4]
 ROOT = os.path.join(WORK, "root")
+UNIT = "usr/lib/systemd/system/brenvik-station.service"
 RULE = "usr/lib/udev/rules.d/70-brenvik.rules"
 COMPLETION = "usr/share/bash-completion/completions/brenvik-cli"
 
@@ -117,7 +118,8 @@ class Package(unittest.TestCase):
         for path, mode in [("usr/bin/brenvik-cli", "-rwxr-xr-x"), ("usr/bin/handset-sim", "-rwxr-xr-x"),
                            ("usr/share/man/man1/brenvik-cli.1.gz", "-rw-r--r--"),
                            ("usr/share/man/man1/handset-sim.1.gz", "-rw-r--r--"),
-                           (COMPLETION, "-rw-r--r--"), (RULE, "-rw-r--r--")]:
+                           (COMPLETION, "-rw-r--r--"), (RULE, "-rw-r--r--"), (UNIT, "-rw-r--r--"),
+                           ("etc/default/brenvik-station", "-rw-r--r--")]:
             with self.subTest(path=path):
                 self.assertEqual(listing.get(path), (mode, "root/root"))
 
@@ -127,6 +129,16 @@ class Package(unittest.TestCase):
                            capture_output=True, text=True, timeout=300)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertNotRegex(r.stdout, r"(?m)^[EWP]:|unused-override|mismatched-override")
+
+    def test_station_unit(self):
+        # systemd-analyze checks the unit as systemd reads it, against the unpacked program.
+        unit = os.path.join(WORK, "brenvik-station.service")
+        with open(os.path.join(ROOT, UNIT)) as f, open(unit, "w") as out:
+            out.write(f.read().replace("/usr/bin/", os.path.join(ROOT, "usr/bin/")))
+        r = subprocess.run(["systemd-analyze", "verify", "--man=no", unit], capture_output=True, text=True, timeout=60)
+        self.assertEqual((r.returncode, r.stderr), (0, ""), r.stdout)
+        with open(os.path.join(ROOT, "etc/default/brenvik-station")) as f:
+            self.assertRegex(f.read(), r"(?m)^BRENVIK_STATION_IMAGE=/")
 
     def test_udev_rule(self):
         with open(os.path.join(ROOT, RULE)) as f:
