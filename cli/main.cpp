@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "link/device_discovery.h"
+#include "utf8_args.h"
 
 #include <cmath>
 #include <csignal>
@@ -137,6 +138,7 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
   KeepStandardDescriptors();
 #endif
+  const brenvik::cli::Utf8Args args(argc, argv);
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);  // the system's Chinese messages are UTF-8 text
 #endif
@@ -220,7 +222,7 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
 
   try {
-    app.parse(argc, argv);
+    app.parse(args.Count(), args.Values());
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitUsage;

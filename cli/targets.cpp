@@ -2,6 +2,8 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#else
+#include "link/device_name.h"
 #endif
 
 #include <algorithm>
@@ -25,7 +27,8 @@ bool SameNode(const std::string& a, const std::string& b) {
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 #else
-  return false;
+  // COM7, com7 and \\.\COM7 are one port: compared by what the system resolves them to.
+  return ReadDeviceName(a).identity == ReadDeviceName(b).identity;
 #endif
 }
 

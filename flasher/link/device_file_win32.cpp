@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <thread>
 
 #include "link/device_file.h"
+#include "link/device_name.h"
 #include "win32/text.h"
 
 namespace brenvik {
@@ -40,15 +40,39 @@ DWORD RemainingMs(Clock::time_point deadline) {
   return left <= 0 ? 0 : left >= INFINITE ? INFINITE - 1 : DWORD(left);
 }
 
-// A bare "COM7" only names the port through the device namespace (required from COM10 on).
-std::string DeviceNamespacePath(const std::string& path) {
-  if (path.size() < 4) return path;
-  for (size_t i = 0; i < 3; ++i)
-    if (std::toupper(static_cast<unsigned char>(path[i])) != "COM"[i]) return path;
-  for (size_t i = 3; i < path.size(); ++i)
-    if (!std::isdigit(static_cast<unsigned char>(path[i]))) return path;
-  return "\\\\.\\" + path;
-}
+// One program at a time on a device, whatever name it was opened by. Share mode 0 keeps a
+// second opener out where the driver holds it; Wine does not on serial devices, so a named
+// mutex per resolved device, held for the device file's lifetime, is the lock every
+// program of ours takes. Existing at all means taken: the system removes it with the last
+// handle, also when its holder ends without closing.
+class DeviceToken {
+ public:
+  enum class Taken { kYes, kBusy, kUnavailable };
+  DeviceToken() = default;
+  DeviceToken(DeviceToken&& o) noexcept : mutex_(o.mutex_) { o.mutex_ = nullptr; }
+  DeviceToken& operator=(DeviceToken&&) = delete;
+  ~DeviceToken() { Release(); }
+
+  Taken Take(const std::string& identity) {
+    std::wstring device = win32::Widen(identity);
+    for (wchar_t& c : device)
+      if (c == L'\\') c = L'/';  // a backslash would end the name's namespace part
+    std::wstring name = L"Local\\Brenvik-device-" + device;
+    if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+    mutex_ = ::CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!mutex_) return Taken::kUnavailable;  // the share mode alone must do
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return Taken::kYes;
+    Release();
+    return Taken::kBusy;
+  }
+  void Release() {
+    if (mutex_) ::CloseHandle(mutex_);
+    mutex_ = nullptr;
+  }
+
+ private:
+  HANDLE mutex_ = nullptr;
+};
 
 bool IsCommTimeout(DWORD error) {
   return error == WAIT_TIMEOUT || error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT;
@@ -56,7 +80,8 @@ bool IsCommTimeout(DWORD error) {
 
 class Win32DeviceFile : public DeviceFile {
  public:
-  Win32DeviceFile(HANDLE handle, HANDLE event, bool comm) : handle_(handle), event_(event), comm_(comm) {}
+  Win32DeviceFile(HANDLE handle, HANDLE event, bool comm, DeviceToken token)
+      : handle_(handle), event_(event), comm_(comm), token_(std::move(token)) {}
   ~Win32DeviceFile() override {
     Close();
     ::CloseHandle(event_);
@@ -124,6 +149,7 @@ class Win32DeviceFile : public DeviceFile {
   void Close() override {
     if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
+    token_.Release();  // only once the port is closed may another program take it
   }
 
  private:
@@ -202,6 +228,7 @@ class Win32DeviceFile : public DeviceFile {
   DWORD lastError_ = 0;
   bool comm_;
   std::chrono::milliseconds commBound_{-1};
+  DeviceToken token_;
 };
 
 // A serial line must pass all 256 byte values: no software flow control, 8 bits, no parity.
@@ -230,9 +257,21 @@ DeviceOpening OpenDevicePath(const std::string& path) {
   DeviceOpening out;
   OpenResult& r = out.result;
   r.path = path;
-  const std::wstring wide = win32::Widen(DeviceNamespacePath(path));
-  HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  const DeviceName name = ReadDeviceName(path);
+  // NUL, CON, AUX... are refused by their name: opening one may already touch a port.
+  if (name.systemDevice) {
+    r.kind = NodeKind::kCharacterDevice;
+    r.status = OpenStatus::kNotHandset;
+    return out;
+  }
+  DeviceToken token;
+  if (token.Take(name.identity) == DeviceToken::Taken::kBusy) {
+    r.systemError = ERROR_ALREADY_EXISTS;
+    r.status = OpenStatus::kBusy;
+    return out;
+  }
+  const std::wstring wide = win32::Widen(name.open);
+  HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     r.systemError = int(::GetLastError());
@@ -250,6 +289,16 @@ DeviceOpening OpenDevicePath(const std::string& path) {
     ::CloseHandle(handle);
     return out;
   }
+  // Other character devices (NUL under another name, a printer) take every byte and answer
+  // nothing: only a serial port or the handset's own interface is a handset.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(handle, &dcb) && !name.classInterface) {
+    r.kind = NodeKind::kCharacterDevice;
+    r.status = OpenStatus::kNotHandset;
+    ::CloseHandle(handle);
+    return out;
+  }
   HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
     r.systemError = int(::GetLastError());
@@ -260,7 +309,7 @@ DeviceOpening OpenDevicePath(const std::string& path) {
   COMMTIMEOUTS timeouts{};
   const bool comm = ::GetCommTimeouts(handle, &timeouts) != 0;
   if (comm) MakeCommBinaryClean(handle);
-  out.device = std::make_unique<Win32DeviceFile>(handle, event, comm);
+  out.device = std::make_unique<Win32DeviceFile>(handle, event, comm, std::move(token));
   return out;
 }
 

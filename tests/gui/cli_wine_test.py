@@ -211,6 +211,123 @@ class CliUnderWine(unittest.TestCase):
         self.assertTrue(s is None or s["bytes"]["received"] == 0, s)
 
 
+class WindowsNamesUnderWine(unittest.TestCase):
+    """Paths and device names as Windows reads them: a path in any script names exactly the
+    file given, one port under several names is one handset, a port in use is refused, and
+    the system's own devices (NUL, CON, AUX...) are never written to."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.rig = Rig("en_US.UTF-8")
+        cls.rig.up()
+        cls.dosdevices = os.path.join(cls.rig.prefix, "dosdevices")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.rig.down()
+
+    def write(self, name, data):
+        path = os.path.join(self.rig.tmp, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def cli(self, *args, timeout=120):
+        return self.rig.wine(ARGS.cli, *args, timeout=timeout)
+
+    def test_look_alike_paths_name_exactly_the_file_given(self):
+        self.write("fwa.img", img_image(count=8, size=4096))  # what the code page made of fwā.img
+        self.write("notes-a.txt", b"")
+        for name, log_name in (("fwā.img", "notes-ā.txt"), ("прошивка.img", "журнал.txt")):
+            with self.subTest(image=name):
+                image = self.write(name, img_image(count=8, size=4096))
+                code, out = self.cli("inspect", "--json", wine_path(image))
+                self.assertEqual(code, 0, out)
+                self.assertEqual((json.loads(out)["path"], json.loads(out)["sha256"]),
+                                 (wine_path(image), hashlib.sha256(read_bytes(image)).hexdigest()))
+                log = os.path.join(self.rig.tmp, log_name)
+                sim = Sim(self.rig, ARGS.sim, expect=image, link=os.path.join(self.dosdevices, "com7"))
+                try:
+                    code, out = self.cli("flash", "--timeout", "10", "--device", "COM7", "--log", wine_path(log),
+                                         wine_path(image))
+                    summary = sim.finish()
+                finally:
+                    sim.stop()
+                self.assertEqual(code, 0, out)
+                self.assertTrue(summary["matches_expected"], summary)
+                with open(log, encoding="utf-8") as f:
+                    [entry] = map(json.loads, f)
+                self.assertEqual((entry["sha256"], entry["result"]),
+                                 (hashlib.sha256(read_bytes(image)).hexdigest(), "success"))
+        self.assertEqual(read_bytes(os.path.join(self.rig.tmp, "notes-a.txt")), b"")
+
+    def test_one_port_under_three_names_is_flashed_once(self):
+        image = self.write("once.img", img_image(count=8, size=4096))
+        sim = Sim(self.rig, ARGS.sim, expect=image, link=os.path.join(self.dosdevices, "com7"))
+        try:
+            code, out = self.cli("flash", "--json", "--timeout", "10", "--device", "COM7", "--device",
+                                 "\\\\.\\COM7", "--device", "com7", wine_path(image))
+            summary = sim.finish()
+        finally:
+            sim.stop()
+        self.assertEqual(code, 0, out)
+        [table] = [e for e in map(json.loads, re.findall(r"(?m)^\{.*\}\r?$", out)) if e["event"] == "summary"]
+        self.assertEqual([(run["device"], run["result"]) for run in table["runs"]], [("COM7", "success")])
+        self.assertTrue(summary["matches_expected"] and summary["commands"]["download_end"] == 2, summary)
+
+    def test_a_busy_port_is_refused_while_the_first_flash_goes_on(self):
+        image = self.write("busy.dio", os.urandom(4 * 262144))
+        sim = Sim(self.rig, ARGS.sim, "--rate", "512", expect=image, link=os.path.join(self.dosdevices, "com7"))
+        out = os.path.join(self.rig.tmp, "busy.out")
+        try:
+            with open(out, "wb") as f:
+                first = subprocess.Popen(["timeout", "--kill-after=5", "60", "wine", ARGS.cli, "flash", "--device",
+                                          "COM7", "--timeout", "10", wine_path(image)], env=self.rig.env,
+                                         stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT)
+            end = time.monotonic() + 30
+            while not re.search(rb"^1/4 ", read_bytes(out), re.M) and first.poll() is None and time.monotonic() < end:
+                time.sleep(0.05)  # the first block went: the run is in flight
+            start = time.monotonic()
+            code, second = self.cli("flash", "--device", "com7", "--timeout", "10", wine_path(image))
+            refused_in = time.monotonic() - start
+            in_flight = first.poll() is None
+            first_code = first.wait(60)
+            summary = sim.finish()
+        finally:
+            sim.stop()
+        text = read_bytes(out).decode("utf-8", "replace")
+        self.assertTrue(in_flight, text)
+        self.assertEqual(code, 3, second)
+        self.assertIn("com7 is busy: another program is flashing this handset", second)
+        self.assertLess(refused_in, 8)
+        self.assertEqual(first_code, 0, text)
+        self.assertTrue(summary["complete"] and summary["matches_expected"], summary)
+
+    def test_the_systems_own_devices_are_refused_before_a_byte(self):
+        # AUX is COM1 to Wine: a handset-sim there sees whether anything reached it. COM6 is a
+        # port name on a character device that is no serial line.
+        com1, com6 = os.path.join(self.dosdevices, "com1"), os.path.join(self.dosdevices, "com6")
+        os.symlink("/dev/null", com6)
+        was = os.readlink(com1) if os.path.islink(com1) else None
+        if was:
+            os.unlink(com1)
+        image = self.write("fw.dio", os.urandom(262144))
+        sim = Sim(self.rig, ARGS.sim, link=com1)
+        try:
+            for name in ("NUL", "NUL:", "C:\\x\\nul", "nul.txt", "CON", "CON.log", "AUX", "aux.img", "PRN", "COM6"):
+                with self.subTest(device=name):
+                    code, out = self.cli("flash", "--timeout", "2", "--device", name, wine_path(image))
+                    self.assertEqual(code, 3, out)
+                    self.assertIn(f"{name} is a character device that is not a terminal, not a handset", out)
+        finally:
+            sim.stop()
+            os.unlink(com6)
+            if was:
+                os.symlink(was, com1)
+        s = sim.summary()
+        self.assertTrue(s is None or s["bytes"]["received"] == 0, s)
+
+
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()

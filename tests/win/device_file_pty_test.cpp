@@ -1,5 +1,7 @@
 // The Win32 DeviceFile on COM ports that are host ptys: one that echoes, one that never
 // answers. The ctest fixture names them in BRENVIK_WIN_ECHO_PORT and BRENVIK_WIN_SILENT_PORT.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -99,19 +101,38 @@ TEST_F(EchoPort, ReadThatOutlivesItsBoundReportsWhatArrived) {
 
 TEST_F(EchoPort, ReadGathersAPacketSentInPieces) {
   Drain();
-  auto writer = Open(port_);  // a second handle on the port sends the rest later
-  ASSERT_TRUE(writer);
+  // A second handle on the port sends the rest later. The device file lets no second one
+  // in, and Wine keeps no share mode on a serial device: a raw handle does it.
+  const std::wstring port(port_.begin(), port_.end());
+  HANDLE writer = ::CreateFileW((L"\\\\.\\" + port).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE) << ::GetLastError();
   const Bytes packet = EveryByteValue(16);
   ASSERT_TRUE(device_->Write(packet.data(), 5, 5s).Complete(5));
   std::thread rest([&] {
     std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(writer->Write(packet.data() + 5, 11, 5s).Complete(11));
+    DWORD n = 0;
+    EXPECT_TRUE(::WriteFile(writer, packet.data() + 5, 11, &n, nullptr) && n == 11);
   });
   Bytes got(16);
   IoResult r = device_->Read(got.data(), got.size(), 5s);
   rest.join();
+  ::CloseHandle(writer);
   EXPECT_TRUE(r.Complete(16)) << int(r.status) << " " << r.count;
   EXPECT_EQ(got, packet);
+}
+
+// One program at a time, under any of the port's names; the port is free again once closed.
+TEST_F(EchoPort, APortInUseIsBusyUnderEveryNameUntilClosed) {
+  std::string lower = port_;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const std::string& name : {port_, lower, "\\\\.\\" + port_, port_ + ":"}) {
+    SCOPED_TRACE(name);
+    const DeviceOpening second = OpenDevicePath(name);
+    EXPECT_EQ(second.device, nullptr);
+    EXPECT_EQ(second.result.status, OpenStatus::kBusy);
+  }
+  device_->Close();
+  EXPECT_TRUE(Open(lower));
 }
 
 TEST_F(EchoPort, ThePortOpensUnderEachOfItsNames) {
