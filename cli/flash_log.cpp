@@ -220,7 +220,9 @@ bool FlashLog::Open(const std::string& path, const std::string& image, std::stri
     error = "the flash log " + path + " " + why;
     return false;
   };
-  auto notAFile = [](mode_t mode) { return std::string("is ") + NodeText(mode) + ", not a file: the log must be a file"; };
+  auto notAFile = [](mode_t mode) {
+    return std::string("is ") + NodeText(mode) + ", not a file: the log must be a file";
+  };
   // Only a regular file is opened: a FIFO would block the flash for ever, and opening a
   // serial port acts on whatever is attached to it.
   struct stat st {};

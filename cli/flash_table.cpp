@@ -55,8 +55,8 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
   }
   std::vector<std::vector<std::string>> rows{{"device", "kind", "bytes", "time", "speed", "result", "cause"}};
   for (const FlashReport& r : reports)
-    rows.push_back({Printable(r.device), std::to_string(r.kind), std::to_string(r.bytesSent), Format("%.1f s", r.seconds),
-                    Format("%.0f KiB/s", KiBPerSecond(r)), r.result, Printable(r.cause)});
+    rows.push_back({Printable(r.device), std::to_string(r.kind), std::to_string(r.bytesSent),
+                    Format("%.1f s", r.seconds), Format("%.0f KiB/s", KiBPerSecond(r)), r.result, Printable(r.cause)});
   std::vector<size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
