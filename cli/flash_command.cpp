@@ -4,6 +4,7 @@
 #include <csignal>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -13,6 +14,8 @@
 #include "flash_log.h"
 #include "flash_table.h"
 #include "reporters.h"
+#include "link/protocol.h"
+#include "run/classify.h"
 #include "run/download_run.h"
 #include "run/outcome_text.h"
 #include "targets.h"
@@ -46,30 +49,54 @@ std::string RunCause(const Outcome& outcome, int signal) {
   return "at " + DescribeOutcome(outcome);
 }
 
-// One line before the final text: where the run failed and why.
-std::string CauseLine(const Outcome& outcome, int signal) {
-  return std::string("brenvik-cli: ") + (outcome.cause == Cause::kStopped ? "" : "failed ") + RunCause(outcome, signal);
-}
-
-// What the whole command shares: the image as the log records it, and the log.
-struct Bench {
-  explicit Bench(const FlashArgs& a) : args(a) {}
-  const FlashArgs& args;
-  FlashLog log;
-  // The image checked (and with a log, hashed) before any handset is opened; held until the
-  // last line is written, so a change after the hash is seen.
-  ImageView view;
-  MapResult mapping;
-  std::string absoluteImage;
-  std::optional<std::string> sha256;
+// How a run ends, told alike by its result, the table, the log and the exit code.
+struct Verdict {
+  Outcome outcome;
+  int exitCode = kExitOk;
+  std::string result;  // "success", "failed", "stopped"
+  std::string cause;   // the table's and the log's cause; "" on success
+  std::string line;    // the line before the final text; "" on success
 };
 
+Verdict Judged(const Outcome& outcome, int signal) {
+  if (outcome.Ok()) return {outcome, kExitOk, "success", "", ""};
+  const std::string cause = RunCause(outcome, signal);
+  if (outcome.cause == Cause::kStopped && signal != 0)
+    return {outcome, 128 + signal, "stopped", cause, "brenvik-cli: " + cause};
+  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed " + cause};
+}
+
+// A run that went through and yet must not count as a success.
+Verdict Failed(const Outcome& outcome, const std::string& cause) {
+  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed: " + cause};
+}
+
+void Apply(const Verdict& v, FlashReport& report) {
+  report.exitCode = v.exitCode;
+  report.result = v.result;
+  report.cause = v.cause;
+}
+
+// A device that takes every byte and never sends one (a pty or a port with nothing behind
+// it, or a handset that lost its way) gives no sign that any handset got the image.
+Verdict NoAnswer(const UsbLink& link) {
+  LinkResult silence{IoStatus::kTimeout, 0, InPacket{}.size(), 0, link.Timeout(), {}};
+  return Failed(Outcome{Step::kAck, 0, Cause::kTimeout, silence, {}},
+                "no answer from the device: nothing confirms that a handset took the image");
+}
+
+// Settles a run before its result is shown: the result must tell what the log holds. Gives
+// the verdict when the run, which went through, is failed after all.
+using Conclusion = std::function<std::optional<Verdict>(FlashReport&)>;
+
 // One handset from the opening to the second end command; every failure reaches `presenter`.
-FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& presenter) {
-  FlashReport report;
+void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& presenter,
+              const Conclusion& conclude, FlashReport& report) {
+  report = FlashReport();
   if (handset) report.device = handset->path, report.serial = handset->serial;
   report.started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
   FlashOptions options;
   options.autoUpgrade = args.autoUpgrade;
@@ -97,45 +124,72 @@ FlashReport FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPres
   if (prepared != PrepareResult::kReady) {
     presenter.Failure(report.cause, report.exitCode);
     report.result = "failed";
-    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return report;
+    report.seconds = elapsed();
+    conclude(report);
+    return;
   }
   report.opened = true;
   const Outcome outcome = run.Download();
-  const bool ok = outcome.Ok();
-  const int signal = args.stop ? int(*args.stop) : 0;
-  const bool stopped = !ok && outcome.cause == Cause::kStopped && signal != 0;
-  report.exitCode = ok ? kExitOk : stopped ? 128 + signal : kExitRunFailed;
-  report.result = ok ? "success" : stopped ? "stopped" : "failed";
-  if (!ok) report.cause = RunCause(outcome, signal);
-  presenter.Result(outcome, DownloadRun::FinalText(ok), report.exitCode, ok ? "" : CauseLine(outcome, signal));
+  Verdict verdict = Judged(outcome, args.stop ? int(*args.stop) : 0);
+  if (outcome.Ok() && run.Link().BytesReceived() == 0) verdict = NoAnswer(run.Link());
+  Apply(verdict, report);
+  report.bytesSent = run.Link().BytesSent();
+  report.seconds = elapsed();
+  if (std::optional<Verdict> after = conclude(report)) verdict = *after;
+  presenter.Result(verdict.outcome, DownloadRun::FinalText(verdict.outcome.Ok()), report.exitCode, verdict.line);
   run.Finish();  // the second end command goes out after the final text, as in the dialog
   report.bytesSent = run.Link().BytesSent();
-  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return report;
+  report.seconds = elapsed();
 }
 
-// The log's line for a run; false when it could not be written, which fails the run: a flash
-// that the bench cannot show did not happen as far as the bench knows.
-bool Record(Bench& bench, FlashReport& report, RunPresenter& presenter) {
-  if (!bench.log.IsOpen()) return true;
+// What the whole command shares: the image as the log records it, and the log.
+struct Bench {
+  explicit Bench(const FlashArgs& a) : args(a) {}
+  const FlashArgs& args;
+  FlashLog log;
+  // The image checked (and with a log, hashed) before any handset is opened; held until the
+  // last line is written, so a change after the hash is seen.
+  ImageView view;
+  MapResult mapping;
+  std::string absoluteImage;
+  std::optional<std::string> sha256;
+  // The kind the runs flash as, for those that end before they classify it themselves.
+  std::optional<int32_t> kind;
+
+  void Map() {
+    mapping = MapImageFile(view, args.image);
+    if (view.Mapped()) kind = args.autoUpgrade ? ClassifyImage(args.image, mapping.size).kind : KIND_DIO;
+  }
+};
+
+// The log's line for a run, which fails a run that went through when it cannot be written:
+// a flash that the bench cannot show did not happen as far as the bench knows.
+std::optional<Verdict> Conclude(Bench& bench, FlashReport& report, RunPresenter& presenter) {
+  // A run that ended before its own classification is logged with the kind of its image.
+  if (!report.opened && bench.kind) report.kind = *bench.kind;
+  report.concluded = true;
+  if (!bench.log.IsOpen()) return std::nullopt;
+  std::optional<Verdict> verdict;
+  const bool went = report.result == "success";
+  // A file written between the hash and a run's own mapping would leave a wrong hash on record.
+  const bool changed = bench.sha256 && !bench.view.Unchanged();
+  if (changed && went) {
+    verdict = Judged(Outcome{Step::kImageCheck, 0, Cause::kImageChanged, {}, {}}, 0);
+    Apply(*verdict, report);
+  }
   FlashRecord r{report.started, bench.absoluteImage, bench.view.Size(), bench.sha256, report.kind,
                 report.device, report.serial, report.bytesSent, report.seconds, report.result, report.cause};
-  // A file written between the hash and a run's own mapping would leave a wrong hash on record.
-  if (r.sha256 && !bench.view.Unchanged()) {
-    r.sha256.reset();
-    if (r.result == "success") {
-      r.result = report.result = "failed";
-      r.cause = report.cause = "the image file changed during the flash";
-      report.exitCode = kExitRunFailed;
-      presenter.Failure("the image file changed before its hash could be recorded", kExitRunFailed);
-    }
+  if (changed) r.sha256.reset();
+  std::string why;
+  if (bench.log.Append(r, why)) return verdict;
+  const std::string lost = "the flash log " + bench.args.logPath + " could not be written (" + why + ")";
+  if (report.result != "success") {
+    presenter.Failure(lost + ": this run is not recorded", report.exitCode);
+    return verdict;
   }
-  if (bench.log.Append(r)) return true;
-  presenter.Failure("the flash log " + bench.args.logPath + " could not be written: this run is not recorded",
-                    kExitRunFailed);
-  if (report.exitCode == kExitOk) report.exitCode = kExitRunFailed;
-  return false;
+  verdict = Failed(Outcome{Step::kNone, 0, Cause::kInternal, {}, lost}, "not recorded: " + lost);
+  Apply(*verdict, report);
+  return verdict;
 }
 
 // Before any byte goes out: the log must take lines, and the image it names is hashed. An
@@ -143,14 +197,14 @@ bool Record(Bench& bench, FlashReport& report, RunPresenter& presenter) {
 bool PrepareBench(Bench& bench, RunPresenter& presenter) {
   const FlashArgs& args = bench.args;
   std::string error;
-  if (!bench.log.Open(args.logPath, error)) {
+  if (!bench.log.Open(args.logPath, args.image, error)) {
     presenter.Failure(error, kExitUsage);
     return false;
   }
   std::error_code ec;
   const std::filesystem::path image = std::filesystem::absolute(args.image, ec);
   bench.absoluteImage = ec ? args.image : image.string();
-  bench.mapping = MapImageFile(bench.view, args.image);
+  bench.Map();
   if (bench.view.Mapped()) bench.sha256 = ImageSha256(bench.view);
   return true;
 }
@@ -158,7 +212,7 @@ bool PrepareBench(Bench& bench, RunPresenter& presenter) {
 int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style, RunPresenter& presenter) {
   const FlashArgs& args = bench.args;
   // The image is checked once, before any handset is opened (with a log, it was already).
-  if (!bench.log.IsOpen()) bench.mapping = MapImageFile(bench.view, args.image);
+  if (!bench.log.IsOpen()) bench.Map();
   if (!bench.view.Mapped()) {
     presenter.Failure(DescribeMapping(bench.mapping, args.image), kExitUsage);
     return kExitUsage;
@@ -186,18 +240,20 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style, Run
       presenters[i]->Failure(cause, kExitRunFailed);
     };
     for (size_t i = 0; i < targets.handsets.size(); ++i) {
+      auto conclude = [&, i](FlashReport& report) { return Conclude(bench, report, *presenters[i]); };
       try {
-        runs.emplace_back([&, i] {
+        runs.emplace_back([&, i, conclude] {
           try {
-            reports[i] = FlashOne(args, &targets.handsets[i], *presenters[i]);
+            FlashOne(args, &targets.handsets[i], *presenters[i], conclude, reports[i]);
           } catch (const std::exception& e) {
+            const bool logged = reports[i].concluded;
             failed(i, std::string("an error of brenvik-cli: ") + e.what());
+            if (!logged) conclude(reports[i]);
           }
-          Record(bench, reports[i], *presenters[i]);
         });
       } catch (const std::system_error& e) {  // no thread to be had: this handset is not flashed
         failed(i, std::string("no thread could be started for this handset: ") + e.what());
-        Record(bench, reports[i], *presenters[i]);
+        conclude(reports[i]);
       }
     }
   }
@@ -222,8 +278,12 @@ int RunFlash(const FlashArgs& args) {
 
   if (!targets.chosenNote.empty()) presenter->Note(targets.chosenNote);
   const FoundHandset* handset = targets.searchByClass ? nullptr : &targets.handsets.front();
-  FlashReport report = FlashOne(args, handset, *presenter);
-  if (report.opened || report.exitCode == kExitNoDevice) Record(bench, report, *presenter);
+  FlashReport report;
+  // An image that cannot be flashed is no run of a handset here: it is told, not logged.
+  auto conclude = [&](FlashReport& r) {
+    return r.opened || r.exitCode == kExitNoDevice ? Conclude(bench, r, *presenter) : std::nullopt;
+  };
+  FlashOne(args, handset, *presenter, conclude, report);
   return report.exitCode;
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,18 +23,33 @@ struct FlashRecord {
   std::string cause;   // "" on success
 };
 
+// The record as its line, without the newline. A path that is no UTF-8 is written with
+// replacement characters and again, losslessly, as its bytes in hex ("image_bytes").
+std::string LogLine(const FlashRecord& record);
+
 class FlashLog {
  public:
+  FlashLog() = default;
+  FlashLog(const FlashLog&) = delete;
+  FlashLog& operator=(const FlashLog&) = delete;
   ~FlashLog();
-  // Opens for appending, creating the file; false (and `error`) when it cannot be written.
-  bool Open(const std::string& path, std::string& error);
-  bool IsOpen() const { return m_file != nullptr; }
-  // One whole line at a time: lines of parallel runs never mix. False when it was not written.
-  bool Append(const FlashRecord& record);
+  // Opens for appending, creating the file. Refuses, with `error`, what is no regular file
+  // (nothing is opened that could block or act on a device), the image file itself under
+  // any of its names, and a file that cannot be written.
+  bool Open(const std::string& path, const std::string& image, std::string& error);
+  bool IsOpen() const;
+  // One whole line or nothing, under a lock that other processes honour too; a line always
+  // starts on a line of its own. False, with `error`, when it was not written.
+  bool Append(const FlashRecord& record, std::string& error);
 
  private:
+  void Close();
   std::mutex m_mutex;
-  std::FILE* m_file = nullptr;
+#ifdef _WIN32
+  void* m_file = nullptr;  // HANDLE
+#else
+  int m_fd = -1;
+#endif
 };
 
 // Now, as "2026-12-07T14:30:05.123Z".

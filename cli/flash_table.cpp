@@ -14,6 +14,29 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
+// A cell as a terminal may show it: control characters (C1 included) and bytes that are no
+// UTF-8, as a device or an image may be named, become \xNN.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
+    bool whole = i + n <= text.size();
+    for (size_t k = 1; whole && k < n; ++k) whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    const bool c1 = n == 2 && whole && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if ((n == 1 && c >= 0x20 && c < 0x7F) || (n > 1 && whole && !c1)) {
+      out.append(text, i, n);
+      i += n;
+      continue;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    out += hex;
+    ++i;
+  }
+  return out;
+}
+
 double KiBPerSecond(const FlashReport& r) { return r.seconds > 0 ? double(r.bytesSent) / 1024 / r.seconds : 0; }
 
 }  // namespace
@@ -32,8 +55,8 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
   }
   std::vector<std::vector<std::string>> rows{{"device", "kind", "bytes", "time", "speed", "result", "cause"}};
   for (const FlashReport& r : reports)
-    rows.push_back({r.device, std::to_string(r.kind), std::to_string(r.bytesSent), Format("%.1f s", r.seconds),
-                    Format("%.0f KiB/s", KiBPerSecond(r)), r.result, r.cause});
+    rows.push_back({Printable(r.device), std::to_string(r.kind), std::to_string(r.bytesSent),
+                    Format("%.1f s", r.seconds), Format("%.0f KiB/s", KiBPerSecond(r)), r.result, Printable(r.cause)});
   std::vector<size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
@@ -60,7 +83,7 @@ int SummaryExitCode(const std::vector<FlashReport>& reports, std::FILE* err) {
     return kExitNoDevice;
   std::string failed;
   for (const FlashReport& r : reports)
-    if (r.exitCode != kExitOk) failed += (failed.empty() ? "" : ", ") + r.device;
+    if (r.exitCode != kExitOk) failed += (failed.empty() ? "" : ", ") + Printable(r.device);
   if (failed.empty()) return kExitOk;
   std::fprintf(err, "brenvik-cli: failed: %s\n", failed.c_str());
   return kExitRunFailed;

@@ -14,6 +14,7 @@ struct FlashReport {
   std::string started;   // UTC, ISO 8601
   int32_t kind = 0;
   bool opened = false;   // the handset was opened and the download began
+  bool concluded = false;  // settled, and logged where there is a log
   uint64_t bytesSent = 0;
   double seconds = 0;
   std::string result;    // "success", "failed", "stopped"

@@ -13,6 +13,16 @@ inline std::string JsonLine(const nlohmann::json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Whether the text is UTF-8 that a JSON line carries as it is.
+inline bool IsUtf8(const std::string& text) {
+  try {
+    (void)nlohmann::json(text).dump();
+    return true;
+  } catch (const nlohmann::json::type_error&) {
+    return false;
+  }
+}
+
 inline nlohmann::json TextOrNull(const std::string& text) {
   return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }

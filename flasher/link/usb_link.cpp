@@ -23,6 +23,7 @@ void UsbLink::Attach(std::unique_ptr<DeviceFile> device) {
   Close();
   m_device = std::move(device);
   m_bytesSent = 0;
+  m_bytesReceived = 0;
   if (m_device) m_device->SetStopFlag(m_stop);
   m_blockSize = BLOCK_SIZE;
 }
@@ -63,6 +64,7 @@ OpenResult UsbLink::OpenPath(const std::string& path) {
   if (!opening.result.Ok()) return opening.result;
   m_device = std::move(opening.device);
   m_bytesSent = 0;
+  m_bytesReceived = 0;
   m_device->SetStopFlag(m_stop);
   m_blockSize = BLOCK_SIZE;
   return opening.result;
@@ -79,6 +81,7 @@ LinkResult UsbLink::ReadInPacket(uint8_t expected) {
   if (!m_device) return Noted({IoStatus::kError, 0, buf.size(), 0, {}, {}});
   if (StopRequested()) return Noted(Stopped(buf.size()));
   const IoResult io = m_device->Read(buf.data(), buf.size(), m_timeout);
+  m_bytesReceived += io.count;
   LinkResult r = Noted({io.status, io.count, buf.size(), io.systemError, {}, {}});
   if (io.status != IoStatus::kOk) return r;
   // A read that ended early because the peer closed is a hang-up.

@@ -49,6 +49,8 @@ class UsbLink {
   uint32_t BlockSize() const { return m_blockSize; }
   // Bytes the device took since it was opened, every packet included.
   uint64_t BytesSent() const { return m_bytesSent; }
+  // Bytes read from the device since it was opened: 0 means the handset never said a word.
+  uint64_t BytesReceived() const { return m_bytesReceived; }
   // What the last failed send left behind; nothing shows it, the run's outcome says more.
   const std::string& ErrorText() const { return m_errorText; }
   void SetTimeout(std::chrono::milliseconds t) { m_timeout = t; }
@@ -82,6 +84,7 @@ class UsbLink {
   std::unique_ptr<DeviceFile> m_device;
   uint32_t m_blockSize = BLOCK_SIZE;
   uint64_t m_bytesSent = 0;
+  uint64_t m_bytesReceived = 0;
   std::chrono::milliseconds m_timeout = kReadTimeout;
   const volatile std::sig_atomic_t* m_stop = nullptr;
   bool m_inUnit = false;

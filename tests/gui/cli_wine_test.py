@@ -215,12 +215,17 @@ class WindowsNamesUnderWine(unittest.TestCase):
     """Paths and device names as Windows reads them: a path in any script names exactly the
     file given, one port under several names is one handset, a port in use is refused, and
     the system's own devices (NUL, CON, AUX...) are never written to."""
+class FlashLogUnderWine(unittest.TestCase):
+    """The flash log of brenvik-cli.exe: shared by processes, and only ever a file on a disk."""
 
     @classmethod
     def setUpClass(cls):
         cls.rig = Rig("en_US.UTF-8")
         cls.rig.up()
         cls.dosdevices = os.path.join(cls.rig.prefix, "dosdevices")
+        cls.image = os.path.join(cls.rig.tmp, "log.img")
+        with open(cls.image, "wb") as f:
+            f.write(img_image(count=4, size=4096))
 
     @classmethod
     def tearDownClass(cls):
@@ -326,6 +331,36 @@ class WindowsNamesUnderWine(unittest.TestCase):
                 os.symlink(was, com1)
         s = sim.summary()
         self.assertTrue(s is None or s["bytes"]["received"] == 0, s)
+    def test_a_log_shared_by_three_processes_keeps_every_line_whole(self):
+        # Ports that are not there end their runs at once: every run of every process
+        # appends at nearly the same moment.
+        log = os.path.join(self.rig.tmp, "shared.log")
+        ports = [["COM%d" % (40 + 20 * p + k) for k in range(20)] for p in range(3)]
+        processes = [subprocess.Popen(["timeout", "--kill-after=5", "120", "wine", ARGS.cli, "flash", "--json",
+                                       "--log", wine_path(log), *[a for c in com for a in ("--device", c)],
+                                       wine_path(self.image)], env=self.rig.env, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for com in ports]
+        self.assertEqual([p.wait(150) for p in processes], [3, 3, 3])
+        with open(log) as f:
+            entries = [json.loads(line) for line in f]
+        self.assertEqual(sorted(e["device"] for e in entries), sorted(c for com in ports for c in com))
+        self.assertEqual({(e["kind"], e["result"]) for e in entries}, {(5, "failed")})
+
+    def test_what_is_no_file_on_a_disk_or_is_the_image_is_refused(self):
+        os.makedirs(os.path.join(self.rig.tmp, "logs"), exist_ok=True)
+        cases = [  # (log, what the refusal says)
+            ("NUL", "is a device"),
+            (wine_path(os.path.join(self.rig.tmp, "nul.log")), "is a device"),
+            (wine_path(os.path.join(self.rig.tmp, "logs")), "is a directory"),
+            (wine_path(self.image), "is the image itself"),
+        ]
+        before = hashlib.sha256(read_bytes(self.image)).hexdigest()
+        for log, words in cases:
+            with self.subTest(log=log):
+                code, out = self.rig.wine(ARGS.cli, "flash", "--device", "COM39", "--log", log, wine_path(self.image))
+                self.assertEqual(code, 2, out)
+                self.assertIn("the flash log %s %s" % (log, words), out)
+        self.assertEqual(hashlib.sha256(read_bytes(self.image)).hexdigest(), before)
 
 
 def read_bytes(path):

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A sample of the fault sweep over a real pty: brenvik-cli flashes each kind of image into
 handset-sim, which commits one fault. A fault in the data ends in exit 1 and "Update Fail! "
-within the bound; a withheld acknowledgement does not stop the run. The image file is never
-changed. Usage: pty_fault_sample.py CLI SIM"""
+within the bound; a withheld acknowledgement does not stop the run, but where the handset
+sends nothing else either, nothing confirms the flash and it is no success. The image file
+is never changed. Usage: pty_fault_sample.py CLI SIM"""
 import hashlib
 import json
 import os
@@ -35,12 +36,12 @@ CASES = [
     ("fw.img", "drop-after=50000", 1, "Update Fail! "),      # in the boot area
     ("fw.img", "drop-after=131100", 1, "Update Fail! "),     # in the first record's header
     ("fw.img", "drop-after=250000", 1, "Update Fail! "),     # in a record
-    ("fw.img", "no-ack", 0, "Update Sucess! "),
+    ("fw.img", "no-ack", 1, "Update Fail! "),  # a record download hears nothing back at all
     ("fw.raw", "drop-after=20000", 1, "Update Fail! "),
-    ("fw.raw", "no-ack", 0, "Update Sucess! "),
+    ("fw.raw", "no-ack", 1, "Update Fail! "),  # a record download hears nothing back at all
     ("fw.bin", "drop-after=30", 1, "Update Fail! "),
     ("fw.bin", "drop-after=300000", 1, "Update Fail! "),
-    ("fw.bin", "no-ack", 0, "Update Sucess! "),
+    ("fw.bin", "no-ack", 1, "Update Fail! "),  # a record download hears nothing back at all
 ]
 
 
@@ -78,7 +79,8 @@ class PtyFaultSample(unittest.TestCase):
                 self.assertEqual(r.stdout.splitlines()[-1], last)
                 self.assertLess(took, BOUND)
                 # What the handset has must back what the PC said.
-                self.assertEqual(summary.get("matches_expected") is True, code == 0, summary)
+                if fault != "no-ack" or code == 0:
+                    self.assertEqual(summary.get("matches_expected") is True, code == 0, summary)
                 self.assertEqual(digest(self.paths[name]), before[name])
         print("pty fault sample: %d faults over a pty, all ended by the rules" % len(CASES))
 
