@@ -1,0 +1,169 @@
+#include "flash_run.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <system_error>
+
+#include "link/protocol.h"
+#include "run/classify.h"
+#include "run/download_run.h"
+#include "run/outcome_text.h"
+
+namespace brenvik::cli {
+
+PresenterStyle StyleFor(bool json) {
+  if (json) return PresenterStyle::kJson;
+  return ::isatty(::fileno(stdout)) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
+}
+
+namespace {
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+#ifdef SIGHUP
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+#endif
+    default: return "signal " + std::to_string(signal);
+  }
+}
+
+// Where a run failed and why, as the table's cause column says it (its result column says
+// "failed" or "stopped").
+std::string RunCause(const Outcome& outcome, int signal) {
+  if (outcome.cause == Cause::kStopped)
+    return "stopped by " + SignalName(signal) + " at " + DescribeStep(outcome.step, outcome.index) +
+           ": the handset holds a partial image and must be flashed again";
+  return "at " + DescribeOutcome(outcome);
+}
+
+Verdict Judged(const Outcome& outcome, int signal) {
+  if (outcome.Ok()) return {outcome, kExitOk, "success", "", ""};
+  const std::string cause = RunCause(outcome, signal);
+  if (outcome.cause == Cause::kStopped && signal != 0)
+    return {outcome, 128 + signal, "stopped", cause, "brenvik-cli: " + cause};
+  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed " + cause};
+}
+
+}  // namespace
+
+Verdict Failed(const Outcome& outcome, const std::string& cause) {
+  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed: " + cause};
+}
+
+namespace {
+
+void Apply(const Verdict& v, FlashReport& report) {
+  report.exitCode = v.exitCode;
+  report.result = v.result;
+  report.cause = v.cause;
+}
+
+// A device that takes every byte and never sends one (a pty or a port with nothing behind
+// it, or a handset that lost its way) gives no sign that any handset got the image.
+Verdict NoAnswer(const UsbLink& link) {
+  LinkResult silence{IoStatus::kTimeout, 0, InPacket{}.size(), 0, link.Timeout(), {}};
+  return Failed(Outcome{Step::kAck, 0, Cause::kTimeout, silence, {}},
+                "no answer from the device: nothing confirms that a handset took the image");
+}
+
+}  // namespace
+
+void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& presenter,
+              const Conclusion& conclude, FlashReport& report) {
+  report = FlashReport();
+  if (handset) report.device = handset->path, report.serial = handset->serial;
+  report.started = UtcNow();
+  const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+
+  FlashOptions options;
+  options.autoUpgrade = args.autoUpgrade;
+  if (handset) options.devicePath = handset->path;
+  options.timeout = std::chrono::milliseconds(int64_t(args.timeoutSeconds * 1000));
+  options.stop = args.stop;
+
+  DownloadRun run(presenter, presenter);
+  const PrepareResult prepared = run.Prepare(args.image, options);
+  report.kind = run.ImageKind();
+  if (report.device.empty()) report.device = run.Opening().path;
+  switch (prepared) {
+    case PrepareResult::kImageUnreadable:
+    case PrepareResult::kImageRefused:
+    case PrepareResult::kImageEmpty:  // or it could not be mapped
+      report.cause = DescribeMapping(run.Mapping(), args.image);
+      report.exitCode = kExitUsage;
+      break;
+    case PrepareResult::kNoDevice:
+      report.cause = DescribeOpen(run.Opening());
+      report.exitCode = kExitNoDevice;
+      break;
+    case PrepareResult::kReady: break;
+  }
+  if (prepared != PrepareResult::kReady) {
+    presenter.Failure(report.cause, report.exitCode);
+    report.result = "failed";
+    report.seconds = elapsed();
+    conclude(report);
+    return;
+  }
+  report.opened = true;
+  const Outcome outcome = run.Download();
+  Verdict verdict = Judged(outcome, args.stop ? int(*args.stop) : 0);
+  if (outcome.Ok() && run.Link().BytesReceived() == 0) verdict = NoAnswer(run.Link());
+  Apply(verdict, report);
+  report.bytesSent = run.Link().BytesSent();
+  report.seconds = elapsed();
+  if (std::optional<Verdict> after = conclude(report)) verdict = *after;
+  presenter.Result(verdict.outcome, DownloadRun::FinalText(verdict.outcome.Ok()), report.exitCode, verdict.line);
+  run.Finish();  // the second end command goes out after the final text, as in the dialog
+  report.bytesSent = run.Link().BytesSent();
+  report.seconds = elapsed();
+}
+
+void LoggedImage::Map(const FlashArgs& args) {
+  mapping = MapImageFile(view, args.image);
+  if (view.Mapped()) kind = args.autoUpgrade ? ClassifyImage(args.image, mapping.size).kind : KIND_DIO;
+}
+
+std::string AbsoluteImagePath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.string();
+}
+
+std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,
+                                RunPresenter& presenter) {
+  // A run that ended before its own classification is logged with the kind of its image.
+  if (!report.opened && image.kind) report.kind = *image.kind;
+  report.concluded = true;
+  if (!log.IsOpen()) return std::nullopt;
+  std::optional<Verdict> verdict;
+  const bool went = report.result == "success";
+  // A file written between the hash and a run's own mapping would leave a wrong hash on record.
+  const bool changed = image.sha256 && !image.view.Unchanged();
+  if (changed && went) {
+    verdict = Judged(Outcome{Step::kImageCheck, 0, Cause::kImageChanged, {}, {}}, 0);
+    Apply(*verdict, report);
+  }
+  FlashRecord r{report.started, image.absolutePath, image.view.Size(), image.sha256, report.kind,
+                report.device, report.serial, report.bytesSent, report.seconds, report.result, report.cause};
+  if (changed) r.sha256.reset();
+  std::string why;
+  if (log.Append(r, why)) return verdict;
+  const std::string lost = "the flash log " + logPath + " could not be written (" + why + ")";
+  if (report.result != "success") {
+    presenter.Failure(lost + ": this run is not recorded", report.exitCode);
+    return verdict;
+  }
+  verdict = Failed(Outcome{Step::kNone, 0, Cause::kInternal, {}, lost}, "not recorded: " + lost);
+  Apply(*verdict, report);
+  return verdict;
+}
+
+}  // namespace brenvik::cli
