@@ -184,8 +184,16 @@ std::string FitBar(const Figures& f, const std::string& status, size_t width) {
                       width);
 }
 
-std::string FitRow(const BoardRow& row, size_t width) {
-  const std::string name = ShortenMiddle(Printable(row.name), std::clamp<size_t>(width / 3, 12, 48));
+size_t NameBudget(size_t width) {
+  // What a running row needs beside its name: the bar, the amount and the rate.
+  constexpr size_t kFigures = 56;
+  return std::max<size_t>(12, width > kFigures + 12 ? width - kFigures : width / 3);
+}
+
+std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
+  if (nameColumn == 0) nameColumn = NameBudget(width);
+  std::string name = ShortenMiddle(Printable(row.name), nameColumn);
+  name.append(nameColumn - std::min(nameColumn, DisplayWidth(name)), ' ');
   const Figures& f = row.figures;
   const std::string bar = Bar(f.percent, width >= 100 ? 20 : 10) + " " + PercentText(f.percent);
   const std::string text = Printable(row.text);
@@ -201,9 +209,13 @@ std::string FitRow(const BoardRow& row, size_t width) {
 
 std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height) {
   std::vector<std::string> lines;
+  // The names take one column, as wide as the widest needs and the width allows.
+  size_t column = 0;
+  for (const BoardRow& r : rows) column = std::max(column, DisplayWidth(Printable(r.name)));
+  column = std::min(column, NameBudget(width));
   // One row stays free below the board, for the cursor: a full screen would scroll.
   if (height == 0 || rows.size() < height) {
-    for (const BoardRow& r : rows) lines.push_back(FitRow(r, width));
+    for (const BoardRow& r : rows) lines.push_back(FitRow(r, width, column));
     return lines;
   }
   size_t counts[4] = {};
@@ -228,8 +240,7 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return rank(rows[a].state) < rank(rows[b].state); });
   order.resize(std::min(slots, order.size()));
-  std::sort(order.begin(), order.end());  // shown in the order they were named
-  for (size_t i : order) lines.push_back(FitRow(rows[i], width));
+  for (size_t i : order) lines.push_back(FitRow(rows[i], width, column));
   return lines;
 }
 

@@ -55,7 +55,10 @@ struct BoardRow {
   Figures figures;
   std::string text;
 };
-std::string FitRow(const BoardRow& row, size_t width);
+// The columns a name may take on a board of `width`; longer names are shortened in the middle.
+size_t NameBudget(size_t width);
+// A row of `width` columns, its name padded (or shortened) to `nameColumn` (0: the budget).
+std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn = 0);
 // The lines of a board of `width` x `height` (0: unknown). When the handsets outnumber the
 // rows, a line of counts comes first, then the rows that fit, failing and running first.
 std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height);
