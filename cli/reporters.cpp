@@ -136,8 +136,12 @@ class PlainPresenter : public Tracking {
   Steady::time_point lineAt_{};
 };
 
-nlohmann::json NumberOrNull(const std::optional<double>& value, double step) {
-  return value ? nlohmann::json(std::round(*value / step) * step) : nlohmann::json(nullptr);
+nlohmann::json WholeOrNull(const std::optional<double>& value) {
+  return value ? nlohmann::json(uint64_t(std::llround(*value))) : nlohmann::json(nullptr);
+}
+
+nlohmann::json TenthsOrNull(const std::optional<double>& value) {
+  return value ? nlohmann::json(std::round(*value * 10) / 10) : nlohmann::json(nullptr);
 }
 
 class JsonPresenter : public RunPresenter {
@@ -188,8 +192,8 @@ class JsonPresenter : public RunPresenter {
     unreported_ = false;
     const RateMeter& m = p_.meter;
     Emit({{"event", "progress"}, {"range", p_.max}, {"position", p_.pos}, {"status", TextOrNull(p_.status)},
-          {"bytes", m.Sent()}, {"total_bytes", m.Total()}, {"rate", NumberOrNull(m.Rate(), 1)},
-          {"eta", NumberOrNull(m.SecondsLeft(), 0.1)}});
+          {"bytes", m.Sent()}, {"total_bytes", m.Total()}, {"rate", WholeOrNull(m.Rate())},
+          {"eta", TenthsOrNull(m.SecondsLeft())}});
   }
   void Emit(nlohmann::json j) {
     if (!device_.empty()) j["device"] = device_;
