@@ -149,14 +149,17 @@ class JsonPresenter : public RunPresenter {
   JsonPresenter(std::FILE* out, std::string device) : out_(out), device_(std::move(device)) {}
   void SetRange(uint32_t maximum) override {
     p_.max = maximum;
+    unreported_ = true;
     Emit({{"event", "range"}, {"max", maximum}});
   }
   void SetPosition(uint32_t position) override {
     p_.pos = position;
+    unreported_ = true;
     Emit({{"event", "position"}, {"position", position}});
   }
   void SetStatus(const std::string& line) override {
     p_.status = line;
+    unreported_ = true;
     Emit({{"event", "status"}, {"text", line}});
     // At most 4 a second: the status follows every record, and records can be thousands.
     const auto now = Steady::now();

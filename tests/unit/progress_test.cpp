@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "download/rate_meter.h"
+#include "fakes/download_rig.h"
 #include "progress_text.h"
 
 namespace brenvik {
@@ -50,6 +51,70 @@ TEST(RateMeter, SyntheticTimelines) {
     if (left) {
       EXPECT_NEAR(*left, *c.left, *c.left * 0.1);
     }
+  }
+}
+
+// The bytes a procedure reports are those it wrote, their total known before the first one,
+// also where the record position runs past its range.
+TEST(ProgressBytes, EveryProcedureCountsWhatItWrote) {
+  using namespace testing;
+  const std::vector<RecordInput> records = {
+      {0x80001000, PatternBytes(5000, 1)}, {0x80003000, {}}, {0x80004000, PatternBytes(4096, 3)}};
+  Bytes img = PatternBytes(0x20000, 9);
+  const Bytes stream = MakeBinStream(records);
+  img.insert(img.end(), stream.begin(), stream.end());
+  Bytes bin = stream;
+  bin.resize(600000, 0);
+  struct Case {
+    const char* name;
+    int32_t kind;
+    Bytes file;
+    std::function<void(DownloadRig&)> script;
+    std::function<Outcome(DownloadContext&)> run;
+    uint64_t total;
+  };
+  auto scriptRecords = [&](DownloadRig& rig, size_t offset) {
+    for (const auto& r : records) {
+      if (!r.data.empty()) ExpectTransfer(*rig.dev, DATA_TYPE_RECORD, r.address, rig.At(offset + 12), uint32_t(r.data.size()));
+      offset += 12 + r.data.size();
+    }
+    ExpectDownloadEnd(*rig.dev);
+  };
+  const uint64_t recordBytes = 2 * 32 + 5000 + 4096;
+  const Case cases[] = {
+      {"blocks", KIND_DIO, PatternBytes(300000),
+       [](DownloadRig& rig) {
+         for (uint32_t following : {1u, 0u}) {
+           const uint32_t length = following ? 262144 : 300000 - 262144;
+           rig.dev->AddRead(Repeat(READY_BYTE, 16));
+           auto h = Encode(BlockHeader{following, length, BLOCK_TAG});
+           rig.dev->ExpectWrite(Bytes(h.begin(), h.end()));
+           ExpectChunked(*rig.dev, rig.At(following ? 0 : 262144), length);
+         }
+       },
+       DownloadBlocks, 2 * 12 + 300000},
+      {"img", KIND_IMG, img,
+       [&](DownloadRig& rig) {
+         ExpectTransfer(*rig.dev, DATA_TYPE_BOOT, 0, rig.At(0), 0x20000);
+         scriptRecords(rig, 0x2000F);
+       },
+       DownloadImgRaw, 32 + 0x20000 + recordBytes},
+      {"large bin", KIND_LARGE_BIN, bin, [&](DownloadRig& rig) { scriptRecords(rig, 15); }, DownloadOut, recordBytes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DownloadRig rig("fw", c.file);
+    c.script(rig);
+    auto ctx = rig.Context(c.kind);
+    rig.Take(c.run(ctx));
+    ASSERT_EQ(rig.errors, 0);
+    const auto& bytes = rig.shown.bytes;
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.front(), std::make_pair(uint64_t(0), c.total));
+    EXPECT_EQ(bytes.back(), std::make_pair(c.total, c.total));
+    // Everything but the download-end command of a record download.
+    EXPECT_EQ(c.total, rig.link.BytesSent() - (c.kind == KIND_DIO ? 0 : 16));
+    for (size_t i = 1; i < bytes.size(); ++i) EXPECT_LE(bytes[i - 1].first, bytes[i].first);
   }
 }
 
