@@ -203,7 +203,8 @@ std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
                          Join({name, text}, "  ")},
                         width);
   return FirstFitting({Join({name, bar, f.amount, f.rate, f.left, text}, "  "),
-                       Join({name, bar, f.amount, f.rate, f.left}, "  "), Join({name, bar, f.amount, f.rate}, "  ")},
+                       Join({name, bar, f.amount, f.rate, f.left}, "  "), Join({name, bar, f.amount, f.rate}, "  "),
+                       Join({name, bar, f.amount}, "  "), Join({name, bar}, "  ")},
                       width);
 }
 
@@ -220,11 +221,14 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
   }
   size_t counts[4] = {};
   for (const BoardRow& r : rows) ++counts[size_t(r.state)];
-  char line[160];
+  char line[160], shorter[160];
   std::snprintf(line, sizeof line, "%zu handsets: %zu done, %zu failed, %zu flashing, %zu waiting", rows.size(),
                 counts[size_t(RowState::kDone)], counts[size_t(RowState::kFailed)],
                 counts[size_t(RowState::kFlashing)], counts[size_t(RowState::kWaiting)]);
-  lines.push_back(CutToWidth(line, width));
+  std::snprintf(shorter, sizeof shorter, "%zu: %zu done %zu failed %zu flashing %zu waiting", rows.size(),
+                counts[size_t(RowState::kDone)], counts[size_t(RowState::kFailed)],
+                counts[size_t(RowState::kFlashing)], counts[size_t(RowState::kWaiting)]);
+  lines.push_back(FirstFitting({line, shorter}, width));
   const size_t slots = height > 2 ? height - 2 : 0;
   auto rank = [](RowState s) {
     switch (s) {

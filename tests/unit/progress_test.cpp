@@ -147,7 +147,7 @@ TEST(BoardFit, RowsFitTheTerminalAndCountsStandInForRowsThatDoNot) {
       {few, 80, 24, 3, "/dev/serial/\xE2\x80\xA6-if00-port0  ["},
       {few, 200, 0, 3, "/dev/serial/by-id/usb-Vendor_Handset_0123456789ABCDEF-if00-port0"},
       {many, 80, 24, 23, "30 handsets: 12 done, 2 failed, 10 flashing, 6 waiting"},
-      {many, 40, 5, 4, "30 handsets: 12 done, 2 failed, 10 flas"},
+      {many, 40, 5, 4, "30: 12 done 2 failed 10 flashing 6 waiti"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
