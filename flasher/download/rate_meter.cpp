@@ -36,7 +36,7 @@ std::optional<double> RateMeter::Rate() const {
     anchor = &s;
   }
   const double span = now - anchor->at;
-  if (span <= 0) return std::nullopt;
+  if (span <= 0 || m_sent < anchor->bytes) return std::nullopt;
   return double(m_sent - anchor->bytes) / span;
 }
 
