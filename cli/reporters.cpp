@@ -1,5 +1,7 @@
 #include "reporters.h"
 
+#include <cmath>
+
 #include "json_text.h"
 #include "run/outcome_text.h"
 
@@ -18,7 +20,13 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// Shared bookkeeping of range, position and status, and the text forms of messages.
+// Columns for a line on a terminal: one short of its width, so the cursor never wraps.
+size_t LineWidth(std::FILE* out) {
+  const size_t columns = QueryTerminalSize(out).columns;
+  return (columns ? columns : 80) - 1;
+}
+
+// Shared bookkeeping of range, position, status and bytes, and the text forms of messages.
 class Tracking : public RunPresenter {
  public:
   // `prefix` starts every line: the device, when several handsets share the output.
@@ -32,21 +40,18 @@ class Tracking : public RunPresenter {
     std::fprintf(err_, "brenvik-cli: %s%s\n", prefix_.c_str(), reason.c_str());
   }
   void Note(const std::string& text) override { std::fprintf(err_, "brenvik-cli: %s\n", text.c_str()); }
-  void SetRange(uint32_t maximum) override { max_ = maximum; }
-  void SetPosition(uint32_t position) override { pos_ = position; }
-  void SetStatus(const std::string& line) override { status_ = line; }
+  void SetRange(uint32_t maximum) override { p_.max = maximum; }
+  void SetPosition(uint32_t position) override { p_.pos = position; }
+  void SetStatus(const std::string& line) override { p_.status = line; }
+  void SetBytes(uint64_t sent, uint64_t total) override { p_.meter.Update(sent, total); }
+  std::optional<double> AverageRate() const override { return p_.meter.AverageRate(); }
 
  protected:
-  unsigned Percent() const {
-    if (max_ == 0) return 0;
-    uint64_t p = uint64_t(pos_ > max_ ? max_ : pos_) * 100 / max_;
-    return unsigned(p);
-  }
+  unsigned Percent() const { return p_.Percent(); }
   std::FILE* out_;
   std::FILE* err_;
   std::string prefix_;
-  uint32_t max_ = 0, pos_ = 0;
-  std::string status_;
+  RunProgress p_;
 };
 
 class TerminalPresenter : public Tracking {
@@ -65,7 +70,7 @@ class TerminalPresenter : public Tracking {
     Tracking::ShowMessage(text, caption);
   }
   void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
-    if (drawn_) Draw(true);
+    if (drawn_) Draw(true, true);
     EndBar();
     if (!cause.empty()) std::fprintf(out_, "%s\n", cause.c_str());
     std::fprintf(out_, "%s\n", finalText.c_str());
@@ -77,16 +82,13 @@ class TerminalPresenter : public Tracking {
   }
 
  private:
-  void Draw(bool force) {
+  void Draw(bool force, bool final = false) {
     // Redraw at most 20 times a second: thousands of small records must not flood the tty.
     auto now = Steady::now();
     if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(50)) return;
     lastDraw_ = now;
-    constexpr unsigned kWidth = 30;
-    unsigned filled = Percent() * kWidth / 100;
-    std::string bar(filled, '#');
-    bar.resize(kWidth, '.');
-    std::fprintf(out_, "\r[%s] %3u%%  %s\x1b[K", bar.c_str(), Percent(), status_.c_str());
+    const std::string line = FitBar(FiguresOf(p_, final), p_.status, LineWidth(out_));
+    std::fprintf(out_, "\r%s\x1b[K", line.c_str());
     std::fflush(out_);
     drawn_ = true;
   }
@@ -98,46 +100,84 @@ class TerminalPresenter : public Tracking {
   Steady::time_point lastDraw_{};
 };
 
+// Into a pipe or a file: a line at most every 5 % and every 10 s, whichever comes later, so
+// that a log of a long flash stays short and a short flash says little more than its end.
 class PlainPresenter : public Tracking {
  public:
   using Tracking::Tracking;
-  void SetRange(uint32_t maximum) override {
-    Tracking::SetRange(maximum);
-    lastPercent_ = -1;
-  }
   void SetStatus(const std::string& line) override {
     Tracking::SetStatus(line);
-    // One line per percent of progress, not per record.
-    if (int(Percent()) == lastPercent_) return;
-    lastPercent_ = int(Percent());
-    Line();
+    const auto now = Steady::now();
+    if (lined_ && (Percent() < linePercent_ + 5 || now - lineAt_ < std::chrono::seconds(10))) return;
+    lined_ = true;
+    linePercent_ = Percent();
+    lineAt_ = now;
+    Line(false);
   }
   void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
-    if (!status_.empty()) Line();
+    if (!p_.status.empty()) Line(true);
     if (!cause.empty()) std::fprintf(out_, "%s%s\n", prefix_.c_str(), cause.c_str());
     std::fprintf(out_, "%s%s\n", prefix_.c_str(), finalText.c_str());
     std::fflush(out_);
   }
 
  private:
-  void Line() {
-    std::fprintf(out_, "%s%u/%u %s\n", prefix_.c_str(), pos_, max_, status_.c_str());
+  void Line(bool final) {
+    const Figures f = FiguresOf(p_, final);
+    const std::string figures =
+        p_.meter.Started() ? " " + std::to_string(f.percent) + "%" + (" " + f.amount) +
+                                 (f.rate.empty() ? "" : " " + f.rate) + (f.left.empty() ? "" : " " + f.left)
+                           : "";
+    std::fprintf(out_, "%s%u/%u%s %s\n", prefix_.c_str(), p_.pos, p_.max, figures.c_str(), p_.status.c_str());
     std::fflush(out_);
   }
-  int lastPercent_ = -1;
+  bool lined_ = false;
+  unsigned linePercent_ = 0;
+  Steady::time_point lineAt_{};
 };
+
+nlohmann::json WholeOrNull(const std::optional<double>& value) {
+  return value ? nlohmann::json(uint64_t(std::llround(*value))) : nlohmann::json(nullptr);
+}
+
+nlohmann::json TenthsOrNull(const std::optional<double>& value) {
+  return value ? nlohmann::json(std::round(*value * 10) / 10) : nlohmann::json(nullptr);
+}
 
 class JsonPresenter : public RunPresenter {
  public:
   JsonPresenter(std::FILE* out, std::string device) : out_(out), device_(std::move(device)) {}
-  void SetRange(uint32_t maximum) override { Emit({{"event", "range"}, {"max", maximum}}); }
-  void SetPosition(uint32_t position) override { Emit({{"event", "position"}, {"position", position}}); }
-  void SetStatus(const std::string& line) override { Emit({{"event", "status"}, {"text", line}}); }
+  void SetRange(uint32_t maximum) override {
+    p_.max = maximum;
+    unreported_ = true;
+    Emit({{"event", "range"}, {"max", maximum}});
+  }
+  void SetPosition(uint32_t position) override {
+    p_.pos = position;
+    unreported_ = true;
+    Emit({{"event", "position"}, {"position", position}});
+  }
+  void SetStatus(const std::string& line) override {
+    p_.status = line;
+    unreported_ = true;
+    Emit({{"event", "status"}, {"text", line}});
+    // At most 4 a second: the status follows every record, and records can be thousands.
+    const auto now = Steady::now();
+    if (progressed_ && now - progressAt_ < std::chrono::milliseconds(250)) return;
+    progressAt_ = now;
+    Progress();
+  }
+  void SetBytes(uint64_t sent, uint64_t total) override {
+    p_.meter.Update(sent, total);
+    unreported_ = true;
+  }
+  std::optional<double> AverageRate() const override { return p_.meter.AverageRate(); }
   void ShowMessage(const std::string& text, MessageCaption caption) override {
     Emit({{"event", "message"}, {"caption", CaptionName(caption)}, {"text", text}});
   }
   void Result(const Outcome& outcome, const std::string& finalText, int exitCode,
               const std::string& cause) override {
+    if (unreported_) Progress();  // the last figures, whatever the pace
     nlohmann::json j{{"event", "result"}, {"ok", outcome.Ok()}, {"text", finalText}, {"exit_code", exitCode}};
     if (!outcome.Ok())
       j["error"] = {{"step", StepName(outcome.step)}, {"index", outcome.index},
@@ -150,6 +190,14 @@ class JsonPresenter : public RunPresenter {
   void Note(const std::string& text) override { Emit({{"event", "note"}, {"text", text}}); }
 
  private:
+  void Progress() {
+    progressed_ = true;
+    unreported_ = false;
+    const RateMeter& m = p_.meter;
+    Emit({{"event", "progress"}, {"range", p_.max}, {"position", p_.pos}, {"status", TextOrNull(p_.status)},
+          {"bytes", m.Sent()}, {"total_bytes", m.Total()}, {"rate", WholeOrNull(m.Rate())},
+          {"eta", TenthsOrNull(m.SecondsLeft())}});
+  }
   void Emit(nlohmann::json j) {
     if (!device_.empty()) j["device"] = device_;
     // One call per line: lines of parallel runs never mix.
@@ -158,34 +206,46 @@ class JsonPresenter : public RunPresenter {
   }
   std::FILE* out_;
   std::string device_;
+  RunProgress p_;
+  bool progressed_ = false, unreported_ = false;
+  Steady::time_point progressAt_{};
 };
 
-// One handset's line on a shared board.
+// One handset's row on a shared board.
 class BoardPresenter : public Tracking {
  public:
   BoardPresenter(Board& board, size_t line, std::FILE* err, const std::string& device)
-      : Tracking(nullptr, err), board_(board), line_(line), device_(device) {
+      : Tracking(nullptr, err), board_(board), line_(line) {
+    row_.name = device;
     Show("waiting");
   }
   void SetRange(uint32_t maximum) override {
     Tracking::SetRange(maximum);
-    Show(status_);
+    Show(p_.status);
   }
   void SetPosition(uint32_t position) override {
     Tracking::SetPosition(position);
-    Show(status_);
+    Show(p_.status);
   }
   void SetStatus(const std::string& line) override {
     Tracking::SetStatus(line);
-    Show(status_);
+    Show(p_.status);
+  }
+  void SetBytes(uint64_t sent, uint64_t total) override {
+    Tracking::SetBytes(sent, total);
+    row_.state = RowState::kFlashing;
   }
   void ShowMessage(const std::string& text, MessageCaption caption) override {
     Show(std::string("[") + CaptionName(caption) + "] " + text);
   }
-  void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
+  void Result(const Outcome& outcome, const std::string& finalText, int, const std::string& cause) override {
+    row_.state = outcome.Ok() ? RowState::kDone : RowState::kFailed;
     Show(finalText + (cause.empty() ? "" : "  " + StripTool(cause)));
   }
-  void Failure(const std::string& reason, int) override { Show(reason); }
+  void Failure(const std::string& reason, int) override {
+    row_.state = RowState::kFailed;
+    Show(reason);
+  }
   void Note(const std::string& text) override { Show(text); }
 
  private:
@@ -194,16 +254,14 @@ class BoardPresenter : public Tracking {
     return cause.rfind(tool, 0) == 0 ? cause.substr(tool.size()) : cause;
   }
   void Show(const std::string& text) {
-    constexpr unsigned kWidth = 20;
-    std::string bar(Percent() * kWidth / 100, '#');
-    bar.resize(kWidth, '.');
-    char percent[8];
-    std::snprintf(percent, sizeof percent, "%3u%%", Percent());
-    board_.Set(line_, device_ + "  [" + bar + "] " + percent + "  " + text);
+    const bool over = row_.state == RowState::kDone || row_.state == RowState::kFailed;
+    row_.figures = FiguresOf(p_, over);
+    row_.text = text;
+    board_.Set(line_, row_);
   }
   Board& board_;
   size_t line_;
-  std::string device_;
+  BoardRow row_;
 };
 
 }  // namespace
@@ -227,22 +285,19 @@ std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FIL
   return nullptr;
 }
 
-size_t Board::AddLine() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_lines.emplace_back();
-  return m_lines.size() - 1;
+Board::Board(std::FILE* out, SizeQuery size) : m_out(out), m_size(std::move(size)) {
+  if (!m_size) m_size = [out] { return QueryTerminalSize(out); };
 }
 
-void Board::Set(size_t line, std::string text) {
+size_t Board::AddLine() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  // A wrapped line would throw off the cursor's way back up: cut it, never inside a character.
-  constexpr size_t kColumns = 100;
-  if (text.size() > kColumns) {
-    size_t cut = kColumns;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text.resize(cut);
-  }
-  m_lines[line] = std::move(text);
+  m_rows.emplace_back();
+  return m_rows.size() - 1;
+}
+
+void Board::Set(size_t line, BoardRow row) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_rows[line] = std::move(row);
   const auto now = std::chrono::steady_clock::now();
   if (m_drawn && now - m_lastDraw < std::chrono::milliseconds(100)) return;
   DrawLocked();
@@ -255,11 +310,16 @@ void Board::Close() {
 }
 
 void Board::DrawLocked() {
-  if (m_drawn) std::fprintf(m_out, "\x1b[%zuA", m_drawnLines);
-  for (const std::string& line : m_lines) std::fprintf(m_out, "\r%s\x1b[K\n", line.c_str());
+  // The size is asked at every drawing: a resized window is followed at the next one.
+  const TerminalSize size = m_size();
+  const size_t width = (size.columns ? size.columns : 100) - 1;
+  const std::vector<std::string> lines = FitBoard(m_rows, width, size.rows);
+  if (m_drawn && m_drawnLines > 0) std::fprintf(m_out, "\x1b[%zuA", m_drawnLines);
+  for (const std::string& line : lines) std::fprintf(m_out, "\r%s\x1b[K\n", line.c_str());
+  if (m_drawn && lines.size() < m_drawnLines) std::fputs("\x1b[J", m_out);  // rows of a taller board
   std::fflush(m_out);
   m_drawn = true;
-  m_drawnLines = m_lines.size();
+  m_drawnLines = lines.size();
 }
 
 }  // namespace brenvik::cli

@@ -4,14 +4,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "download/progress.h"
 #include "download/outcome.h"
+#include "progress_text.h"
 #include "run/messages.h"
+#include "terminal_size.h"
 
 namespace brenvik::cli {
 
@@ -25,25 +29,30 @@ class RunPresenter : public ProgressReporter, public MessageSink {
   virtual void Failure(const std::string& reason, int exitCode) = 0;
   // What the tool chose on the user's behalf (the handset it took).
   virtual void Note(const std::string& text) = 0;
+  // Bytes per second over the whole run so far; none before its first byte.
+  virtual std::optional<double> AverageRate() const { return std::nullopt; }
 };
 
 enum class PresenterStyle { kTerminal, kPlain, kJson };
 
 std::unique_ptr<RunPresenter> MakePresenter(PresenterStyle style, std::FILE* out, std::FILE* err);
 
-// The terminal's view of several runs at once: one line per handset, redrawn in place.
+// The terminal's view of several runs at once: one line per handset, redrawn in place and
+// fitted to the terminal's size as it is at each drawing.
 class Board {
  public:
-  explicit Board(std::FILE* out) : m_out(out) {}
+  using SizeQuery = std::function<TerminalSize()>;
+  explicit Board(std::FILE* out, SizeQuery size = {});
   size_t AddLine();
-  void Set(size_t line, std::string text);  // redraws at most 10 times a second
-  void Close();                             // the last drawing, whatever the time
+  void Set(size_t line, BoardRow row);  // redraws at most 10 times a second
+  void Close();                         // the last drawing, whatever the time
 
  private:
   void DrawLocked();
   std::FILE* m_out;
+  SizeQuery m_size;
   std::mutex m_mutex;
-  std::vector<std::string> m_lines;
+  std::vector<BoardRow> m_rows;
   bool m_drawn = false;
   size_t m_drawnLines = 0;
   std::chrono::steady_clock::time_point m_lastDraw{};

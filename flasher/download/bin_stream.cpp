@@ -84,6 +84,7 @@ BinStreamCheck CheckBinStream(BinRecordWalker walker) {
     if (!check.first) check.first = r;
     if (r->IsEnd()) return check;
     ++check.records;
+    if (r->length != 0) ++check.dataRecords, check.dataBytes += r->length;
   }
   check.problem = walker.Problem();
   check.problemOffset = walker.Offset();

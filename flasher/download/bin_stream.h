@@ -76,6 +76,8 @@ struct BinStreamCheck {
   BinProblem problem = BinProblem::kNone;
   size_t problemOffset = 0;
   uint32_t records = 0;  // before the end record
+  uint32_t dataRecords = 0;  // of those, the ones that carry data
+  uint64_t dataBytes = 0;    // and their data
   std::optional<BinRecord> first;
   bool Ok() const { return problem == BinProblem::kNone; }
 };

@@ -13,6 +13,9 @@ Outcome DownloadBlocks(DownloadContext& ctx) {
   ctx.progress.SetPosition(0);
   const uint32_t blocks = BlockCount(size, blockSize);
   ctx.progress.SetRange(blocks);
+  const uint64_t totalBytes = uint64_t(blocks) * BLOCK_HEADER_SIZE + size;
+  uint64_t bytesSent = 0;
+  ctx.progress.SetBytes(0, totalBytes);
   const int64_t start = ctx.now();
 
   const uint8_t* cursor = ctx.view.Data() + ctx.entry.start;
@@ -35,6 +38,8 @@ Outcome DownloadBlocks(DownloadContext& ctx) {
     ctx.view.DoneBefore(uint64_t(cursor - ctx.view.Data()));
     ++sent;
     remaining -= length;
+    bytesSent += BLOCK_HEADER_SIZE + length;
+    ctx.progress.SetBytes(bytesSent, totalBytes);
     ctx.progress.SetPosition(sent);
     const int64_t elapsed = ctx.now() - start;
     ctx.progress.SetStatus(FormatStatusLine(elapsed, BlockSpeed(length * sent, elapsed)));

@@ -30,7 +30,7 @@ struct DownloadContext {
   const ImageEntry& entry;
   ProgressReporter& progress;
   int32_t imageKind = 0;
-  SecondsClock now = SystemSeconds;
+  SecondsClock now = MonotonicSeconds;
 };
 
 // A failed link operation, told as what it was; over an image that changed, told as the

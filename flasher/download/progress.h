@@ -1,8 +1,8 @@
 // Where the downloads report progress: a progress bar and the status line, or their likes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <string>
 
@@ -14,10 +14,17 @@ class ProgressReporter {
   virtual void SetRange(uint32_t maximum) = 0;  // minimum 0; the full 32 bits, never wrapped
   virtual void SetPosition(uint32_t position) = 0;
   virtual void SetStatus(const std::string& line) = 0;
+  // The bytes of the run written to the handset so far, of all it will take (known before
+  // the first transfer). A dialog without a use for them need not listen.
+  virtual void SetBytes(uint64_t /*sent*/, uint64_t /*total*/) {}
 };
 
-// Calendar time in whole seconds; tests give their own.
+// Whole seconds on a monotonic clock: a step of the wall clock during a flash never shows
+// as elapsed time. Tests give their own.
 using SecondsClock = std::function<int64_t()>;
-inline int64_t SystemSeconds() { return int64_t(std::time(nullptr)); }
+inline int64_t MonotonicSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace brenvik

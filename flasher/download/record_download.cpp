@@ -10,6 +10,14 @@ constexpr uint32_t kImgRecordsOffset = BOOT_AREA_SIZE + BIN_STREAM_HEADER_SIZE; 
 constexpr uint32_t kImgRangeBase = 0xD0000;
 constexpr uint32_t kDefaultRange = 100;
 
+// What one transfer puts on the link: its header, its data and the transfer-end command.
+constexpr uint64_t TransferBytes(uint64_t length) { return DATA_HEADER_SIZE + length + COMMAND_PACKET_SIZE; }
+
+// The bytes of a run: counted as they go, their total known before the first transfer.
+struct ByteCount {
+  uint64_t sent = 0, total = 0;
+};
+
 // One data transfer: header and data, then the transfer-end command.
 Outcome SendTransfer(DownloadContext& ctx, const uint8_t* data, uint32_t address, uint32_t length,
                      uint32_t type, Step step, uint32_t index) {
@@ -53,7 +61,7 @@ uint32_t RangeFor(uint32_t span, const BinStreamCheck& check) {
   return firstLength ? span / firstLength : kDefaultRange;
 }
 
-Outcome WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t start) {
+Outcome WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t start, ByteCount bytes) {
   const uint32_t fileSize = ctx.view.Size();
   BinRecordWalker walker = FileWalker(ctx, firstRecordOffset);
   uint32_t count = 0;
@@ -68,7 +76,9 @@ Outcome WalkRecords(DownloadContext& ctx, uint32_t firstRecordOffset, int64_t st
       Outcome o = SendTransfer(ctx, ctx.view.Data() + record->dataOffset, record->address, record->length,
                                DATA_TYPE_RECORD, Step::kRecord, count);
       if (!o.Ok()) return o;
+      bytes.sent += TransferBytes(record->length);
     }
+    ctx.progress.SetBytes(bytes.sent, bytes.total);
     ctx.progress.SetPosition(count);
     ++count;
     const int64_t elapsed = ctx.now() - start;
@@ -93,9 +103,14 @@ Outcome DownloadImgRaw(DownloadContext& ctx) {
 
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(kDefaultRange);
+  ByteCount bytes{0, TransferBytes(BOOT_AREA_SIZE) +
+                         (raw ? 0 : check.dataRecords * TransferBytes(0) + check.dataBytes)};
+  ctx.progress.SetBytes(0, bytes.total);
   const int64_t start = ctx.now();
   if (Outcome o = SendTransfer(ctx, ctx.view.Data(), 0, BOOT_AREA_SIZE, DATA_TYPE_BOOT, Step::kBootArea, 0); !o.Ok())
     return o;
+  bytes.sent = TransferBytes(BOOT_AREA_SIZE);
+  ctx.progress.SetBytes(bytes.sent, bytes.total);
   ctx.progress.SetPosition(kDefaultRange);
 
   if (raw) {
@@ -109,7 +124,7 @@ Outcome DownloadImgRaw(DownloadContext& ctx) {
   // record count is the true range then.
   ctx.progress.SetRange(fileSize >= kImgRangeBase ? RangeFor(fileSize - kImgRangeBase, check)
                                                   : check.records);
-  return WalkRecords(ctx, kImgRecordsOffset, start);
+  return WalkRecords(ctx, kImgRecordsOffset, start, bytes);
 }
 
 Outcome DownloadOut(DownloadContext& ctx) {
@@ -117,10 +132,12 @@ Outcome DownloadOut(DownloadContext& ctx) {
   if (Outcome o = StreamFits(ctx, BIN_STREAM_HEADER_SIZE, &check); !o.Ok()) return o;
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(kDefaultRange);
+  const ByteCount bytes{0, check.dataRecords * TransferBytes(0) + check.dataBytes};
+  ctx.progress.SetBytes(0, bytes.total);
   const int64_t start = ctx.now();
   ctx.progress.SetPosition(0);
   ctx.progress.SetRange(RangeFor(ctx.view.Size(), check));
-  return WalkRecords(ctx, BIN_STREAM_HEADER_SIZE, start);
+  return WalkRecords(ctx, BIN_STREAM_HEADER_SIZE, start, bytes);
 }
 
 }  // namespace brenvik

@@ -40,7 +40,7 @@ enum class PrepareResult {
 
 class DownloadRun {
  public:
-  DownloadRun(MessageSink& messages, ProgressReporter& progress, SecondsClock clock = SystemSeconds);
+  DownloadRun(MessageSink& messages, ProgressReporter& progress, SecondsClock clock = MonotonicSeconds);
 
   // The flash handler's part, on the caller's thread: map the image, open the handset and,
   // with auto upgrade, read its acknowledgement, classify and send the kind packet.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "download/progress.h"
@@ -18,6 +19,7 @@ class Recorder : public ProgressReporter, public MessageSink {
   void SetRange(uint32_t maximum) override { ranges.push_back(maximum); }
   void SetPosition(uint32_t position) override { positions.push_back(position); }
   void SetStatus(const std::string& line) override { statuses.push_back(line); }
+  void SetBytes(uint64_t sent, uint64_t total) override { bytes.push_back({sent, total}); }
   void ShowMessage(const std::string& text, MessageCaption caption) override {
     messages.push_back({text, caption});
   }
@@ -29,6 +31,7 @@ class Recorder : public ProgressReporter, public MessageSink {
 
   std::vector<uint32_t> ranges, positions;
   std::vector<std::string> statuses;
+  std::vector<std::pair<uint64_t, uint64_t>> bytes;  // sent, total
   std::vector<Message> messages;
 };
 

@@ -1,0 +1,251 @@
+#include "progress_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace brenvik::cli {
+
+unsigned RunProgress::Percent() const {
+  if (meter.Total() > 0) return unsigned(std::min(meter.Sent(), meter.Total()) * 100 / meter.Total());
+  if (max == 0) return 0;
+  return unsigned(uint64_t(std::min(pos, max)) * 100 / max);
+}
+
+namespace {
+
+struct Unit {
+  double size;
+  const char* name;
+};
+
+Unit UnitFor(double bytes) {
+  if (bytes >= double(1 << 30)) return {double(1 << 30), "GiB"};
+  if (bytes >= double(1 << 20)) return {double(1 << 20), "MiB"};
+  if (bytes >= 1024) return {1024, "KiB"};
+  return {1, "B"};
+}
+
+// One UTF-8 character at `text[i]`: its length in bytes and its code point (-1 when malformed).
+long Decode(std::string_view text, size_t i, size_t* length) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+  if (n == 0 || i + n > text.size()) {
+    *length = 1;
+    return -1;
+  }
+  long cp = n == 1 ? c : c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    const unsigned char d = static_cast<unsigned char>(text[i + k]);
+    if ((d & 0xC0) != 0x80) {
+      *length = 1;
+      return -1;
+    }
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  *length = n;
+  return cp;
+}
+
+size_t Columns(long cp) {
+  if (cp >= 0x300 && cp <= 0x36F) return 0;  // combining marks sit on the character before
+  const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
+                    (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                    (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                    (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
+                    (cp >= 0x20000 && cp <= 0x3FFFD);
+  return wide ? 2 : 1;
+}
+
+std::string Join(const std::vector<std::string>& parts, const char* gap) {
+  std::string out;
+  for (const std::string& p : parts) {
+    if (p.empty()) continue;
+    if (!out.empty()) out += gap;
+    out += p;
+  }
+  return out;
+}
+
+std::string Bar(unsigned percent, size_t width) {
+  std::string bar(percent * width / 100, '#');
+  bar.resize(width, '.');
+  return "[" + bar + "]";
+}
+
+std::string PercentText(unsigned percent) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%3u%%", percent);
+  return text;
+}
+
+// The first candidate that fits, else the last one cut to the width.
+std::string FirstFitting(const std::vector<std::string>& candidates, size_t width) {
+  for (const std::string& c : candidates)
+    if (DisplayWidth(c) <= width) return c;
+  return CutToWidth(candidates.back(), width);
+}
+
+}  // namespace
+
+Figures FiguresOf(const RunProgress& p, bool final) {
+  Figures f;
+  f.percent = p.Percent();
+  if (!p.meter.Started()) return f;
+  f.amount = AmountText(p.meter.Sent(), p.meter.Total());
+  if (final) {
+    if (const auto average = p.meter.AverageRate()) f.rate = RateText(*average) + " average";
+    return f;
+  }
+  if (const auto rate = p.meter.Rate()) f.rate = RateText(*rate);
+  if (const auto left = p.meter.SecondsLeft(); left && f.rate.size()) f.left = LeftText(*left);
+  return f;
+}
+
+std::string AmountText(uint64_t sent, uint64_t total) {
+  const Unit u = UnitFor(double(total));
+  char text[64];
+  if (u.size == 1)
+    std::snprintf(text, sizeof text, "%llu/%llu B", static_cast<unsigned long long>(sent),
+                  static_cast<unsigned long long>(total));
+  else
+    std::snprintf(text, sizeof text, "%.1f/%.1f %s", double(sent) / u.size, double(total) / u.size, u.name);
+  return text;
+}
+
+std::string RateText(double bytesPerSecond) {
+  const Unit u = UnitFor(bytesPerSecond);
+  char text[48];
+  if (u.size == 1)
+    std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+  else
+    std::snprintf(text, sizeof text, "%.1f %s/s", bytesPerSecond / u.size, u.name);
+  return text;
+}
+
+std::string LeftText(double seconds) {
+  // Rounded up: "0:00 left" only once nothing is left.
+  const long long s = seconds <= 0 ? 0 : (long long)std::ceil(std::min(seconds, 359999.0));
+  char text[32];
+  if (s >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld left", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld left", s / 60, s % 60);
+  return text;
+}
+
+size_t DisplayWidth(std::string_view text) {
+  size_t width = 0;
+  for (size_t i = 0, n = 0; i < text.size(); i += n) {
+    const long cp = Decode(text, i, &n);
+    width += cp < 0 ? 1 : Columns(cp);
+  }
+  return width;
+}
+
+std::string CutToWidth(std::string_view text, size_t width) {
+  size_t used = 0, i = 0;
+  for (size_t n = 0; i < text.size(); i += n) {
+    const long cp = Decode(text, i, &n);
+    const size_t w = cp < 0 ? 1 : Columns(cp);
+    if (used + w > width) break;
+    used += w;
+  }
+  return std::string(text.substr(0, i));
+}
+
+std::string ShortenMiddle(std::string_view text, size_t width) {
+  if (DisplayWidth(text) <= width) return std::string(text);
+  if (width < 3) return CutToWidth(text, width);
+  const size_t tailWidth = (width - 1) / 2;
+  const std::string head = CutToWidth(text, width - 1 - tailWidth);
+  // The tail: the shortest end of the text that takes no more than its share.
+  size_t start = text.size();
+  while (start > 0) {
+    size_t begin = start - 1;
+    while (begin > 0 && (static_cast<unsigned char>(text[begin]) & 0xC0) == 0x80) --begin;
+    if (DisplayWidth(text.substr(begin)) > tailWidth) break;
+    start = begin;
+  }
+  return head + "\xE2\x80\xA6" + std::string(text.substr(start));
+}
+
+std::string Printable(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return out;
+}
+
+std::string FitBar(const Figures& f, const std::string& status, size_t width) {
+  const std::string bar = Bar(f.percent, width >= 70 ? 30 : 10) + " " + PercentText(f.percent);
+  return FirstFitting({Join({bar, f.amount, f.rate, f.left, Printable(status)}, "  "),
+                       Join({bar, f.amount, f.rate, f.left}, "  "), Join({bar, f.amount, f.rate}, "  ")},
+                      width);
+}
+
+size_t NameBudget(size_t width) {
+  // What a running row needs beside its name: the bar, the amount and the rate.
+  constexpr size_t kFigures = 56;
+  return std::max<size_t>(12, width > kFigures + 12 ? width - kFigures : width / 3);
+}
+
+std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
+  if (nameColumn == 0) nameColumn = NameBudget(width);
+  std::string name = ShortenMiddle(Printable(row.name), nameColumn);
+  name.append(nameColumn - std::min(nameColumn, DisplayWidth(name)), ' ');
+  const Figures& f = row.figures;
+  const std::string bar = Bar(f.percent, width >= 100 ? 20 : 10) + " " + PercentText(f.percent);
+  const std::string text = Printable(row.text);
+  // A finished row keeps its verdict; a running one gives up its status first.
+  if (row.state == RowState::kDone || row.state == RowState::kFailed)
+    return FirstFitting({Join({name, bar, f.amount, f.rate, text}, "  "), Join({name, bar, text}, "  "),
+                         Join({name, text}, "  ")},
+                        width);
+  return FirstFitting({Join({name, bar, f.amount, f.rate, f.left, text}, "  "),
+                       Join({name, bar, f.amount, f.rate, f.left}, "  "), Join({name, bar, f.amount, f.rate}, "  "),
+                       Join({name, bar, f.amount}, "  "), Join({name, bar}, "  ")},
+                      width);
+}
+
+std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height) {
+  std::vector<std::string> lines;
+  // The names take one column, as wide as the widest needs and the width allows.
+  size_t column = 0;
+  for (const BoardRow& r : rows) column = std::max(column, DisplayWidth(Printable(r.name)));
+  column = std::min(column, NameBudget(width));
+  // One row stays free below the board, for the cursor: a full screen would scroll.
+  if (height == 0 || rows.size() < height) {
+    for (const BoardRow& r : rows) lines.push_back(FitRow(r, width, column));
+    return lines;
+  }
+  size_t counts[4] = {};
+  for (const BoardRow& r : rows) ++counts[size_t(r.state)];
+  char line[160], shorter[160];
+  std::snprintf(line, sizeof line, "%zu handsets: %zu done, %zu failed, %zu flashing, %zu waiting", rows.size(),
+                counts[size_t(RowState::kDone)], counts[size_t(RowState::kFailed)],
+                counts[size_t(RowState::kFlashing)], counts[size_t(RowState::kWaiting)]);
+  std::snprintf(shorter, sizeof shorter, "%zu: %zu done %zu failed %zu flashing %zu waiting", rows.size(),
+                counts[size_t(RowState::kDone)], counts[size_t(RowState::kFailed)],
+                counts[size_t(RowState::kFlashing)], counts[size_t(RowState::kWaiting)]);
+  lines.push_back(FirstFitting({line, shorter}, width));
+  const size_t slots = height > 2 ? height - 2 : 0;
+  auto rank = [](RowState s) {
+    switch (s) {
+      case RowState::kFailed: return 0;
+      case RowState::kFlashing: return 1;
+      case RowState::kWaiting: return 2;
+      case RowState::kDone: return 3;
+    }
+    return 3;
+  };
+  std::vector<size_t> order(rows.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return rank(rows[a].state) < rank(rows[b].state); });
+  order.resize(std::min(slots, order.size()));
+  for (size_t i : order) lines.push_back(FitRow(rows[i], width, column));
+  return lines;
+}
+
+}  // namespace brenvik::cli

@@ -1,0 +1,66 @@
+// Progress as a person reads it (percent of bytes, amount, rate, time left), and how a bar or
+// a board of several handsets is fitted into a terminal without a line ever wrapping.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/rate_meter.h"
+
+namespace brenvik::cli {
+
+// Range, position and status as the run reports them, and its bytes through a rate meter.
+struct RunProgress {
+  uint32_t max = 0, pos = 0;
+  std::string status;
+  RateMeter meter;
+  // Of the bytes once they are known, else of the range; never above 100.
+  unsigned Percent() const;
+};
+
+struct Figures {
+  unsigned percent = 0;
+  std::string amount;  // "12.0/32.0 MiB"; empty before the bytes are known
+  std::string rate;    // "7.9 MiB/s"; empty while unknown
+  std::string left;    // "0:02 left"; empty while unknown
+};
+// While the run goes: the window's rate and the time left; at its end: the average rate.
+Figures FiguresOf(const RunProgress& p, bool final);
+
+std::string AmountText(uint64_t sent, uint64_t total);
+std::string RateText(double bytesPerSecond);
+std::string LeftText(double seconds);
+
+// Columns a UTF-8 text takes: 2 for a wide (CJK) character; a stray byte counts as one.
+size_t DisplayWidth(std::string_view text);
+// The longest head of `text` within `width` columns, never cut inside a character.
+std::string CutToWidth(std::string_view text, size_t width);
+// A long name keeps its head and its tail: "/dev/serial/by-…-port0".
+std::string ShortenMiddle(std::string_view text, size_t width);
+// Control characters from outside (a device name, a system's message) never reach the
+// terminal as they are.
+std::string Printable(std::string_view text);
+
+// The one bar of a single run, fitted into `width` columns: the status goes first, then
+// the time left, then it is cut.
+std::string FitBar(const Figures& f, const std::string& status, size_t width);
+
+enum class RowState { kWaiting, kFlashing, kDone, kFailed };
+struct BoardRow {
+  std::string name;
+  RowState state = RowState::kWaiting;
+  Figures figures;
+  std::string text;
+};
+// The columns a name may take on a board of `width`; longer names are shortened in the middle.
+size_t NameBudget(size_t width);
+// A row of `width` columns, its name padded (or shortened) to `nameColumn` (0: the budget).
+std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn = 0);
+// The lines of a board of `width` x `height` (0: unknown). When the handsets outnumber the
+// rows, a line of counts comes first, then the rows that fit, failing and running first.
+std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height);
+
+}  // namespace brenvik::cli
