@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -20,6 +21,14 @@ PresenterStyle StyleFor(bool json) {
 }
 
 namespace {
+
+bool IsAccessDenied(int systemError) {
+#ifdef _WIN32
+  return systemError == 5;  // ERROR_ACCESS_DENIED
+#else
+  return systemError == EACCES || systemError == EPERM;
+#endif
+}
 
 std::string SignalName(int signal) {
   switch (signal) {
@@ -102,6 +111,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
     case PrepareResult::kNoDevice:
       report.cause = DescribeOpen(run.Opening());
       report.exitCode = kExitNoDevice;
+      report.permissionDenied = run.Opening().status == OpenStatus::kCannotOpen && IsAccessDenied(run.Opening().systemError);
       break;
     case PrepareResult::kReady: break;
   }

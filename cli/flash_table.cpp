@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "json_text.h"
+#include "printable.h"
 
 namespace brenvik::cli {
 namespace {
@@ -14,28 +15,6 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-// A cell as a terminal may show it: control characters (C1 included) and bytes that are no
-// UTF-8, as a device or an image may be named, become \xNN.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
-    bool whole = i + n <= text.size();
-    for (size_t k = 1; whole && k < n; ++k) whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-    const bool c1 = n == 2 && whole && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if ((n == 1 && c >= 0x20 && c < 0x7F) || (n > 1 && whole && !c1)) {
-      out.append(text, i, n);
-      i += n;
-      continue;
-    }
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02x", c);
-    out += hex;
-    ++i;
-  }
-  return out;
-}
 
 double KiBPerSecond(const FlashReport& r) { return r.seconds > 0 ? double(r.bytesSent) / 1024 / r.seconds : 0; }
 

@@ -15,6 +15,7 @@ struct FlashReport {
   int32_t kind = 0;
   bool opened = false;   // the handset was opened and the download began
   bool concluded = false;  // settled, and logged where there is a log
+  bool permissionDenied = false;  // the device would not open for lack of permission
   uint64_t bytesSent = 0;
   double seconds = 0;
   std::string result;    // "success", "failed", "stopped"

@@ -48,6 +48,7 @@ void HandleSignals() {
   sa.sa_flags = 0;  // no restart: a waiting poll() returns and sees the request
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &sa, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);  // a log at the file size limit fails its write (EFBIG), which is told
 }
 
 // A closed standard descriptor would be taken by the next file opened (the log, the handset's

@@ -1,5 +1,7 @@
 #include "progress_text.h"
 
+#include "printable.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -170,12 +172,6 @@ std::string ShortenMiddle(std::string_view text, size_t width) {
   return head + "\xE2\x80\xA6" + std::string(text.substr(start));
 }
 
-std::string Printable(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return out;
-}
 
 std::string FitBar(const Figures& f, const std::string& status, size_t width) {
   const std::string bar = Bar(f.percent, width >= 70 ? 30 : 10) + " " + PercentText(f.percent);
@@ -191,6 +187,7 @@ size_t NameBudget(size_t width) {
 }
 
 std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
+  if (row.plain) return CutToWidth(Printable(row.text), width);
   if (nameColumn == 0) nameColumn = NameBudget(width);
   std::string name = ShortenMiddle(Printable(row.name), nameColumn);
   name.append(nameColumn - std::min(nameColumn, DisplayWidth(name)), ' ');
@@ -212,24 +209,33 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
   std::vector<std::string> lines;
   // The names take one column, as wide as the widest needs and the width allows.
   size_t column = 0;
-  for (const BoardRow& r : rows) column = std::max(column, DisplayWidth(Printable(r.name)));
+  for (const BoardRow& r : rows)
+    if (!r.plain) column = std::max(column, DisplayWidth(Printable(r.name)));
   column = std::min(column, NameBudget(width));
   // One row stays free below the board, for the cursor: a full screen would scroll.
   if (height == 0 || rows.size() < height) {
     for (const BoardRow& r : rows) lines.push_back(FitRow(r, width, column));
     return lines;
   }
-  size_t counts[4] = {};
-  for (const BoardRow& r : rows) ++counts[size_t(r.state)];
+  size_t counts[4] = {}, handsets = 0;
+  for (const BoardRow& r : rows) {
+    if (r.plain) {
+      lines.push_back(FitRow(r, width, column));
+      continue;
+    }
+    ++counts[size_t(r.state)];
+    ++handsets;
+  }
   char line[160], shorter[160];
-  std::snprintf(line, sizeof line, "%zu handsets: %zu done, %zu failed, %zu flashing, %zu waiting", rows.size(),
+  std::snprintf(line, sizeof line, "%zu handsets: %zu done, %zu failed, %zu flashing, %zu waiting", handsets,
                 counts[size_t(RowState::kDone)], counts[size_t(RowState::kFailed)],
                 counts[size_t(RowState::kFlashing)], counts[size_t(RowState::kWaiting)]);
-  std::snprintf(shorter, sizeof shorter, "%zu: %zu done %zu failed %zu flashing %zu waiting", rows.size(),
+  std::snprintf(shorter, sizeof shorter, "%zu: %zu done %zu failed %zu flashing %zu waiting", handsets,
                 counts[size_t(RowState::kDone)], counts[size_t(RowState::kFailed)],
                 counts[size_t(RowState::kFlashing)], counts[size_t(RowState::kWaiting)]);
   lines.push_back(FirstFitting({line, shorter}, width));
-  const size_t slots = height > 2 ? height - 2 : 0;
+  const size_t used = lines.size() + 1;
+  const size_t slots = height > used ? height - used : 0;
   auto rank = [](RowState s) {
     switch (s) {
       case RowState::kFailed: return 0;
@@ -239,8 +245,9 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
     }
     return 3;
   };
-  std::vector<size_t> order(rows.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::vector<size_t> order;
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (!rows[i].plain) order.push_back(i);
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return rank(rows[a].state) < rank(rows[b].state); });
   order.resize(std::min(slots, order.size()));

@@ -40,9 +40,6 @@ size_t DisplayWidth(std::string_view text);
 std::string CutToWidth(std::string_view text, size_t width);
 // A long name keeps its head and its tail: "/dev/serial/by-…-port0".
 std::string ShortenMiddle(std::string_view text, size_t width);
-// Control characters from outside (a device name, a system's message) never reach the
-// terminal as they are.
-std::string Printable(std::string_view text);
 
 // The one bar of a single run, fitted into `width` columns: the status goes first, then
 // the time left, then it is cut.
@@ -54,6 +51,7 @@ struct BoardRow {
   RowState state = RowState::kWaiting;
   Figures figures;
   std::string text;
+  bool plain = false;  // a line of its own (a station's header): `text` alone, always shown first
 };
 // The columns a name may take on a board of `width`; longer names are shortened in the middle.
 size_t NameBudget(size_t width);

@@ -147,6 +147,7 @@ nlohmann::json TenthsOrNull(const std::optional<double>& value) {
 class JsonPresenter : public RunPresenter {
  public:
   JsonPresenter(std::FILE* out, std::string device) : out_(out), device_(std::move(device)) {}
+  JsonPresenter(std::FILE* out, nlohmann::json fields) : out_(out), fields_(std::move(fields)) {}
   void SetRange(uint32_t maximum) override {
     p_.max = maximum;
     unreported_ = true;
@@ -200,12 +201,14 @@ class JsonPresenter : public RunPresenter {
   }
   void Emit(nlohmann::json j) {
     if (!device_.empty()) j["device"] = device_;
+    if (fields_.is_object()) j.update(fields_);
     // One call per line: lines of parallel runs never mix.
     std::fprintf(out_, "%s\n", JsonLine(j).c_str());
     std::fflush(out_);
   }
   std::FILE* out_;
   std::string device_;
+  nlohmann::json fields_;
   RunProgress p_;
   bool progressed_ = false, unreported_ = false;
   Steady::time_point progressAt_{};
@@ -283,6 +286,14 @@ std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FIL
     case PresenterStyle::kJson: return std::make_unique<JsonPresenter>(out, device);
   }
   return nullptr;
+}
+
+std::unique_ptr<RunPresenter> MakeRowPresenter(Board& board, size_t line, std::FILE* err, const std::string& name) {
+  return std::make_unique<BoardPresenter>(board, line, err, name);
+}
+
+std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields) {
+  return std::make_unique<JsonPresenter>(out, std::move(fields));
 }
 
 Board::Board(std::FILE* out, SizeQuery size) : m_out(out), m_size(std::move(size)) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "download/progress.h"
 #include "download/outcome.h"
 #include "progress_text.h"
@@ -62,6 +64,11 @@ class Board {
 // JSON, or its own line on the board).
 std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FILE* out, std::FILE* err,
                                                   const std::string& device, Board& board);
+
+// A run whose progress goes into a given row of a board (a station's slot), shown as `name`.
+std::unique_ptr<RunPresenter> MakeRowPresenter(Board& board, size_t line, std::FILE* err, const std::string& name);
+// A run whose JSON lines all carry `fields` (its device, port and serial).
+std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields);
 
 const char* CaptionName(MessageCaption caption);
 

@@ -2,7 +2,11 @@
 // are the core's station; this file only finds handsets, starts runs and presents.
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
+#include <atomic>
 #include <deque>
+#include <map>
+#include <utility>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -12,6 +16,7 @@
 #include "commands.h"
 #include "download/sha256.h"
 #include "flash_run.h"
+#include "run/outcome_text.h"
 #include "image_identity.h"
 #include "station/station.h"
 #include "station_view.h"
@@ -28,7 +33,8 @@ struct StationRun {
   FoundHandset handset;
   FlashArgs args;
   volatile std::sig_atomic_t stop = 0;
-  RunImage image;
+  std::atomic<bool> unplugged{false};  // discovery saw it leave: the run fails so, whatever it says
+  LoggedImage image;
   std::unique_ptr<RunPresenter> presenter;
   FlashReport report;
   std::jthread thread;
@@ -48,7 +54,7 @@ class Ended {
   std::deque<station::RunId> Take(std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wake.wait_for(lock, bound, [&] { return !m_ended.empty(); });
-    return std::exchange(m_ended, {});
+    return std::exchange(m_ended, std::deque<station::RunId>{});
   }
 
  private:
@@ -104,7 +110,9 @@ class StationLoop {
       if (a.kind == station::Action::Kind::kStart) {
         Start(a);
       } else if (auto it = m_runs.find(a.run); it != m_runs.end()) {
-        it->second->stop = a.kind == station::Action::Kind::kAbort ? kUnpluggedSignal : int(*m_args.flash.stop);
+        if (a.kind == station::Action::Kind::kAbort) it->second->unplugged = true;
+        // An unplugged handset takes no more bytes: its run stops at once, as at a second signal.
+        it->second->stop = a.kind == station::Action::Kind::kAbort ? SIGHUP : int(*m_args.flash.stop);
       }
     }
     m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
@@ -130,29 +138,56 @@ class StationLoop {
     run->args.stop = &run->stop;
     // The image as it is now: a release replaced between two handsets goes to the next one.
     PrepareImage(run->image);
-    if (!run->image.sha256.empty()) m_view.SetImage(run->image.sha256);
+    if (run->image.sha256) m_view.SetImage(*run->image.sha256);
     StationRun& r = *run;
     m_runs.emplace(a.run, std::move(run));
     try {
       r.thread = std::jthread([this, &r] {
         try {
-          r.report = FlashOne(r.args, &r.handset, *r.presenter);
+          FlashOne(r.args, &r.handset, *r.presenter, [this, &r](FlashReport& report) { return Settle(r, report); },
+                   r.report);
         } catch (const std::exception& e) {
-          r.report = FailedReport(r.handset, std::string("an error of brenvik-cli: ") + e.what());
+          Fail(r, std::string("an error of brenvik-cli: ") + e.what());
         }
         m_ended.Push(r.id);
       });
     } catch (const std::system_error& e) {
-      r.report = FailedReport(r.handset, std::string("no thread could be started for this handset: ") + e.what());
+      Fail(r, std::string("no thread could be started for this handset: ") + e.what());
       m_ended.Push(r.id);
     }
   }
 
+  // The run's line in the log, written on its thread before its result is shown. An open
+  // refused for lack of permission is tried again: only the station's last word is logged.
+  std::optional<Verdict> Settle(StationRun& r, FlashReport& report) {
+    if (r.unplugged) {
+      report.result = "failed";
+      report.cause = station::text::kUnplugged;
+      report.exitCode = kExitRunFailed;
+    }
+    if (report.permissionDenied) return std::nullopt;
+    std::optional<Verdict> v = Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter);
+    if (r.unplugged && !v) v = Failed(Outcome{Step::kNone, 0, Cause::kStopped, {}, {}}, station::text::kUnplugged);
+    return v;
+  }
+
+  void Fail(StationRun& r, const std::string& cause) {
+    r.report = FlashReport();
+    r.report.device = r.handset.path;
+    r.report.serial = r.handset.serial;
+    r.report.started = UtcNow();
+    r.report.result = "failed";
+    r.report.cause = cause;
+    r.report.exitCode = kExitRunFailed;
+    if (r.presenter) r.presenter->Failure(cause, kExitRunFailed);
+    if (!r.report.concluded) Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter);
+  }
+
   // Hashed again only when the file is not the one hashed before.
-  void PrepareImage(RunImage& image) {
+  void PrepareImage(LoggedImage& image) {
     const std::string& path = m_args.flash.image;
     const auto before = ReadImageIdentity(path);
-    image.mapping = MapImageFile(image.view, path);
+    image.Map(m_args.flash);
     image.absolutePath = AbsoluteImagePath(path);
     if (!before || !image.view.Mapped()) return;
     if (auto known = m_cache.Lookup(*before)) {
@@ -174,28 +209,28 @@ class StationLoop {
     m_runs.erase(it);
     run->thread = {};  // joined: its report is whole
     const station::Reaction reaction = m_station.Ended(id, ResultOf(run->report), Clock::now());
-    // The log says what the station decided: an unplugged handset failed, whatever its run
-    // could still tell.
+    // The table says what the station decided: an unplugged handset failed, whatever its run
+    // could still tell. A permission denial the station gives up on is logged now.
     for (const station::Event& e : reaction.events) {
       if (e.kind != station::Event::Kind::kResult) continue;
       run->report.result = station::ResultName(e.result);
       run->report.cause = e.cause;
-      if (e.result == station::Result::kSuccess) run->report.exitCode = kExitOk;
+      if (e.result != station::Result::kSuccess && run->report.exitCode == kExitOk)
+        run->report.exitCode = kExitRunFailed;
+      if (run->report.permissionDenied)
+        Conclude(m_log, m_args.flash.logPath, run->image, run->report, *run->presenter);
     }
-    const bool retried = std::any_of(reaction.actions.begin(), reaction.actions.end(),
-                                     [](const station::Action& a) { return a.kind == station::Action::Kind::kStart; });
-    if (!retried || run->report.opened) {
-      if (!RecordRun(m_log, run->image, run->report, *run->presenter) && run->report.result == "success") {
-        // Not recorded: not a success as far as the bench knows.
-      }
+    const bool ended = std::any_of(reaction.events.begin(), reaction.events.end(),
+                                   [](const station::Event& e) { return e.kind == station::Event::Kind::kResult; });
+    if (!ended) {  // tried again soon
+      Apply(reaction);
+      return;
     }
     m_reports.push_back(run->report);
     Apply(reaction);
   }
 
   std::vector<FlashReport> SummaryReports() const { return m_reports; }
-
-  static constexpr int kUnpluggedSignal = -1;
 
   const StationArgs& m_args;
   FlashLog& m_log;
@@ -214,7 +249,11 @@ int RunStation(const StationArgs& args) {
   const PresenterStyle style = StyleFor(args.flash.json);
   auto presenter = MakePresenter(style, stdout, stderr);
   FlashLog log;
-  if (!args.flash.logPath.empty() && !OpenLog(log, args.flash, *presenter)) return kExitUsage;
+  std::string error;
+  if (!args.flash.logPath.empty() && !log.Open(args.flash.logPath, args.flash.image, error)) {
+    presenter->Failure(error, kExitUsage);
+    return kExitUsage;
+  }
   // An image that cannot be flashed at all is said at once, not per handset.
   {
     ImageView view;

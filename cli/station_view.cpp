@@ -1,6 +1,5 @@
 #include "station_view.h"
 
-#include <cstdlib>
 
 #include "json_text.h"
 #include "printable.h"
@@ -44,7 +43,6 @@ constexpr const char* kStoppingText =
 
 StationView::StationView(PresenterStyle style, std::FILE* out, std::FILE* err, std::string image, bool bell)
     : m_style(style), m_out(out), m_err(err), m_image(std::move(image)), m_bell(bell), m_board(out) {
-  m_colour = style == PresenterStyle::kTerminal && std::getenv("NO_COLOR") == nullptr;
   if (m_style == PresenterStyle::kTerminal) m_header = m_board.AddLine();
 }
 
@@ -102,7 +100,7 @@ void StationView::Show(const Event& e, const station::Counters& counters) {
       break;
     }
     case PresenterStyle::kTerminal:
-      m_board.Set(m_header, Header(counters));
+      SetHeader(counters);
       break;
   }
 }
@@ -111,7 +109,7 @@ std::unique_ptr<RunPresenter> StationView::RunView(const station::Slot& slot, co
   const std::string& port = slot.identity.port;
   switch (m_style) {
     case PresenterStyle::kTerminal:
-      return MakeRowPresenter(m_board, RowOf(slot.id), m_err, Printable(port) + "  " + Printable(slot.identity.serial));
+      return MakeRowPresenter(m_board, RowOf(slot.id), m_err, port + "  " + slot.identity.serial);
     case PresenterStyle::kPlain: return MakeDevicePresenter(m_style, m_out, m_err, Printable(device), m_board);
     case PresenterStyle::kJson:
       return MakeJsonPresenter(m_out, {{"device", device}, {"usb_port", TextOrNull(port)},
@@ -122,17 +120,24 @@ std::unique_ptr<RunPresenter> StationView::RunView(const station::Slot& slot, co
 
 void StationView::Refresh(const std::vector<station::Slot>& slots, const station::Counters& counters) {
   if (m_style != PresenterStyle::kTerminal) return;
-  m_board.Set(m_header, Header(counters));
+  SetHeader(counters);
   for (const station::Slot& s : slots) {
     if (s.state == station::SlotState::kRunning) continue;  // the run's own presenter draws it
-    std::string row = Printable(s.identity.port) + "  " + Printable(s.identity.serial) + "  " +
-                      Printable(station::StateText(s));
-    const char* colour = !m_colour                                  ? nullptr
-                         : s.state == station::SlotState::kDone     ? "\x1b[32m"
-                         : s.state == station::SlotState::kFailed   ? "\x1b[31m"
-                                                                    : nullptr;
-    m_board.Set(RowOf(s.id), row, colour);
+    BoardRow row;
+    row.name = s.identity.port + "  " + s.identity.serial;
+    row.state = s.state == station::SlotState::kDone     ? RowState::kDone
+                : s.state == station::SlotState::kFailed ? RowState::kFailed
+                                                         : RowState::kWaiting;
+    row.text = station::StateText(s);
+    m_board.Set(RowOf(s.id), row);
   }
+}
+
+void StationView::SetHeader(const station::Counters& counters) {
+  BoardRow header;
+  header.plain = true;
+  header.text = Header(counters);
+  m_board.Set(m_header, header);
 }
 
 void StationView::Close() {

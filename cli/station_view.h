@@ -28,6 +28,7 @@ class StationView {
  private:
   void Line(const std::string& text);
   std::string Header(const station::Counters& counters) const;
+  void SetHeader(const station::Counters& counters);
   size_t RowOf(int slot);
 
   PresenterStyle m_style;
@@ -36,7 +37,6 @@ class StationView {
   std::string m_image;
   std::string m_sha;
   bool m_bell;
-  bool m_colour;
   Board m_board;
   size_t m_header = 0;
   bool m_stopping = false;

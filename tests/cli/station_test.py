@@ -29,14 +29,25 @@ class Station:
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                      env=dict(os.environ, SYSFS_PATH=root))
         self.events = []
+        self.since = 0
+
+    def mark(self):
+        """Later waits look only at the events from now on."""
+        self.since = len(self.events)
 
     def wait_for(self, predicate, timeout=30):
+        """The first event since the mark that `predicate` admits, already read or to come."""
+        for event in self.events[self.since:]:
+            if predicate(event):
+                return event
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             line = self.proc.stdout.readline()
             if not line:
                 break
             self.events.append(json.loads(line))
+            if os.environ.get("STATION_TEST_VERBOSE"):
+                print(line.rstrip(), file=sys.stderr)
             if predicate(self.events[-1]):
                 return self.events[-1]
         raise AssertionError("no such event; so far: %s" % self.events)
@@ -48,7 +59,7 @@ class Station:
 
 
 def result_of(serial):
-    return lambda e: e["event"] == "result" and e["serial"] == serial
+    return lambda e: e["event"] == "result" and e["serial"] == serial and "result" in e
 
 
 class StationTest(unittest.TestCase):
@@ -84,6 +95,7 @@ class StationTest(unittest.TestCase):
         time.sleep(0.3)  # A and B stay plugged in: not flashed again
 
         # A replugged, now on the tty number B had: flashed again. C fails; D leaves mid-flash.
+        st.mark()
         unplug(self.root, "ttyUSB0", "1-1.1")
         unplug(self.root, "ttyUSB1", "1-1.2")
         st.wait_for(lambda e: e["event"] == "left" and e["serial"] == "B")
@@ -92,7 +104,8 @@ class StationTest(unittest.TestCase):
         self.assertEqual(st.wait_for(result_of("A"))["result"], "success")
         self.assertEqual(st.wait_for(result_of("C"))["result"], "failed")
         self.assertTrue(a2.finish()["matches_expected"])
-        d = self.plug("ttyUSB3", "D", "1-1.4", "--rate", "128", "--timeout", "3")
+        st.mark()
+        d = self.plug("ttyUSB3", "D", "1-1.4", "--rate", "128")
         st.wait_for(lambda e: e["event"] == "started" and e["serial"] == "D")
         time.sleep(0.5)
         unplug(self.root, "ttyUSB3", "1-1.4")
@@ -105,13 +118,14 @@ class StationTest(unittest.TestCase):
             f.write(second)
         os.replace(self.image + ".new", self.image)
         shutil.copy(self.image, self.reference + "2")
+        st.mark()
         e = self.plug("ttyUSB4", "E", "1-1.5", "--rate", "256", expect=self.reference + "2")
         st.wait_for(lambda ev: ev["event"] == "started" and ev["serial"] == "E")
         st.proc.send_signal(signal.SIGINT)
         rc, err = st.finish()
         self.assertTrue(e.finish()["matches_expected"])
         self.assertEqual(rc, 1, err)  # C failed, D was unplugged
-        results = [(ev["serial"], ev["result"]) for ev in st.events if ev["event"] == "result"]
+        results = [(ev["serial"], ev["result"]) for ev in st.events if ev["event"] == "result" and "result" in ev]
         self.assertEqual(sorted(results), [("A", "success"), ("A", "success"), ("B", "success"), ("C", "failed"),
                                            ("D", "failed"), ("E", "success")])
         summary = [ev for ev in st.events if ev["event"] == "summary"][-1]
@@ -130,7 +144,7 @@ class StationTest(unittest.TestCase):
         st = Station(self.root, self.image, log, "--count", "2", "--usb-port", "1-2.*", "--serial", "S")
         rc, err = st.finish()
         self.assertEqual(rc, 0, err)
-        done = [ev for ev in st.events if ev["event"] == "result"]
+        done = [ev for ev in st.events if ev["event"] == "result" and "result" in ev]
         self.assertGreaterEqual(len(done), 2)
         self.assertTrue(all(ev["serial"].startswith("S") for ev in done))
         for sim in sims:
