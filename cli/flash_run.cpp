@@ -142,9 +142,18 @@ void LoggedImage::Map(const FlashArgs& args) {
 }
 
 std::string AbsoluteImagePath(const std::string& path) {
+  // The bytes as given, through UTF-8 both ways: a narrow path on Windows would pass
+  // through the C locale and come out as other characters.
   std::error_code ec;
+#ifdef _WIN32
+  const std::filesystem::path absolute = std::filesystem::absolute(std::u8string(path.begin(), path.end()), ec);
+  if (ec) return path;
+  const std::u8string text = absolute.u8string();
+  return std::string(text.begin(), text.end());
+#else
   const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
   return ec ? path : absolute.string();
+#endif
 }
 
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,

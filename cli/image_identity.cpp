@@ -23,7 +23,7 @@ std::optional<station::ImageIdentity> ReadImageIdentity(const std::string& path)
   // The file index would need a handle of its own; the size and the last write time tell a
   // replaced release as well here.
   std::error_code ec;
-  const std::filesystem::path p = std::filesystem::u8path(path);
+  const std::filesystem::path p(std::u8string(path.begin(), path.end()));
   if (!std::filesystem::is_regular_file(p, ec)) return std::nullopt;
   id.size = std::filesystem::file_size(p, ec);
   if (ec) return std::nullopt;

@@ -1,6 +1,7 @@
 // brenvik-cli station: every handset flashed as it is plugged in, until stopped. The rules
 // are the core's station; this file only finds handsets, starts runs and presents.
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <algorithm>
 #include <atomic>
@@ -112,7 +113,7 @@ class StationLoop {
       } else if (auto it = m_runs.find(a.run); it != m_runs.end()) {
         if (a.kind == station::Action::Kind::kAbort) it->second->unplugged = true;
         // An unplugged handset takes no more bytes: its run stops at once, as at a second signal.
-        it->second->stop = a.kind == station::Action::Kind::kAbort ? SIGHUP : int(*m_args.flash.stop);
+        it->second->stop = a.kind == station::Action::Kind::kAbort ? SIGTERM : int(*m_args.flash.stop);
       }
     }
     m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
