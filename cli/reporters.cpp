@@ -124,10 +124,13 @@ class PlainPresenter : public Tracking {
  private:
   void Line(bool final) {
     const Figures f = FiguresOf(p_, final);
-    const std::string figures =
-        p_.meter.Started() ? " " + std::to_string(f.percent) + "%" + (" " + f.amount) +
-                                 (f.rate.empty() ? "" : " " + f.rate) + (f.left.empty() ? "" : " " + f.left)
-                           : "";
+    // Appended piece by piece: gcc 12 for i686 sees a false overlap in the chain of + here.
+    std::string figures;
+    if (p_.meter.Started()) {
+      figures.append(" ").append(std::to_string(f.percent)).append("% ").append(f.amount);
+      if (!f.rate.empty()) figures.append(" ").append(f.rate);
+      if (!f.left.empty()) figures.append(" ").append(f.left);
+    }
     std::fprintf(out_, "%s%u/%u%s %s\n", prefix_.c_str(), p_.pos, p_.max, figures.c_str(), p_.status.c_str());
     std::fflush(out_);
   }

@@ -180,7 +180,7 @@ class LogTest(unittest.TestCase):
                                     image], capture_output=True, timeout=20)
                 self.assertEqual(r.returncode, 3, r.stdout + r.stderr)
                 if len(devices) > 1:  # the table shows the names, not bytes a terminal would act on
-                    self.assertIn(b"tty-\\xfe  ", r.stdout)
+                    self.assertIn(b"tty-\\xFE  ", r.stdout)
                 entries = lines_of(self.log)
                 self.assertEqual(len(entries), len(devices))
                 for entry in entries:
