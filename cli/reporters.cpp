@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "json_text.h"
+#include "printable.h"
 #include "run/outcome_text.h"
 
 namespace brenvik::cli {
@@ -37,9 +38,9 @@ class Tracking : public RunPresenter {
     std::fflush(out_);
   }
   void Failure(const std::string& reason, int) override {
-    std::fprintf(err_, "brenvik-cli: %s%s\n", prefix_.c_str(), reason.c_str());
+    std::fprintf(err_, "brenvik-cli: %s%s\n", prefix_.c_str(), Printable(reason).c_str());
   }
-  void Note(const std::string& text) override { std::fprintf(err_, "brenvik-cli: %s\n", text.c_str()); }
+  void Note(const std::string& text) override { std::fprintf(err_, "brenvik-cli: %s\n", Printable(text).c_str()); }
   void SetRange(uint32_t maximum) override { p_.max = maximum; }
   void SetPosition(uint32_t position) override { p_.pos = position; }
   void SetStatus(const std::string& line) override { p_.status = line; }
@@ -72,7 +73,7 @@ class TerminalPresenter : public Tracking {
   void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
     if (drawn_) Draw(true, true);
     EndBar();
-    if (!cause.empty()) std::fprintf(out_, "%s\n", cause.c_str());
+    if (!cause.empty()) std::fprintf(out_, "%s\n", Printable(cause).c_str());
     std::fprintf(out_, "%s\n", finalText.c_str());
     std::fflush(out_);
   }
@@ -116,7 +117,7 @@ class PlainPresenter : public Tracking {
   }
   void Result(const Outcome&, const std::string& finalText, int, const std::string& cause) override {
     if (!p_.status.empty()) Line(true);
-    if (!cause.empty()) std::fprintf(out_, "%s%s\n", prefix_.c_str(), cause.c_str());
+    if (!cause.empty()) std::fprintf(out_, "%s%s\n", prefix_.c_str(), Printable(cause).c_str());
     std::fprintf(out_, "%s%s\n", prefix_.c_str(), finalText.c_str());
     std::fflush(out_);
   }
@@ -285,7 +286,7 @@ std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FIL
                                                   const std::string& device, Board& board) {
   switch (style) {
     case PresenterStyle::kTerminal: return std::make_unique<BoardPresenter>(board, board.AddLine(), err, device);
-    case PresenterStyle::kPlain: return std::make_unique<PlainPresenter>(out, err, device + ": ");
+    case PresenterStyle::kPlain: return std::make_unique<PlainPresenter>(out, err, Printable(device) + ": ");
     case PresenterStyle::kJson: return std::make_unique<JsonPresenter>(out, device);
   }
   return nullptr;
