@@ -56,7 +56,8 @@ class InspectTest(unittest.TestCase):
         with open(image + ".json") as f:
             j = json.load(f)
         self.assertEqual((len(j["records"]), j["records"][-1]["address"], j["ok"]), (200000, 0x1000 + 199999, True))
-        self.assertLess(peak_kib, 64 * 1024)  # holding every record took well over 150 MB
+        if not os.environ.get("BRENVIK_SANITIZED"):  # a sanitizer's shadow memory is no measure
+            self.assertLess(peak_kib, 64 * 1024)  # holding every record took well over 150 MB
 
     def test_a_file_that_cannot_be_mapped_is_refused_as_flash_refuses_it(self):
         attribute = next((p for p in ("/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state",
