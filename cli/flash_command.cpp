@@ -72,14 +72,7 @@ int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style, Run
     std::vector<std::jthread> runs;
     // An error of the program ends one handset's run, never the others'.
     auto failed = [&](size_t i, const std::string& cause) {
-      reports[i] = FlashReport();
-      reports[i].device = targets.handsets[i].path;
-      reports[i].serial = targets.handsets[i].serial;
-      reports[i].started = UtcNow();
-      reports[i].result = "failed";
-      reports[i].cause = cause;
-      reports[i].exitCode = kExitRunFailed;
-      presenters[i]->Failure(cause, kExitRunFailed);
+      FailBeforeRun(reports[i], targets.handsets[i], cause, presenters[i].get());
     };
     for (size_t i = 0; i < targets.handsets.size(); ++i) {
       auto conclude = [&, i](FlashReport& report) { return Conclude(bench, report, *presenters[i]); };

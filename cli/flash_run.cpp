@@ -136,6 +136,18 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
   report.seconds = elapsed();
 }
 
+void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::string& cause,
+                   RunPresenter* presenter) {
+  report = FlashReport();
+  report.device = handset.path;
+  report.serial = handset.serial;
+  report.started = UtcNow();
+  report.result = "failed";
+  report.cause = cause;
+  report.exitCode = kExitRunFailed;
+  if (presenter) presenter->Failure(cause, kExitRunFailed);
+}
+
 void LoggedImage::Map(const FlashArgs& args) {
   mapping = MapImageFile(view, args.image);
   if (view.Mapped()) kind = args.autoUpgrade ? ClassifyImage(args.image, mapping.size).kind : KIND_DIO;

@@ -38,6 +38,10 @@ using Conclusion = std::function<std::optional<Verdict>(FlashReport&)>;
 void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& presenter,
               const Conclusion& conclude, FlashReport& report);
 
+// A run that ended before it began (no thread, an error of the program), told to `presenter`.
+void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::string& cause,
+                   RunPresenter* presenter);
+
 // The image as the log records it: checked (and with a log, hashed) before a handset is
 // opened, and held until the run's line is written, so that a change after the hash is seen.
 struct LoggedImage {

@@ -92,7 +92,7 @@ class StationLoop {
       if (m_station.Finished()) break;
     }
     m_view.Close();
-    PrintSummary(SummaryReports(), m_args.flash.json, stdout);
+    PrintSummary(m_reports, m_args.flash.json, stdout);
     return m_station.ExitCode();
   }
 
@@ -173,14 +173,7 @@ class StationLoop {
   }
 
   void Fail(StationRun& r, const std::string& cause) {
-    r.report = FlashReport();
-    r.report.device = r.handset.path;
-    r.report.serial = r.handset.serial;
-    r.report.started = UtcNow();
-    r.report.result = "failed";
-    r.report.cause = cause;
-    r.report.exitCode = kExitRunFailed;
-    if (r.presenter) r.presenter->Failure(cause, kExitRunFailed);
+    FailBeforeRun(r.report, r.handset, cause, r.presenter.get());
     if (!r.report.concluded) Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter);
   }
 
@@ -212,8 +205,10 @@ class StationLoop {
     const station::Reaction reaction = m_station.Ended(id, ResultOf(run->report), Clock::now());
     // The table says what the station decided: an unplugged handset failed, whatever its run
     // could still tell. A permission denial the station gives up on is logged now.
+    bool ended = false;  // else a permission denial is tried again soon
     for (const station::Event& e : reaction.events) {
       if (e.kind != station::Event::Kind::kResult) continue;
+      ended = true;
       run->report.result = station::ResultName(e.result);
       run->report.cause = e.cause;
       if (e.result != station::Result::kSuccess && run->report.exitCode == kExitOk)
@@ -221,17 +216,9 @@ class StationLoop {
       if (run->report.permissionDenied)
         Conclude(m_log, m_args.flash.logPath, run->image, run->report, *run->presenter);
     }
-    const bool ended = std::any_of(reaction.events.begin(), reaction.events.end(),
-                                   [](const station::Event& e) { return e.kind == station::Event::Kind::kResult; });
-    if (!ended) {  // tried again soon
-      Apply(reaction);
-      return;
-    }
-    m_reports.push_back(run->report);
+    if (ended) m_reports.push_back(run->report);
     Apply(reaction);
   }
-
-  std::vector<FlashReport> SummaryReports() const { return m_reports; }
 
   const StationArgs& m_args;
   FlashLog& m_log;
