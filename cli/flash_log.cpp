@@ -48,6 +48,7 @@ std::string LogLine(const FlashRecord& r) {
                    {"usb_serial", TextOrNull(r.usbSerial)},
                    {"bytes_sent", r.bytesSent},
                    {"seconds", double(int64_t(r.seconds * 1000 + 0.5)) / 1000},
+                   {"average_rate", WholeOrNull(r.averageRate)},
                    {"result", r.result},
                    {"cause", TextOrNull(r.cause)}};
   PutName(j, "image", r.image);

@@ -19,6 +19,7 @@ struct FlashRecord {
   std::string usbSerial;  // "" where unknown
   uint64_t bytesSent = 0;
   double seconds = 0;
+  std::optional<double> averageRate;  // bytes per second; none where no byte went out
   std::string result;  // "success", "failed", "stopped"
   std::string cause;   // "" on success
 };

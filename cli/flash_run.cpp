@@ -129,6 +129,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
   Apply(verdict, report);
   report.bytesSent = run.Link().BytesSent();
   report.seconds = elapsed();
+  report.averageRate = presenter.AverageRate();
   if (std::optional<Verdict> after = conclude(report)) verdict = *after;
   presenter.Result(verdict.outcome, DownloadRun::FinalText(verdict.outcome.Ok()), report.exitCode, verdict.line);
   run.Finish();  // the second end command goes out after the final text, as in the dialog
@@ -183,7 +184,8 @@ std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, Logge
     Apply(*verdict, report);
   }
   FlashRecord r{report.started, image.absolutePath, image.view.Size(), image.sha256, report.kind,
-                report.device, report.serial, report.bytesSent, report.seconds, report.result, report.cause};
+                report.device, report.serial, report.bytesSent, report.seconds, report.averageRate, report.result,
+                report.cause};
   if (changed) r.sha256.reset();
   std::string why;
   if (log.Append(r, why)) return verdict;

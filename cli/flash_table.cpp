@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "json_text.h"
 #include "printable.h"
+#include "progress_text.h"
 
 namespace brenvik::cli {
 namespace {
@@ -18,6 +19,9 @@ std::string Format(const char* format, double value) {
 
 double KiBPerSecond(const FlashReport& r) { return r.seconds > 0 ? double(r.bytesSent) / 1024 / r.seconds : 0; }
 
+// The rate the run's last line showed; a run that sent nothing has none.
+std::string Speed(const FlashReport& r) { return r.averageRate ? RateText(*r.averageRate) : "-"; }
+
 }  // namespace
 
 void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out) {
@@ -25,7 +29,8 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
     nlohmann::json runs = nlohmann::json::array();
     for (const FlashReport& r : reports)
       runs.push_back({{"device", r.device}, {"kind", r.kind}, {"bytes_sent", r.bytesSent},
-                      {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)}, {"result", r.result},
+                      {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)},
+                      {"average_rate", WholeOrNull(r.averageRate)}, {"result", r.result},
                       {"cause", TextOrNull(r.cause)}});
     nlohmann::json j{{"event", "summary"}, {"runs", runs}};
     std::fprintf(out, "%s\n", JsonLine(j).c_str());
@@ -35,7 +40,7 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
   std::vector<std::vector<std::string>> rows{{"device", "kind", "bytes", "time", "speed", "result", "cause"}};
   for (const FlashReport& r : reports)
     rows.push_back({Printable(r.device), std::to_string(r.kind), std::to_string(r.bytesSent),
-                    Format("%.1f s", r.seconds), Format("%.0f KiB/s", KiBPerSecond(r)), r.result, Printable(r.cause)});
+                    Format("%.1f s", r.seconds), Speed(r), r.result, Printable(r.cause)});
   std::vector<size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct FlashReport {
   bool permissionDenied = false;  // the device would not open for lack of permission
   uint64_t bytesSent = 0;
   double seconds = 0;
+  std::optional<double> averageRate;  // bytes per second from the first byte to the last
   std::string result;    // "success", "failed", "stopped"
   std::string cause;     // one line, without the program's name; "" on success
   int exitCode = 0;

@@ -2,6 +2,8 @@
 // than thrown on, and null where a value is not known.
 #pragma once
 
+#include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -29,6 +31,11 @@ inline nlohmann::json TextOrNull(const std::string& text) {
 
 inline nlohmann::json TextOrNull(const std::optional<std::string>& text) {
   return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
+}
+
+// A rate or a count, rounded to a whole number.
+inline nlohmann::json WholeOrNull(const std::optional<double>& value) {
+  return value ? nlohmann::json(uint64_t(std::llround(*value))) : nlohmann::json(nullptr);
 }
 
 }  // namespace brenvik::cli

@@ -140,10 +140,6 @@ class PlainPresenter : public Tracking {
   Steady::time_point lineAt_{};
 };
 
-nlohmann::json WholeOrNull(const std::optional<double>& value) {
-  return value ? nlohmann::json(uint64_t(std::llround(*value))) : nlohmann::json(nullptr);
-}
-
 nlohmann::json TenthsOrNull(const std::optional<double>& value) {
   return value ? nlohmann::json(std::round(*value * 10) / 10) : nlohmann::json(nullptr);
 }
@@ -183,7 +179,8 @@ class JsonPresenter : public RunPresenter {
   void Result(const Outcome& outcome, const std::string& finalText, int exitCode,
               const std::string& cause) override {
     if (unreported_) Progress();  // the last figures, whatever the pace
-    nlohmann::json j{{"event", "result"}, {"ok", outcome.Ok()}, {"text", finalText}, {"exit_code", exitCode}};
+    nlohmann::json j{{"event", "result"}, {"ok", outcome.Ok()}, {"text", finalText}, {"exit_code", exitCode},
+                     {"average_rate", WholeOrNull(p_.meter.AverageRate())}};
     if (!outcome.Ok())
       j["error"] = {{"step", StepName(outcome.step)}, {"index", outcome.index},
                     {"cause", CauseName(outcome.cause)}, {"text", cause}};

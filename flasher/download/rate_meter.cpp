@@ -16,8 +16,10 @@ void RateMeter::Update(uint64_t sent, uint64_t total) {
   if (!m_started) {
     m_started = true;
     m_start = now;
+    m_last = now;
     m_samples.push_back({now, sent});
   }
+  if (sent > m_sent) m_last = now;
   m_sent = sent;
   m_total = total;
   if (now - m_samples.back().at >= kSampleSpacing) m_samples.push_back({now, sent});
@@ -49,7 +51,7 @@ std::optional<double> RateMeter::SecondsLeft() const {
 
 std::optional<double> RateMeter::AverageRate() const {
   if (!m_started) return std::nullopt;
-  const double span = m_clock() - m_start;
+  const double span = m_last - m_start;
   if (span <= 0) return std::nullopt;
   return double(m_sent) / span;
 }

@@ -29,7 +29,8 @@ class RateMeter {
   std::optional<double> Rate() const;
   // Remaining bytes at that rate; none while the rate is 0 or unknown.
   std::optional<double> SecondsLeft() const;
-  // The whole run: every byte over every second since it began.
+  // The whole run: every byte over the seconds from its start to its last byte, so that it
+  // stays what it was at the end however late it is asked.
   std::optional<double> AverageRate() const;
 
  private:
@@ -40,6 +41,7 @@ class RateMeter {
   Clock m_clock;
   bool m_started = false;
   double m_start = 0;
+  double m_last = 0;  // when the count last grew
   uint64_t m_sent = 0, m_total = 0;
   std::deque<Sample> m_samples;  // one every tenth of a second at most: a short queue
 };

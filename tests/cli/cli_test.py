@@ -245,6 +245,7 @@ class CliTest(unittest.TestCase):
         summary = sim.finish()
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         events = [json.loads(line) for line in r.stdout.splitlines()]
+        self.assertGreater(events[-1].pop("average_rate"), 0)
         self.assertEqual(events[-1], {"event": "result", "ok": True, "text": "Update Sucess! ", "exit_code": 0})
         self.assertIn({"event": "range", "max": 100}, events)
         statuses = [e["text"] for e in events if e["event"] == "status"]

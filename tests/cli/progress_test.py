@@ -32,11 +32,16 @@ class ProgressTest(unittest.TestCase):
 
     def test_json_progress_agrees_with_what_the_handset_received(self):
         sim = Sim(self.dir, "--expect", self.img, "--rate", "512")
-        r = cli("flash", "--json", "--device", sim.device, "--timeout", "5", self.img)
+        log = os.path.join(self.dir, "flash.log")
+        r = cli("flash", "--json", "--log", log, "--device", sim.device, "--timeout", "5", self.img)
         summary = sim.finish()
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         events = [json.loads(line) for line in r.stdout.splitlines()]
         progress = [e for e in events if e["event"] == "progress"]
+        # The whole run's average: the result and the log agree, and the pacing bounds it.
+        with open(log) as f:
+            self.assertEqual(json.loads(f.read())["average_rate"], events[-1]["average_rate"])
+        self.assertTrue(0 < events[-1]["average_rate"] <= 512 * 1024 * 1.1, events[-1])
         last = progress[-1]
         # Every byte but the kind packet and the two download-end commands belongs to the image.
         self.assertEqual(last["bytes"], summary["bytes"]["received"] - 8 - 16 * summary["commands"]["download_end"])

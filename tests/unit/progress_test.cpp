@@ -20,18 +20,19 @@ struct Timeline {
   double at;
   std::optional<double> rate;  // expected, within 5 %; none: no rate shown
   std::optional<double> left;  // expected, within 10 %; none: no time left shown
+  double average;              // from the first byte to the last, however long after
 };
 
 TEST(RateMeter, SyntheticTimelines) {
   const Timeline cases[] = {
-      {"steady, before half a second", [](double t) { return t * kMiB; }, 10 * kMiB, 0.4, {}, {}},
-      {"steady, after 2 s", [](double t) { return t * kMiB; }, 10 * kMiB, 2.0, kMiB, 8.0},
-      {"steady, half way", [](double t) { return t * kMiB; }, 10 * kMiB, 5.0, kMiB, 5.0},
-      {"a stall longer than the window", [](double t) { return std::min(t, 6.0) * kMiB; }, 10 * kMiB, 12.0, 0.0, {}},
+      {"steady, before half a second", [](double t) { return t * kMiB; }, 10 * kMiB, 0.4, {}, {}, kMiB},
+      {"steady, after 2 s", [](double t) { return t * kMiB; }, 10 * kMiB, 2.0, kMiB, 8.0, kMiB},
+      {"steady, half way", [](double t) { return t * kMiB; }, 10 * kMiB, 5.0, kMiB, 5.0, kMiB},
+      {"a stall longer than the window", [](double t) { return std::min(t, 6.0) * kMiB; }, 10 * kMiB, 12.0, 0.0, {}, kMiB},
       {"a burst after a wait", [](double t) { return t < 5 ? 0 : std::min(t - 5, 1.0) * 10 * kMiB; }, 20 * kMiB, 6.0,
-       2 * kMiB, 5.0},
+       2 * kMiB, 5.0, 10 * kMiB / 6},
       {"a very slow start is forgotten", [](double t) { return t < 10 ? t * 10240 : 102400 + (t - 10) * kMiB; },
-       20 * kMiB, 16.0, kMiB, 13.8},
+       20 * kMiB, 16.0, kMiB, 13.8, (102400 + 6 * kMiB) / 16},
   };
   for (const Timeline& c : cases) {
     SCOPED_TRACE(c.name);
@@ -51,6 +52,8 @@ TEST(RateMeter, SyntheticTimelines) {
     if (left) {
       EXPECT_NEAR(*left, *c.left, *c.left * 0.1);
     }
+    now += 3;  // the run's end, drained and concluded
+    EXPECT_NEAR(meter.AverageRate().value_or(0), c.average, c.average * 0.01);
   }
 }
 
