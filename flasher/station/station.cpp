@@ -139,9 +139,14 @@ Reaction Station::Poll(const std::vector<FoundHandset>& present, Time now) {
   for (const auto& [id, handset] : admitted) {
     Entry* e = Find(id);
     if (!e) {
+      // A line sends thousands of handsets through a few ports: a new one takes the place of
+      // those that left its port and wait for nothing, or the table and every poll would grow.
+      std::erase_if(m_entries, [&](const Entry& old) {
+        return old.slot.identity.port == id.port && !old.present && old.run == 0 && !old.retryAt;
+      });
       m_entries.emplace_back();
       e = &m_entries.back();
-      e->slot.id = static_cast<int>(m_entries.size());
+      e->slot.id = m_nextSlot++;
       e->slot.identity = id;
     }
     e->slot.device = handset->path;

@@ -76,7 +76,8 @@ enum class SlotState {
   kGone,     // not plugged in
 };
 
-// One per identity, from the first time it was plugged in; never removed.
+// One per identity, from the first time it was plugged in, until another handset comes to
+// its port while it is gone and nothing of it is pending.
 struct Slot {
   int id = 0;  // from 1, in order of first arrival
   Identity identity;
@@ -193,6 +194,7 @@ class Station {
   std::vector<Entry> m_entries;
   std::vector<RunRecord> m_summary;
   RunId m_nextRun = 1;
+  int m_nextSlot = 1;
   int m_done = 0;
   int m_stopRequests = 0;
   int m_signal = 0;

@@ -155,6 +155,26 @@ TEST(Station, SlotTextsAndRate) {
   EXPECT_DOUBLE_EQ(Station({}, Time{}).Count(Time{} + 1h).perHour, 0.0);
 }
 
+TEST(Station, ATableAsLargeAsItsPorts) {
+  // A line's handsets are new ones through the same ports: the table must not keep them all.
+  const FoundHandset stays = H("ttyUSB1", "1-1.2", "STAYS");
+  Station station({}, Time{});
+  station.Poll({stays}, Time{});
+  station.Ended(1, {RunStatus::kSuccess, ""}, Time{});
+  for (int i = 0; i < 300; ++i) {
+    const std::string serial = "N" + std::to_string(i);
+    station.Poll({H("ttyUSB0", "1-1.1", serial.c_str()), stays}, Time{});
+    station.Ended(RunId(i + 2), {RunStatus::kSuccess, ""}, Time{});
+    station.Poll({stays}, Time{});
+  }
+  const std::vector<Slot> slots = station.Slots();
+  ASSERT_EQ(slots.size(), 2u);
+  EXPECT_EQ(slots[0].state, SlotState::kDone);  // the one that stayed is not flashed again
+  EXPECT_EQ(slots[1].id, 301);                   // nor is an id given twice
+  EXPECT_EQ(station.Count(Time{}).done, 301);
+  EXPECT_EQ(station.Summary().size(), 301u);
+}
+
 TEST(Glob, ShellPatterns) {
   struct Case {
     const char* pattern;
