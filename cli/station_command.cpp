@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "console_escapes.h"
 #include "download/sha256.h"
 #include "flash_run.h"
 #include "run/outcome_text.h"
@@ -234,7 +235,9 @@ class StationLoop {
 }  // namespace
 
 int RunStation(const StationArgs& args) {
-  const PresenterStyle style = StyleFor(args.flash.json);
+  PresenterStyle style = StyleFor(args.flash.json);
+  // A console that would print the board's escapes as text gets the plain lines.
+  if (style == PresenterStyle::kTerminal && !ConsoleDrawsEscapes(stdout)) style = PresenterStyle::kPlain;
   auto presenter = MakePresenter(style, stdout, stderr);
   FlashLog log;
   std::string error;
