@@ -88,7 +88,9 @@ class StationLoop {
       for (; stopsSeen < stops; ++stopsSeen) Apply(m_station.RequestStop(int(*m_args.flash.stop)));
       for (station::RunId id : m_ended.Take(std::chrono::milliseconds(0))) EndRun(id);
       if (m_station.Finished()) break;
-      Apply(m_station.Poll(FindHandsets(QueryFor(m_args.flash.usbIds)).handsets, Clock::now()));
+      const DiscoveryResult found = FindHandsets(QueryFor(m_args.flash.usbIds));
+      // A class search that failed says nothing of who left: no run is aborted for it.
+      if (!found.classQueryFailed) Apply(m_station.Poll(found.handsets, Clock::now()));
       for (station::RunId id : m_ended.Take(poll)) EndRun(id);
       if (m_station.Finished()) break;
     }
