@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "console_escapes.h"
 #include "download/sha256.h"
 #include "flash_run.h"
 #include "run/outcome_text.h"
@@ -87,7 +88,9 @@ class StationLoop {
       for (; stopsSeen < stops; ++stopsSeen) Apply(m_station.RequestStop(int(*m_args.flash.stop)));
       for (station::RunId id : m_ended.Take(std::chrono::milliseconds(0))) EndRun(id);
       if (m_station.Finished()) break;
-      Apply(m_station.Poll(FindHandsets(QueryFor(m_args.flash.usbIds)).handsets, Clock::now()));
+      const DiscoveryResult found = FindHandsets(QueryFor(m_args.flash.usbIds));
+      // A class search that failed says nothing of who left: no run is aborted for it.
+      if (!found.classQueryFailed) Apply(m_station.Poll(found.handsets, Clock::now()));
       for (station::RunId id : m_ended.Take(poll)) EndRun(id);
       if (m_station.Finished()) break;
     }
@@ -234,7 +237,9 @@ class StationLoop {
 }  // namespace
 
 int RunStation(const StationArgs& args) {
-  const PresenterStyle style = StyleFor(args.flash.json);
+  PresenterStyle style = StyleFor(args.flash.json);
+  // A console that would print the board's escapes as text gets the plain lines.
+  if (style == PresenterStyle::kTerminal && !ConsoleDrawsEscapes(stdout)) style = PresenterStyle::kPlain;
   auto presenter = MakePresenter(style, stdout, stderr);
   FlashLog log;
   std::string error;

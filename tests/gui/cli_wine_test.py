@@ -10,12 +10,13 @@ import json
 import os
 import re
 import shlex
+import signal
 import subprocess
 import sys
 import time
 import unittest
 
-from gui_rig import ENUM_KEY, Driver, Rig, Sim, img_image, wine_path
+from gui_rig import CLASS_KEY, ENUM_KEY, GUID, Driver, Rig, Sim, img_image, wine_path
 
 ARGS = None
 
@@ -362,6 +363,145 @@ class FlashLogUnderWine(unittest.TestCase):
                 self.assertEqual(code, 2, out)
                 self.assertIn("the flash log %s %s" % (log, words), out)
         self.assertEqual(hashlib.sha256(read_bytes(self.image)).hexdigest(), before)
+
+
+class StationUnderWine(unittest.TestCase):
+    """brenvik-cli.exe station under Wine, which tells of no arriving device: the class search
+    polled finds handsets as their interfaces are registered and loses them as they are
+    removed; a signal (Ctrl-C in a console) ends the session once the running flash is done."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.rig = Rig("en_US.UTF-8")
+        cls.rig.up()
+        cls.image = os.path.join(cls.rig.tmp, "station.img")
+        with open(cls.image, "wb") as f:
+            f.write(img_image(count=64, size=4096))
+
+    @classmethod
+    def tearDownClass(cls):
+        for n in range(3):
+            if os.path.islink(cls.link(n)):
+                os.unlink(cls.link(n))
+        cls.rig.down()
+
+    @classmethod
+    def key(cls, n):
+        return CLASS_KEY + "\\##?#ROOT#BRENVIK#%04d#" % n + GUID
+
+    @classmethod
+    def link(cls, n):
+        return os.path.join(cls.rig.prefix, "dosdevices", "root#brenvik#%04d#" % n + GUID.lower())
+
+    def path(self, n):
+        return "\\\\?\\root#brenvik#%04d#" % n + GUID.lower()
+
+    def plug(self, n):
+        """The n-th handset's interface, registered as the system would at its arrival."""
+        lines = ["Windows Registry Editor Version 5.00", "", f"[{self.key(n)}]",
+                 '"DeviceInstance"="ROOT\\\\BRENVIK\\\\%04d"' % n, "", f"[{self.key(n)}\\#\\Control]",
+                 '"Linked"=dword:00000001', "", f"[{ENUM_KEY}\\%04d]" % n, f'"ClassGUID"="{GUID}"', ""]
+        path = os.path.join(self.rig.tmp, "handset%d.reg" % n)
+        with open(path, "wb") as f:
+            f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+        self.rig.import_registry(path)
+
+    def unplug(self, n):
+        code, out = self.rig.wine("reg", "delete", self.key(n), "/f")
+        self.assertEqual(code, 0, out)
+
+    def events(self, out, wanted, process, timeout=30):
+        """The station's events so far, once one of them is `wanted` (a predicate)."""
+        end = time.monotonic() + timeout
+        while True:
+            events = [json.loads(line) for line in re.findall(rb"(?m)^\{.*\}\r?$", read_bytes(out))]
+            if any(map(wanted, events)) or process.poll() is not None or time.monotonic() > end:
+                return events
+            time.sleep(0.05)
+
+    def test_handsets_come_and_go_and_a_signal_ends_the_session(self):
+        self.rig.unregister_handset()  # none there when the station starts
+        out, log = os.path.join(self.rig.tmp, "station.out"), os.path.join(self.rig.tmp, "station.log")
+        sims = []
+
+        def seen(kind, slot):
+            return lambda e: e["event"] == kind and e.get("slot") == slot
+
+        with open(out, "wb") as f:
+            station = subprocess.Popen(["timeout", "--kill-after=5", "120", "wine", ARGS.cli, "station", "--json",
+                                        "--log", wine_path(log), "--poll-ms", "100", "--timeout", "10",
+                                        wine_path(self.image)], env=self.rig.env, stdin=subprocess.DEVNULL,
+                                       stdout=f, stderr=subprocess.STDOUT)
+        try:
+            sims.append(Sim(self.rig, ARGS.sim, expect=self.image, link=self.link(0)))
+            self.plug(0)
+            self.assertTrue(any(map(seen("result", 1), self.events(out, seen("result", 1), station))))
+            # The second flashes slowly: the first leaves and the signal comes while it runs.
+            sims.append(Sim(self.rig, ARGS.sim, "--rate", "64", expect=self.image, link=self.link(1)))
+            self.plug(1)
+            self.events(out, seen("started", 2), station)
+            self.unplug(0)
+            self.events(out, seen("left", 1), station)
+            # To Wine itself, which calls the console handler as for Ctrl-C: `timeout` would pass it on,
+            # but then kill the station 5 s later.
+            with open("/proc/%d/task/%d/children" % (station.pid, station.pid)) as f:
+                [wine] = f.read().split()
+            os.kill(int(wine), signal.SIGINT)
+            self.events(out, lambda e: e["event"] == "stopping", station)
+            self.plug(2)  # arrives while stopping: waits, never started
+            self.events(out, seen("arrived", 3), station)
+            code = station.wait(60)
+            summaries = [sim.finish() for sim in sims]
+        finally:
+            if station.poll() is None:
+                station.terminate()  # passed on by timeout: Wine ends the station at once
+                station.wait(15)
+            for sim in sims:
+                sim.stop()
+            for n in range(3):
+                self.rig.wine("reg", "delete", self.key(n), "/f")
+            self.rig.register_handset()
+        events = self.events(out, lambda e: False, station, timeout=0)
+        text = read_bytes(out).decode("utf-8", "replace")
+        self.assertEqual(code, 0, text)
+        self.assertEqual([(e["event"], e["slot"]) for e in events if e["event"] in ("started", "left", "arrived")
+                          and "slot" in e], [("arrived", 1), ("started", 1), ("arrived", 2), ("started", 2),
+                                             ("left", 1), ("arrived", 3)])
+        [summary] = [e for e in events if e["event"] == "summary"]
+        self.assertEqual([(run["device"].lower(), run["result"]) for run in summary["runs"]],
+                         [(self.path(0), "success"), (self.path(1), "success")])
+        with open(log) as f:
+            lines = [json.loads(line) for line in f]
+        self.assertEqual([(entry["device"].lower(), entry["result"]) for entry in lines],
+                         [(self.path(0), "success"), (self.path(1), "success")])
+        self.assertTrue(all(s["matches_expected"] for s in summaries), summaries)
+
+    def test_a_console_gets_plain_lines_and_ctrl_c_ends_the_session(self):
+        # Wine's console prints escape sequences as text: the board's would be garbage there.
+        typescript = os.path.join(self.rig.tmp, "station.typescript")
+        command = shlex.join(["wine", ARGS.cli, "station", "--poll-ms", "100", "--timeout", "10",
+                              wine_path(self.image)])
+        sim = Sim(self.rig, ARGS.sim, expect=self.image)  # behind the interface the rig registered
+        try:
+            console = subprocess.Popen(["timeout", "--kill-after=5", "60", "script", "-qefc", command, typescript],
+                                       env=self.rig.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            summary = sim.finish()
+            time.sleep(1)  # the result line is out
+            console.stdin.write(b"\x03")
+            console.stdin.flush()
+            code = console.wait(30)
+            console.stdin.close()
+        finally:
+            sim.stop()
+        # What the console itself sends to draw its screen goes; what is left is the program's.
+        screen = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", read_bytes(typescript)).decode("utf-8", "replace")
+        self.assertEqual(code, 0, screen)
+        self.assertTrue(summary["matches_expected"], summary)
+        self.assertNotIn("\x1b", screen)
+        lines = re.sub(r"\s", "", screen)  # the console draws spaces as moves and wraps long lines
+        self.assertIn("result:" + self.path(0) + ":success", lines.lower())
+        self.assertIn("brenvik-cli:stopping:", lines)
 
 
 def read_bytes(path):
