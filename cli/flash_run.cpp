@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "console_escapes.h"
 #include "link/protocol.h"
 #include "run/classify.h"
 #include "run/download_run.h"
@@ -17,7 +18,8 @@ namespace brenvik::cli {
 
 PresenterStyle StyleFor(bool json) {
   if (json) return PresenterStyle::kJson;
-  return ::isatty(::fileno(stdout)) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
+  // A console that would print the bar's escapes as text gets the plain lines instead.
+  return ::isatty(::fileno(stdout)) && ConsoleDrawsEscapes(stdout) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
 }
 
 namespace {

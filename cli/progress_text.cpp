@@ -194,8 +194,11 @@ std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
   const Figures& f = row.figures;
   const std::string bar = Bar(f.percent, width >= 100 ? 20 : 10) + " " + PercentText(f.percent);
   const std::string text = Printable(row.text);
-  // A finished row keeps its verdict; a running one gives up its status first.
-  if (row.state == RowState::kDone || row.state == RowState::kFailed)
+  // A finished row keeps its verdict; a running one gives up its status first. A run that
+  // ended without a byte to count has no bar to show.
+  const bool over = row.state == RowState::kDone || row.state == RowState::kFailed;
+  if (over && f.amount.empty()) return FirstFitting({Join({name, text}, "  ")}, width);
+  if (over)
     return FirstFitting({Join({name, bar, f.amount, f.rate, text}, "  "), Join({name, bar, text}, "  "),
                          Join({name, text}, "  ")},
                         width);
@@ -205,7 +208,19 @@ std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
                       width);
 }
 
-std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height) {
+namespace {
+
+// Painted after the fitting, so that the escapes never count as columns.
+std::string Painted(const BoardRow& row, std::string line, bool colour) {
+  if (!colour || row.plain) return line;
+  if (row.state == RowState::kDone) return "\x1b[32m" + line + "\x1b[0m";
+  if (row.state == RowState::kFailed) return "\x1b[31m" + line + "\x1b[0m";
+  return line;
+}
+
+}  // namespace
+
+std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height, bool colour) {
   std::vector<std::string> lines;
   // The names take one column, as wide as the widest needs and the width allows.
   size_t column = 0;
@@ -214,7 +229,7 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
   column = std::min(column, NameBudget(width));
   // One row stays free below the board, for the cursor: a full screen would scroll.
   if (height == 0 || rows.size() < height) {
-    for (const BoardRow& r : rows) lines.push_back(FitRow(r, width, column));
+    for (const BoardRow& r : rows) lines.push_back(Painted(r, FitRow(r, width, column), colour));
     return lines;
   }
   size_t counts[4] = {}, handsets = 0;
@@ -251,7 +266,7 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return rank(rows[a].state) < rank(rows[b].state); });
   order.resize(std::min(slots, order.size()));
-  for (size_t i : order) lines.push_back(FitRow(rows[i], width, column));
+  for (size_t i : order) lines.push_back(Painted(rows[i], FitRow(rows[i], width, column), colour));
   return lines;
 }
 

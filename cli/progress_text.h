@@ -59,6 +59,8 @@ size_t NameBudget(size_t width);
 std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn = 0);
 // The lines of a board of `width` x `height` (0: unknown). When the handsets outnumber the
 // rows, a line of counts comes first, then the rows that fit, failing and running first.
-std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height);
+// With `colour`, done rows are green and failed ones red; the colour takes no columns.
+std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t width, size_t height,
+                                  bool colour = false);
 
 }  // namespace brenvik::cli

@@ -1,6 +1,7 @@
 #include "reporters.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #include "json_text.h"
 #include "printable.h"
@@ -146,8 +147,8 @@ nlohmann::json TenthsOrNull(const std::optional<double>& value) {
 
 class JsonPresenter : public RunPresenter {
  public:
-  JsonPresenter(std::FILE* out, std::string device) : out_(out), device_(std::move(device)) {}
-  JsonPresenter(std::FILE* out, nlohmann::json fields) : out_(out), fields_(std::move(fields)) {}
+  JsonPresenter(std::FILE* out, nlohmann::json fields, ResultFields onResult)
+      : out_(out), fields_(std::move(fields)), onResult_(std::move(onResult)) {}
   void SetRange(uint32_t maximum) override {
     p_.max = maximum;
     unreported_ = true;
@@ -184,6 +185,11 @@ class JsonPresenter : public RunPresenter {
     if (!outcome.Ok())
       j["error"] = {{"step", StepName(outcome.step)}, {"index", outcome.index},
                     {"cause", CauseName(outcome.cause)}, {"text", cause}};
+    if (onResult_) {
+      j.erase("event");
+      onResult_(std::move(j));
+      return;
+    }
     Emit(j);
   }
   void Failure(const std::string& reason, int exitCode) override {
@@ -201,15 +207,14 @@ class JsonPresenter : public RunPresenter {
           {"eta", TenthsOrNull(m.SecondsLeft())}});
   }
   void Emit(nlohmann::json j) {
-    if (!device_.empty()) j["device"] = device_;
     if (fields_.is_object()) j.update(fields_);
     // One call per line: lines of parallel runs never mix.
     std::fprintf(out_, "%s\n", JsonLine(j).c_str());
     std::fflush(out_);
   }
   std::FILE* out_;
-  std::string device_;
   nlohmann::json fields_;
+  ResultFields onResult_;
   RunProgress p_;
   bool progressed_ = false, unreported_ = false;
   Steady::time_point progressAt_{};
@@ -274,7 +279,7 @@ std::unique_ptr<RunPresenter> MakePresenter(PresenterStyle style, std::FILE* out
   switch (style) {
     case PresenterStyle::kTerminal: return std::make_unique<TerminalPresenter>(out, err);
     case PresenterStyle::kPlain: return std::make_unique<PlainPresenter>(out, err);
-    case PresenterStyle::kJson: return std::make_unique<JsonPresenter>(out, std::string());
+    case PresenterStyle::kJson: return std::make_unique<JsonPresenter>(out, nlohmann::json(), ResultFields());
   }
   return nullptr;
 }
@@ -284,7 +289,8 @@ std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FIL
   switch (style) {
     case PresenterStyle::kTerminal: return std::make_unique<BoardPresenter>(board, board.AddLine(), err, device);
     case PresenterStyle::kPlain: return std::make_unique<PlainPresenter>(out, err, Printable(device) + ": ");
-    case PresenterStyle::kJson: return std::make_unique<JsonPresenter>(out, device);
+    case PresenterStyle::kJson:
+      return std::make_unique<JsonPresenter>(out, nlohmann::json{{"device", device}}, ResultFields());
   }
   return nullptr;
 }
@@ -293,11 +299,21 @@ std::unique_ptr<RunPresenter> MakeRowPresenter(Board& board, size_t line, std::F
   return std::make_unique<BoardPresenter>(board, line, err, name);
 }
 
-std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields) {
-  return std::make_unique<JsonPresenter>(out, std::move(fields));
+std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields, ResultFields onResult) {
+  return std::make_unique<JsonPresenter>(out, std::move(fields), std::move(onResult));
 }
 
-Board::Board(std::FILE* out, SizeQuery size) : m_out(out), m_size(std::move(size)) {
+namespace {
+
+bool ColourWanted() {
+  const char* noColour = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return (!noColour || !*noColour) && !(term && std::string(term) == "dumb");
+}
+
+}  // namespace
+
+Board::Board(std::FILE* out, SizeQuery size) : m_out(out), m_size(std::move(size)), m_colour(ColourWanted()) {
   if (!m_size) m_size = [out] { return QueryTerminalSize(out); };
 }
 
@@ -325,7 +341,7 @@ void Board::DrawLocked() {
   // The size is asked at every drawing: a resized window is followed at the next one.
   const TerminalSize size = m_size();
   const size_t width = (size.columns ? size.columns : 100) - 1;
-  const std::vector<std::string> lines = FitBoard(m_rows, width, size.rows);
+  const std::vector<std::string> lines = FitBoard(m_rows, width, size.rows, m_colour);
   if (m_drawn && m_drawnLines > 0) std::fprintf(m_out, "\x1b[%zuA", m_drawnLines);
   for (const std::string& line : lines) std::fprintf(m_out, "\r%s\x1b[K\n", line.c_str());
   if (m_drawn && lines.size() < m_drawnLines) std::fputs("\x1b[J", m_out);  // rows of a taller board

@@ -44,6 +44,7 @@ std::unique_ptr<RunPresenter> MakePresenter(PresenterStyle style, std::FILE* out
 class Board {
  public:
   using SizeQuery = std::function<TerminalSize()>;
+  // Done rows green and failed ones red, unless NO_COLOR is set or the terminal is dumb.
   explicit Board(std::FILE* out, SizeQuery size = {});
   size_t AddLine();
   void Set(size_t line, BoardRow row);  // redraws at most 10 times a second
@@ -53,6 +54,7 @@ class Board {
   void DrawLocked();
   std::FILE* m_out;
   SizeQuery m_size;
+  bool m_colour;
   std::mutex m_mutex;
   std::vector<BoardRow> m_rows;
   bool m_drawn = false;
@@ -67,8 +69,10 @@ std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FIL
 
 // A run whose progress goes into a given row of a board (a station's slot), shown as `name`.
 std::unique_ptr<RunPresenter> MakeRowPresenter(Board& board, size_t line, std::FILE* err, const std::string& name);
-// A run whose JSON lines all carry `fields` (its device, port and serial).
-std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields);
+// A run whose JSON lines all carry `fields` (its device, port and serial). With `onResult`,
+// the result's fields go there instead of into a line of their own.
+using ResultFields = std::function<void(nlohmann::json)>;
+std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields, ResultFields onResult = {});
 
 const char* CaptionName(MessageCaption caption);
 

@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "commands.h"
-#include "console_escapes.h"
 #include "download/sha256.h"
 #include "flash_run.h"
 #include "run/outcome_text.h"
@@ -237,9 +236,7 @@ class StationLoop {
 }  // namespace
 
 int RunStation(const StationArgs& args) {
-  PresenterStyle style = StyleFor(args.flash.json);
-  // A console that would print the board's escapes as text gets the plain lines.
-  if (style == PresenterStyle::kTerminal && !ConsoleDrawsEscapes(stdout)) style = PresenterStyle::kPlain;
+  const PresenterStyle style = StyleFor(args.flash.json);
   auto presenter = MakePresenter(style, stdout, stderr);
   FlashLog log;
   std::string error;

@@ -38,6 +38,8 @@ std::string Who(const std::string& device, const std::string& port, const std::s
 
 constexpr const char* kStoppingText =
     "stopping: no new handset is started; the running flashes finish (a second signal stops them)";
+constexpr const char* kStoppingRunsText =
+    "stopping the running flashes at their next unit: they are logged as stopped";
 
 }  // namespace
 
@@ -51,14 +53,14 @@ void StationView::SetImage(const std::string& sha256) { m_sha = sha256; }
 std::string StationView::Header(const station::Counters& c) const {
   char counts[160];
   std::snprintf(counts, sizeof counts, "  done %d  failed %d  flashing %d  %.0f per hour%s", c.done, c.failed,
-                c.running, c.perHour, m_stopping ? "  stopping" : "");
+                c.running, c.perHour, m_stops ? "  stopping" : "");
   return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts;
 }
 
-size_t StationView::RowOf(int slot) {
-  auto it = m_rows.find(slot);
+size_t StationView::RowOf(const std::string& port) {
+  auto it = m_rows.find(port);
   if (it != m_rows.end()) return it->second;
-  return m_rows[slot] = m_board.AddLine();
+  return m_rows[port] = m_board.AddLine();
 }
 
 void StationView::Line(const std::string& text) {
@@ -67,7 +69,7 @@ void StationView::Line(const std::string& text) {
 }
 
 void StationView::Show(const Event& e, const station::Counters& counters) {
-  if (e.kind == Event::Kind::kStopRequested) m_stopping = true;
+  if (e.kind == Event::Kind::kStopRequested) ++m_stops;
   if (e.kind == Event::Kind::kResult && m_bell) {
     std::FILE* bell = ::isatty(::fileno(m_out)) ? m_out : m_err;
     std::fputc('\a', bell);
@@ -76,6 +78,14 @@ void StationView::Show(const Event& e, const station::Counters& counters) {
   switch (m_style) {
     case PresenterStyle::kJson: {
       nlohmann::json j{{"event", EventName(e.kind)}};
+      if (e.kind == Event::Kind::kResult) {  // the run's own figures, then the station's verdict
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (auto it = m_results.find(e.slot); it != m_results.end()) {
+          j.update(it->second);
+          m_results.erase(it);
+        }
+      }
+      if (e.kind == Event::Kind::kStopRequested) j["request"] = m_stops;
       if (e.kind != Event::Kind::kStopRequested)
         j.update({{"slot", e.slot}, {"device", e.device}, {"usb_port", TextOrNull(e.usbPort)},
                   {"serial", TextOrNull(e.serial)}});
@@ -89,7 +99,7 @@ void StationView::Show(const Event& e, const station::Counters& counters) {
     }
     case PresenterStyle::kPlain: {
       if (e.kind == Event::Kind::kStopRequested) {
-        Line(std::string("brenvik-cli: ") + kStoppingText);
+        Line(std::string("brenvik-cli: ") + (m_stops > 1 ? kStoppingRunsText : kStoppingText));
         break;
       }
       std::string text = std::string(EventName(e.kind)) + ": " + Who(e.device, e.usbPort, e.serial);
@@ -109,11 +119,16 @@ std::unique_ptr<RunPresenter> StationView::RunView(const station::Slot& slot, co
   const std::string& port = slot.identity.port;
   switch (m_style) {
     case PresenterStyle::kTerminal:
-      return MakeRowPresenter(m_board, RowOf(slot.id), m_err, port + "  " + slot.identity.serial);
+      return MakeRowPresenter(m_board, RowOf(port), m_err, port + "  " + slot.identity.serial);
     case PresenterStyle::kPlain: return MakeDevicePresenter(m_style, m_out, m_err, Printable(device), m_board);
     case PresenterStyle::kJson:
-      return MakeJsonPresenter(m_out, {{"device", device}, {"usb_port", TextOrNull(port)},
-                                       {"serial", TextOrNull(slot.identity.serial)}});
+      return MakeJsonPresenter(m_out,
+                               {{"device", device}, {"usb_port", TextOrNull(port)},
+                                {"serial", TextOrNull(slot.identity.serial)}},
+                               [this, id = slot.id](nlohmann::json fields) {
+                                 std::lock_guard<std::mutex> lock(m_mutex);
+                                 m_results[id] = std::move(fields);
+                               });
   }
   return nullptr;
 }
@@ -121,7 +136,14 @@ std::unique_ptr<RunPresenter> StationView::RunView(const station::Slot& slot, co
 void StationView::Refresh(const std::vector<station::Slot>& slots, const station::Counters& counters) {
   if (m_style != PresenterStyle::kTerminal) return;
   SetHeader(counters);
+  // A port's row shows the newest handset on it: one that left gives way to the next.
+  std::map<std::string, const station::Slot*> newest;
   for (const station::Slot& s : slots) {
+    const station::Slot*& n = newest[s.identity.port];
+    if (!n || s.id > n->id) n = &s;
+  }
+  for (const auto& [port, slot] : newest) {
+    const station::Slot& s = *slot;
     if (s.state == station::SlotState::kRunning) continue;  // the run's own presenter draws it
     BoardRow row;
     row.name = s.identity.port + "  " + s.identity.serial;
@@ -129,7 +151,7 @@ void StationView::Refresh(const std::vector<station::Slot>& slots, const station
                 : s.state == station::SlotState::kFailed ? RowState::kFailed
                                                          : RowState::kWaiting;
     row.text = station::StateText(s);
-    m_board.Set(RowOf(s.id), row);
+    m_board.Set(RowOf(port), row);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "reporters.h"
@@ -29,7 +30,7 @@ class StationView {
   void Line(const std::string& text);
   std::string Header(const station::Counters& counters) const;
   void SetHeader(const station::Counters& counters);
-  size_t RowOf(int slot);
+  size_t RowOf(const std::string& port);
 
   PresenterStyle m_style;
   std::FILE* m_out;
@@ -39,8 +40,10 @@ class StationView {
   bool m_bell;
   Board m_board;
   size_t m_header = 0;
-  bool m_stopping = false;
-  std::map<int, size_t> m_rows;
+  int m_stops = 0;
+  std::map<std::string, size_t> m_rows;  // one per port, whoever is plugged into it
+  std::mutex m_mutex;
+  std::map<int, nlohmann::json> m_results;  // a run's own result, until the station's says it
 };
 
 }  // namespace brenvik::cli

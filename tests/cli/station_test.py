@@ -133,6 +133,10 @@ class StationTest(unittest.TestCase):
         with open(log) as f:
             lines = [json.loads(line) for line in f]
         self.assertEqual([(l["usb_serial"], l["result"]) for l in lines], results)
+        # One result per run: the run's own figures and the station's verdict, alike in the log.
+        ends = [ev for ev in st.events if ev["event"] == "result"]
+        self.assertEqual([(ev["ok"], ev["average_rate"]) for ev in ends],
+                         [(l["result"] == "success", l["average_rate"]) for l in lines])
         for l in lines:
             self.assertEqual(l["sha256"], cli_test.digest(self.reference + ("2" if l["usb_serial"] == "E" else "")))
         self.assertEqual([l["cause"] for l in lines if l["usb_serial"] == "D"], ["unplugged"])

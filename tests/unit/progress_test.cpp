@@ -144,18 +144,27 @@ TEST(BoardFit, RowsFitTheTerminalAndCountsStandInForRowsThatDoNot) {
     size_t width, height;
     size_t lines;
     std::string first;  // the first line begins so
+    std::vector<std::string> paints = {};  // with colour: each line's opening escape, "" for none
   };
+  const std::string green = "\x1b[32m", red = "\x1b[31m";
   const Case cases[] = {
       {few, 40, 24, 3, "/dev/s\xE2\x80\xA6-port0  ["},
       {few, 80, 24, 3, "/dev/serial/\xE2\x80\xA6-if00-port0  ["},
       {few, 200, 0, 3, "/dev/serial/by-id/usb-Vendor_Handset_0123456789ABCDEF-if00-port0"},
       {many, 80, 24, 23, "30 handsets: 12 done, 2 failed, 10 flashing, 6 waiting"},
       {many, 40, 5, 4, "30: 12 done 2 failed 10 flashing 6 waiti"},
+      {few, 40, 24, 3, "/dev/s\xE2\x80\xA6-port0  [", {"", green, red}},
+      {many, 40, 5, 4, "30: 12 done 2 failed 10 flashing 6 waiti", {"", red, red, ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     const std::vector<std::string> lines = FitBoard(c.rows, c.width, c.height);
     ASSERT_EQ(lines.size(), c.lines);
+    if (!c.paints.empty()) {  // the colour is all that colour adds, and it takes no columns
+      const std::vector<std::string> painted = FitBoard(c.rows, c.width, c.height, true);
+      for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(painted[i], c.paints[i].empty() ? lines[i] : c.paints[i] + lines[i] + "\x1b[0m");
+    }
     EXPECT_EQ(lines[0].rfind(c.first, 0), 0u) << lines[0];
     for (const std::string& line : lines) EXPECT_LE(DisplayWidth(line), c.width) << line;
     if (&c.rows == &many) {  // the failed ones first, then the running ones
