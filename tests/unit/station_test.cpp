@@ -162,7 +162,8 @@ TEST(Station, ATableAsLargeAsItsPorts) {
   station.Poll({stays}, Time{});
   station.Ended(1, {RunStatus::kSuccess, ""}, Time{});
   for (int i = 0; i < 300; ++i) {
-    const std::string serial = "N" + std::to_string(i);
+    std::string serial = "N";  // appended: gcc 12 for i686 sees a false overlap in "N" + ...
+    serial += std::to_string(i);
     station.Poll({H("ttyUSB0", "1-1.1", serial.c_str()), stays}, Time{});
     station.Ended(RunId(i + 2), {RunStatus::kSuccess, ""}, Time{});
     station.Poll({stays}, Time{});
