@@ -141,8 +141,9 @@ Reaction Station::Poll(const std::vector<FoundHandset>& present, Time now) {
     if (!e) {
       // A line sends thousands of handsets through a few ports: a new one takes the place of
       // those that left its port and wait for nothing, or the table and every poll would grow.
+      const std::string& port = id.port;  // a structured binding: clang 14 cannot capture it
       std::erase_if(m_entries, [&](const Entry& old) {
-        return old.slot.identity.port == id.port && !old.present && old.run == 0 && !old.retryAt;
+        return old.slot.identity.port == port && !old.present && old.run == 0 && !old.retryAt;
       });
       m_entries.emplace_back();
       e = &m_entries.back();
