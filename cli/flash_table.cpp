@@ -16,7 +16,6 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-
 double KiBPerSecond(const FlashReport& r) { return r.seconds > 0 ? double(r.bytesSent) / 1024 / r.seconds : 0; }
 
 // The rate the run's last line showed; a run that sent nothing has none.

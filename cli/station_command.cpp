@@ -3,12 +3,10 @@
 #include <chrono>
 #include <csignal>
 #include <condition_variable>
-#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <map>
 #include <utility>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <system_error>
