@@ -165,9 +165,7 @@ class CliUnderWine(unittest.TestCase):
                                       wine_path(image)]) + " >" + shlex.quote(out) + " 2>&1"
                 sim = Sim(self.rig, ARGS.sim, *sim_args, expect=image, link=com, timeout=30)
                 try:
-                    console = subprocess.Popen(["timeout", "--kill-after=5", "60", "script", "-qefc", command,
-                                                "/dev/null"], env=self.rig.env, stdin=subprocess.PIPE,
-                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    console = on_console(command, "/dev/null", self.rig.env)
                     end = time.monotonic() + 30
                     while not re.search(started, read_bytes(out) if os.path.exists(out) else b"", re.M) \
                             and console.poll() is None and time.monotonic() < end:
@@ -483,9 +481,7 @@ class StationUnderWine(unittest.TestCase):
                               wine_path(self.image)])
         sim = Sim(self.rig, ARGS.sim, expect=self.image)  # behind the interface the rig registered
         try:
-            console = subprocess.Popen(["timeout", "--kill-after=5", "60", "script", "-qefc", command, typescript],
-                                       env=self.rig.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
+            console = on_console(command, typescript, self.rig.env)
             summary = sim.finish()
             time.sleep(1)  # the result line is out
             console.stdin.write(b"\x03")
@@ -502,6 +498,14 @@ class StationUnderWine(unittest.TestCase):
         lines = re.sub(r"\s", "", screen)  # the console draws spaces as moves and wraps long lines
         self.assertIn("result:" + self.path(0) + ":success", lines.lower())
         self.assertIn("brenvik-cli:stopping:", lines)
+
+
+def on_console(command, typescript, env):
+    """Runs a shell command on a terminal of its own; Ctrl-C goes in through the returned process's stdin."""
+    # `exec`: a shell that forks the command (dash does) would die of the Ctrl-C itself, and its 130
+    # would stand for the program's exit code.
+    return subprocess.Popen(["timeout", "--kill-after=5", "60", "script", "-qefc", "exec " + command, typescript],
+                            env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def read_bytes(path):
