@@ -21,7 +21,9 @@ from gui_rig import CLASS_KEY, ENUM_KEY, GUID, Driver, Rig, Sim, img_image, wine
 ARGS = None
 
 
-class CliUnderWine(unittest.TestCase):
+class WineCase(unittest.TestCase):
+    """A Wine prefix with the handset's class registered, shared by a class's cases."""
+
     @classmethod
     def setUpClass(cls):
         cls.rig = Rig("en_US.UTF-8")
@@ -39,6 +41,9 @@ class CliUnderWine(unittest.TestCase):
 
     def cli(self, *args, timeout=120):
         return self.rig.wine(ARGS.cli, *args, timeout=timeout)
+
+
+class CliUnderWine(WineCase):
 
     def test_list_names_the_registered_interface(self):
         path = "\\\\?\\root#brenvik#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"
@@ -215,30 +220,16 @@ class WindowsNamesUnderWine(unittest.TestCase):
     """Paths and device names as Windows reads them: a path in any script names exactly the
     file given, one port under several names is one handset, a port in use is refused, and
     the system's own devices (NUL, CON, AUX...) are never written to."""
-class FlashLogUnderWine(unittest.TestCase):
+class FlashLogUnderWine(WineCase):
     """The flash log of brenvik-cli.exe: shared by processes, and only ever a file on a disk."""
 
     @classmethod
     def setUpClass(cls):
-        cls.rig = Rig("en_US.UTF-8")
-        cls.rig.up()
+        super().setUpClass()
         cls.dosdevices = os.path.join(cls.rig.prefix, "dosdevices")
         cls.image = os.path.join(cls.rig.tmp, "log.img")
         with open(cls.image, "wb") as f:
             f.write(img_image(count=4, size=4096))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.rig.down()
-
-    def write(self, name, data):
-        path = os.path.join(self.rig.tmp, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
-    def cli(self, *args, timeout=120):
-        return self.rig.wine(ARGS.cli, *args, timeout=timeout)
 
     def test_look_alike_paths_name_exactly_the_file_given(self):
         self.write("fwa.img", img_image(count=8, size=4096))  # what the code page made of fwā.img
@@ -363,15 +354,14 @@ class FlashLogUnderWine(unittest.TestCase):
         self.assertEqual(hashlib.sha256(read_bytes(self.image)).hexdigest(), before)
 
 
-class StationUnderWine(unittest.TestCase):
+class StationUnderWine(WineCase):
     """brenvik-cli.exe station under Wine, which tells of no arriving device: the class search
     polled finds handsets as their interfaces are registered and loses them as they are
     removed; a signal (Ctrl-C in a console) ends the session once the running flash is done."""
 
     @classmethod
     def setUpClass(cls):
-        cls.rig = Rig("en_US.UTF-8")
-        cls.rig.up()
+        super().setUpClass()
         cls.image = os.path.join(cls.rig.tmp, "station.img")
         with open(cls.image, "wb") as f:
             f.write(img_image(count=64, size=4096))
@@ -381,7 +371,7 @@ class StationUnderWine(unittest.TestCase):
         for n in range(3):
             if os.path.islink(cls.link(n)):
                 os.unlink(cls.link(n))
-        cls.rig.down()
+        super().tearDownClass()
 
     @classmethod
     def key(cls, n):
