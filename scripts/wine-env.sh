@@ -6,6 +6,9 @@ export WINEPREFIX=${WINEPREFIX:-$brenvik_root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEARCH=win32
+# Wine names host files in the locale's charset: without a UTF-8 locale (an empty
+# environment has none) a path such as 固件 cannot be made at all.
+if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then export LC_ALL=C.UTF-8; fi
 
 # Marks a prefix that finished its set-up; a half-made one is made anew.
 brenvik_prefix_ready="$WINEPREFIX/.brenvik-ready"
