@@ -31,10 +31,13 @@ import time
 import tty
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.join(ROOT, "bench"), os.path.join(ROOT, "tests", "cli")]
+from pty_bench import make_plain  # noqa: E402
+from sysfs_tree import fake_tty, unplug  # noqa: E402
+
 BUILD = os.path.join(ROOT, "build", "linux")
 CLI = os.path.join(BUILD, "cli", "brenvik-cli")
 SIM = os.path.join(BUILD, "handset", "handset-sim")
-HUB = "devices/pci0000:00/0000:00:14.0/usb1"
 POLL_MS = 200  # the station's default
 ACK = b"\x02" * 16  # the handset's upgrade acknowledgement: the PC speaks only after it
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -56,26 +59,11 @@ class Tree:
         os.makedirs(os.path.join(root, "class/tty"), exist_ok=True)
 
     def plug(self, name, serial, port, devname):
-        usb = os.path.join(self.root, HUB, port)
-        device = os.path.join(usb, port + ":1.0", name)
-        node = os.path.join(device, "tty", name)
-        os.makedirs(node)
-        for attribute, value in (("idVendor", "049f"), ("idProduct", "0003"), ("serial", serial)):
-            with open(os.path.join(usb, attribute), "w") as f:
-                f.write(value + "\n")
-        driver = os.path.join(self.root, "bus/usb-serial/drivers/ipaq")
-        os.makedirs(driver, exist_ok=True)
-        os.symlink(os.path.relpath(driver, device), os.path.join(device, "driver"))
-        os.symlink(os.path.relpath(device, node), os.path.join(node, "device"))
-        with open(os.path.join(node, "uevent"), "w") as f:
-            f.write("MAJOR=188\nMINOR=0\nDEVNAME=%s\n" % devname)
-        os.symlink(os.path.relpath(node, os.path.join(self.root, "class/tty")),
-                   os.path.join(self.root, "class/tty", name))
+        fake_tty(self.root, name, "ipaq", "049f:0003", serial, port, devname)
         return time.monotonic()  # the entry is complete from here on
 
     def unplug(self, name, port):
-        os.unlink(os.path.join(self.root, "class/tty", name))
-        shutil.rmtree(os.path.join(self.root, HUB, port))
+        unplug(self.root, name, port)
 
     def add_consoles(self, count):
         """Ttys no station flashes, as every machine has: each poll looks at them too."""
@@ -188,13 +176,6 @@ class Sims:
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
-
-
-def make_plain(path, size):
-    chunk = bytes((i * 31 + 7) & 0xFF for i in range(4096))
-    with open(path, "wb") as f:
-        for _ in range(size // 4096):
-            f.write(chunk)
 
 
 def spread(values):

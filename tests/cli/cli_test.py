@@ -13,6 +13,8 @@ import tempfile
 import time
 import unittest
 
+from sysfs_tree import fake_tty  # noqa: F401 (the other tests take it from here too)
+
 CLI, SIM = sys.argv[1], sys.argv[2]
 # No handset of this machine's own may be found: every test names its sysfs tree.
 EMPTY_SYSFS = tempfile.mkdtemp(prefix="no-handsets-")
@@ -54,28 +56,6 @@ class Sim:
 def cli(*args, timeout=60, sysfs=EMPTY_SYSFS):
     return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=timeout,
                           env=dict(os.environ, SYSFS_PATH=sysfs))
-
-
-def fake_tty(root, name, driver, usb_id, serial, port, devname=None):
-    """A tty as sysfs shows it: the class link, the USB device above it with its ids and
-    serial, the driver link; DEVNAME may point at a pty under /dev."""
-    usb = os.path.join(root, "devices/pci0000:00/0000:00:14.0/usb1", port)
-    interface = os.path.join(usb, port + ":1.0")
-    device = os.path.join(interface, name) if name.startswith("ttyUSB") else interface
-    node = os.path.join(device, "tty", name)
-    os.makedirs(node)
-    for attribute, value in zip(("idVendor", "idProduct", "serial"), usb_id.split(":") + [serial]):
-        with open(os.path.join(usb, attribute), "w") as f:
-            f.write(value + "\n")
-    bus = "usb-serial" if name.startswith("ttyUSB") else "usb"
-    driver_dir = os.path.join(root, "bus", bus, "drivers", driver)
-    os.makedirs(driver_dir, exist_ok=True)
-    os.symlink(os.path.relpath(driver_dir, device), os.path.join(device, "driver"))
-    os.symlink(os.path.relpath(device, node), os.path.join(node, "device"))
-    with open(os.path.join(node, "uevent"), "w") as f:
-        f.write("MAJOR=188\nMINOR=0\nDEVNAME=%s\n" % (devname or name))
-    os.makedirs(os.path.join(root, "class/tty"), exist_ok=True)
-    os.symlink(os.path.relpath(node, os.path.join(root, "class/tty")), os.path.join(root, "class/tty", name))
 
 
 def digest(path):

@@ -14,6 +14,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cli_test import CLI, bin_stream, cli, fake_tty  # noqa: E402
+from sysfs_tree import HUB  # noqa: E402
 
 
 def many_records(n):
@@ -72,7 +73,7 @@ class InspectTest(unittest.TestCase):
 
 
 def usb_dir(root, port):
-    return os.path.join(root, "devices/pci0000:00/0000:00:14.0/usb1", port)
+    return os.path.join(root, HUB, port)
 
 
 def put(path, text):

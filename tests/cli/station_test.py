@@ -13,11 +13,7 @@ import unittest
 
 import cli_test
 from cli_test import CLI, Sim, bin_stream, fake_tty
-
-
-def unplug(root, name, port):
-    os.unlink(os.path.join(root, "class/tty", name))
-    shutil.rmtree(os.path.join(root, "devices/pci0000:00/0000:00:14.0/usb1", port))
+from sysfs_tree import unplug
 
 
 class Station:
