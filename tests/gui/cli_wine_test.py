@@ -16,7 +16,7 @@ import sys
 import time
 import unittest
 
-from gui_rig import CLASS_KEY, ENUM_KEY, GUID, Driver, Rig, Sim, img_image, wine_path
+from gui_rig import ENUM_KEY, GUID, Driver, Rig, Sim, img_image, interface_key, wine_path
 
 ARGS = None
 
@@ -369,33 +369,18 @@ class StationUnderWine(WineCase):
     @classmethod
     def tearDownClass(cls):
         for n in range(3):
-            if os.path.islink(cls.link(n)):
-                os.unlink(cls.link(n))
+            if os.path.islink(cls.rig.link_of(n)):
+                os.unlink(cls.rig.link_of(n))
         super().tearDownClass()
-
-    @classmethod
-    def key(cls, n):
-        return CLASS_KEY + "\\##?#ROOT#BRENVIK#%04d#" % n + GUID
-
-    @classmethod
-    def link(cls, n):
-        return os.path.join(cls.rig.prefix, "dosdevices", "root#brenvik#%04d#" % n + GUID.lower())
 
     def path(self, n):
         return "\\\\?\\root#brenvik#%04d#" % n + GUID.lower()
 
     def plug(self, n):
-        """The n-th handset's interface, registered as the system would at its arrival."""
-        lines = ["Windows Registry Editor Version 5.00", "", f"[{self.key(n)}]",
-                 '"DeviceInstance"="ROOT\\\\BRENVIK\\\\%04d"' % n, "", f"[{self.key(n)}\\#\\Control]",
-                 '"Linked"=dword:00000001', "", f"[{ENUM_KEY}\\%04d]" % n, f'"ClassGUID"="{GUID}"', ""]
-        path = os.path.join(self.rig.tmp, "handset%d.reg" % n)
-        with open(path, "wb") as f:
-            f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
-        self.rig.import_registry(path)
+        self.rig.register_handset(n)
 
     def unplug(self, n):
-        code, out = self.rig.wine("reg", "delete", self.key(n), "/f")
+        code, out = self.rig.wine("reg", "delete", interface_key(n), "/f")
         self.assertEqual(code, 0, out)
 
     def events(self, out, wanted, process, timeout=30):
@@ -421,11 +406,11 @@ class StationUnderWine(WineCase):
                                         wine_path(self.image)], env=self.rig.env, stdin=subprocess.DEVNULL,
                                        stdout=f, stderr=subprocess.STDOUT)
         try:
-            sims.append(Sim(self.rig, ARGS.sim, expect=self.image, link=self.link(0)))
+            sims.append(Sim(self.rig, ARGS.sim, expect=self.image, link=self.rig.link_of(0)))
             self.plug(0)
             self.assertTrue(any(map(seen("result", 1), self.events(out, seen("result", 1), station))))
             # The second flashes slowly: the first leaves and the signal comes while it runs.
-            sims.append(Sim(self.rig, ARGS.sim, "--rate", "64", expect=self.image, link=self.link(1)))
+            sims.append(Sim(self.rig, ARGS.sim, "--rate", "64", expect=self.image, link=self.rig.link_of(1)))
             self.plug(1)
             self.events(out, seen("started", 2), station)
             self.unplug(0)
@@ -447,7 +432,7 @@ class StationUnderWine(WineCase):
             for sim in sims:
                 sim.stop()
             for n in range(3):
-                self.rig.wine("reg", "delete", self.key(n), "/f")
+                self.rig.wine("reg", "delete", interface_key(n), "/f")
             self.rig.register_handset()
         events = self.events(out, lambda e: False, station, timeout=0)
         text = read_bytes(out).decode("utf-8", "replace")

@@ -20,7 +20,13 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 GUID = "{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}"
 CLASS_KEY = r"HKLM\System\CurrentControlSet\Control\DeviceClasses" + "\\" + GUID
-INTERFACE_KEY = CLASS_KEY + r"\##?#ROOT#BRENVIK#0000#" + GUID
+
+
+def interface_key(n=0):
+    """The class's key of the n-th handset's interface (ROOT\\BRENVIK\\000n)."""
+    return CLASS_KEY + "\\##?#ROOT#BRENVIK#%04d#" % n + GUID
+
+
 ENUM_KEY = r"HKLM\System\CurrentControlSet\Enum\ROOT\BRENVIK"
 FONT_LINK_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
 # The dialog's and the boxes' fonts, linked to a font that has the Chinese glyphs.
@@ -127,12 +133,13 @@ class Rig:
         with open(out, "rb") as f:
             return r.returncode, f.read().decode("utf-8", "replace")
 
-    def _registry_file(self, handset=True, fonts=True):
+    def _registry_file(self, handset=True, fonts=True, instance=0):
         lines = ["Windows Registry Editor Version 5.00", ""]
         if handset:
-            lines += [f"[{INTERFACE_KEY}]", '"DeviceInstance"="ROOT\\\\BRENVIK\\\\0000"', "",
-                      f"[{INTERFACE_KEY}\\#\\Control]", '"Linked"=dword:00000001', "",
-                      f"[{ENUM_KEY}\\0000]", f'"ClassGUID"="{GUID}"', ""]
+            key = interface_key(instance)
+            lines += [f"[{key}]", '"DeviceInstance"="ROOT\\\\BRENVIK\\\\%04d"' % instance, "",
+                      f"[{key}\\#\\Control]", '"Linked"=dword:00000001', "",
+                      f"[{ENUM_KEY}\\%04d]" % instance, f'"ClassGUID"="{GUID}"', ""]
         if fonts:
             value = ",".join("%02x" % b for b in (CJK_FONT + "\0\0").encode("utf-16-le"))
             lines += [f"[{FONT_LINK_KEY}]"] + [f'"{name}"=hex(7):{value}' for name in LINKED_FONTS] + [""]
@@ -146,8 +153,9 @@ class Rig:
         if code != 0:
             raise RigError("reg import failed: " + out)
 
-    def register_handset(self):
-        self.import_registry(self._registry_file(fonts=False))
+    def register_handset(self, instance=0):
+        """The handset's interface registered as the system does at its arrival."""
+        self.import_registry(self._registry_file(fonts=False, instance=instance))
 
     def unregister_handset(self):
         for key in (CLASS_KEY, ENUM_KEY):
@@ -156,7 +164,11 @@ class Rig:
     # --- the handset's path -------------------------------------------------------------
     @property
     def interface_link(self):
-        return os.path.join(self.prefix, "dosdevices", "root#brenvik#0000#" + GUID.lower())
+        return self.link_of(0)
+
+    def link_of(self, instance):
+        """Where the n-th handset's interface path leads: a Sim's pty is linked here."""
+        return os.path.join(self.prefix, "dosdevices", "root#brenvik#%04d#" % instance + GUID.lower())
 
     def remove_link(self):
         if os.path.islink(self.interface_link):
