@@ -10,10 +10,13 @@ namespace {
 
 void PrintJson(const DiscoveryResult& found, std::FILE* out) {
   nlohmann::json list = nlohmann::json::array();
-  for (const FoundHandset& h : found.handsets)
-    list.push_back({{"path", TextOrNull(h.path)},        {"usb_id", TextOrNull(h.usbId)},
-                    {"serial", TextOrNull(h.serial)},    {"usb_port", TextOrNull(h.usbPort)},
-                    {"name", TextOrNull(h.name)},        {"driver", TextOrNull(h.driver)}});
+  for (const FoundHandset& h : found.handsets) {
+    nlohmann::json entry{{"path", TextOrNull(h.path)},     {"usb_id", TextOrNull(h.usbId)},
+                         {"serial", TextOrNull(h.serial)}, {"usb_port", TextOrNull(h.usbPort)},
+                         {"name", TextOrNull(h.name)},     {"driver", TextOrNull(h.driver)}};
+    if (ClassSearchAvailable()) entry["com_port"] = TextOrNull(h.comPort);  // Linux has no COM names
+    list.push_back(std::move(entry));
+  }
   std::fprintf(out, "%s\n", JsonLine(list).c_str());
 }
 
@@ -27,7 +30,8 @@ void PrintText(const DiscoveryResult& found, std::FILE* out) {
       if (!value.empty()) std::fprintf(out, "   %-9s %s\n", label, Printable(value).c_str());
     };
     line("name:", h.name);
-    line(windows ? "port:" : "usb port:", h.usbPort);
+    if (windows) line("port:", h.comPort);
+    line("usb port:", h.usbPort);
     line("usb id:", h.usbId);
     line("serial:", h.serial);
     line("driver:", h.driver);

@@ -23,7 +23,9 @@ struct FoundHandset {
   std::string path;      // what to open: /dev/ttyUSB0, or the interface path on Windows
   std::string usbId;     // "049f:0003"
   std::string serial;    // the USB serial number
-  std::string usbPort;   // Linux: the USB port path ("1-1.2"); Windows: the port name ("COM5")
+  std::string usbPort;   // the USB port: Linux its path ("1-1.2"), Windows the device's location
+                         // as the system reports it ("Port_#0004.Hub_#0003")
+  std::string comPort;   // Windows: the port name a port driver gave it ("COM5")
   std::string name;      // Windows: the friendly name of the device
   std::string driver;    // Linux: the tty's driver ("ipaq", "cdc_acm", ...)
 };

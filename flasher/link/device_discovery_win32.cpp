@@ -1,5 +1,6 @@
 // Finding handsets through SetupAPI: every present interface of their class, in enumeration
-// order, with what the registry tells of each device (its name, its COM port, its USB id).
+// order, with what the registry tells of each device (its name, its location on the USB, its
+// COM port, its USB id).
 // The wide calls are used throughout: names and paths travel as UTF-8, as everywhere else.
 #include <windows.h>
 // windows.h first: setupapi.h needs its types.
@@ -88,6 +89,16 @@ std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property
   return {};
 }
 
+// Where the device is plugged in, "Port_#0004.Hub_#0003", as the system (or whatever wrote the
+// registry) says. A text with control characters is no location: the station matches its
+// --usb-port patterns against this and keys its handsets by it, as it does with sysfs paths.
+std::string Location(HDEVINFO set, SP_DEVINFO_DATA& device) {
+  std::string location = DeviceProperty(set, device, SPDRP_LOCATION_INFORMATION);
+  const bool control = std::any_of(location.begin(), location.end(),
+                                   [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
+  return control ? std::string() : location;
+}
+
 // "COM5" from the device's hardware key, where a port driver wrote it.
 std::string PortName(HDEVINFO set, SP_DEVINFO_DATA& device) {
   // INVALID_HANDLE_VALUE, not null, when the device has no such key.
@@ -152,7 +163,8 @@ DiscoveryResult FindHandsets(const DiscoveryQuery&) {
       found.name = DeviceProperty(set, device, SPDRP_FRIENDLYNAME);
       // Only port-class drivers give a friendly name; the driver's description names the rest.
       if (found.name.empty()) found.name = DeviceProperty(set, device, SPDRP_DEVICEDESC);
-      found.usbPort = PortName(set, device);
+      found.usbPort = Location(set, device);
+      found.comPort = PortName(set, device);
       ReadUsbIdentity(set, device, found);
     }
     result.handsets.push_back(std::move(found));

@@ -49,7 +49,8 @@ class CliUnderWine(WineCase):
         path = "\\\\?\\root#brenvik#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"
         device = ENUM_KEY + "\\0000"
         for key, value, data in ((device, "FriendlyName", "Brenvik Handset (COM5)"),
-                                 (device + "\\Device Parameters", "PortName", "COM5")):
+                                 (device + "\\Device Parameters", "PortName", "COM5"),
+                                 (device, "LocationInformation", "Port_#0004.Hub_#0003")):
             code, out = self.rig.wine("reg", "add", key, "/v", value, "/d", data, "/f")
             self.assertEqual(code, 0, out)
         code, out = self.cli("list")
@@ -57,11 +58,12 @@ class CliUnderWine(WineCase):
         self.assertIn(path, out.lower())
         self.assertRegex(out, r"(?m)^\s+name:\s+Brenvik Handset \(COM5\)\r?$")
         self.assertRegex(out, r"(?m)^\s+port:\s+COM5\r?$")
+        self.assertRegex(out, r"(?m)^\s+usb port:\s+Port_#0004\.Hub_#0003\r?$")
         code, out = self.cli("list", "--json")
         self.assertEqual(code, 0, out)
         [entry] = json.loads(out)
-        self.assertEqual((entry["path"].lower(), entry["name"], entry["usb_port"]),
-                         (path, "Brenvik Handset (COM5)", "COM5"))
+        self.assertEqual((entry["path"].lower(), entry["name"], entry["com_port"], entry["usb_port"]),
+                         (path, "Brenvik Handset (COM5)", "COM5", "Port_#0004.Hub_#0003"))
 
     def test_flash_through_the_class_search(self):
         image = self.write("fw.img", img_image(count=24, size=4096))
@@ -448,6 +450,30 @@ class StationUnderWine(WineCase):
         self.assertEqual([(entry["device"].lower(), entry["result"]) for entry in lines],
                          [(self.path(0), "success"), (self.path(1), "success")])
         self.assertTrue(all(s["matches_expected"] for s in summaries), summaries)
+
+    def test_a_usb_port_pattern_chooses_the_handset_by_its_location(self):
+        # Two handsets on one hub; the station takes the one on port 4 and never the other.
+        self.rig.unregister_handset()
+        sims = [Sim(self.rig, ARGS.sim, expect=self.image, link=self.rig.link_of(0)),
+                Sim(self.rig, ARGS.sim, link=self.rig.link_of(1))]
+        try:
+            self.rig.register_handset(0, location="Port_#0004.Hub_#0003")
+            self.rig.register_handset(1, location="Port_#0001.Hub_#0003")
+            code, out = self.cli("station", "--json", "--count", "1", "--poll-ms", "100", "--timeout", "10",
+                                 "--usb-port", "Port_#0004.*", wine_path(self.image), timeout=60)
+            chosen = sims[0].finish()
+        finally:
+            for sim in sims:
+                sim.stop()
+            self.rig.unregister_handset()
+            self.rig.register_handset()
+        self.assertEqual(code, 0, out)
+        events = [json.loads(line) for line in re.findall(r"(?m)^\{.*\}\r?$", out)]
+        self.assertEqual([(e["event"], e["device"].lower(), e["usb_port"]) for e in events if "slot" in e],
+                         [(kind, self.path(0), "Port_#0004.Hub_#0003") for kind in ("arrived", "started", "result")])
+        self.assertTrue(chosen["matches_expected"], chosen)
+        other = sims[1].summary()
+        self.assertTrue(other is None or other["bytes"]["received"] == 0, other)
 
     def test_a_console_gets_plain_lines_and_ctrl_c_ends_the_session(self):
         # Wine's console prints escape sequences as text: the board's would be garbage there.

@@ -133,13 +133,17 @@ class Rig:
         with open(out, "rb") as f:
             return r.returncode, f.read().decode("utf-8", "replace")
 
-    def _registry_file(self, handset=True, fonts=True, instance=0):
+    def _registry_file(self, handset=True, fonts=True, instance=0, location=None):
         lines = ["Windows Registry Editor Version 5.00", ""]
         if handset:
             key = interface_key(instance)
             lines += [f"[{key}]", '"DeviceInstance"="ROOT\\\\BRENVIK\\\\%04d"' % instance, "",
                       f"[{key}\\#\\Control]", '"Linked"=dword:00000001', "",
-                      f"[{ENUM_KEY}\\%04d]" % instance, f'"ClassGUID"="{GUID}"', ""]
+                      f"[{ENUM_KEY}\\%04d]" % instance, f'"ClassGUID"="{GUID}"']
+            if location is not None:
+                escaped = location.replace("\\", "\\\\").replace('"', '\\"')
+                lines += [f'"LocationInformation"="{escaped}"']
+            lines += [""]
         if fonts:
             value = ",".join("%02x" % b for b in (CJK_FONT + "\0\0").encode("utf-16-le"))
             lines += [f"[{FONT_LINK_KEY}]"] + [f'"{name}"=hex(7):{value}' for name in LINKED_FONTS] + [""]
@@ -153,9 +157,10 @@ class Rig:
         if code != 0:
             raise RigError("reg import failed: " + out)
 
-    def register_handset(self, instance=0):
-        """The handset's interface registered as the system does at its arrival."""
-        self.import_registry(self._registry_file(fonts=False, instance=instance))
+    def register_handset(self, instance=0, location=None):
+        """The handset's interface registered as the system does at its arrival; `location` is
+        where the system says it is plugged in ("Port_#0004.Hub_#0003")."""
+        self.import_registry(self._registry_file(fonts=False, instance=instance, location=location))
 
     def unregister_handset(self):
         for key in (CLASS_KEY, ENUM_KEY):

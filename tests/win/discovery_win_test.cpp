@@ -49,13 +49,14 @@ std::string InterfacePath(const std::string& instance) {
 
 TEST_F(HandsetPresent, TheSearchFindsEveryInterfaceInOrderWithWhatTheRegistryTells) {
   struct Expected {
-    std::string path, name, usbPort, usbId, serial;
+    std::string path, name, usbPort, comPort, usbId, serial;
   };
-  // The friendly name wins over the description; a device with neither has no name.
+  // The friendly name wins over the description; a device with neither has no name. A
+  // location with an escape in it is none.
   const Expected expected[] = {
-      {InterfacePath("root#brenvik#0000"), "Brenvik Handset (COM5)", "COM5", "", ""},
-      {InterfacePath("root#brenvik#0001"), "", "", "", ""},
-      {InterfacePath("usb#vid_049f&pid_0003#bv0001"), "Windows CE USB Device", "", "049f:0003", "BV0001"},
+      {InterfacePath("root#brenvik#0000"), "Brenvik Handset (COM5)", "Port_#0004.Hub_#0003", "COM5", "", ""},
+      {InterfacePath("root#brenvik#0001"), "", "", "", "", ""},
+      {InterfacePath("usb#vid_049f&pid_0003#bv0001"), "Windows CE USB Device", "", "", "049f:0003", "BV0001"},
   };
   const DiscoveryResult found = FindHandsets();
   EXPECT_FALSE(found.classQueryFailed);
@@ -67,6 +68,7 @@ TEST_F(HandsetPresent, TheSearchFindsEveryInterfaceInOrderWithWhatTheRegistryTel
     EXPECT_EQ(got.path, expected[i].path);
     EXPECT_EQ(got.name, expected[i].name);
     EXPECT_EQ(got.usbPort, expected[i].usbPort);
+    EXPECT_EQ(got.comPort, expected[i].comPort);
     EXPECT_EQ(got.usbId, expected[i].usbId);
     EXPECT_EQ(got.serial, expected[i].serial);
     EXPECT_EQ(got.driver, "");

@@ -4,8 +4,9 @@
 #
 #   wine-fixture.sh up STATE      host an echo pty as COM9 and a silent one as COM8, and
 #                                 register three present handset interfaces: the first,
-#                                 named and with a port name, has a third (echo) pty as
-#                                 its path; a bare one; a USB device with its description
+#                                 named, with a port name and a location, has a third
+#                                 (echo) pty as its path; a bare one; a USB device with
+#                                 its description
 #   wine-fixture.sh down STATE    all of that undone
 #   wine-fixture.sh absent STATE  no handset interface registered
 #   wine-fixture.sh absent-end STATE
@@ -123,10 +124,14 @@ handset_up() {
   brenvik_wine reg add "$enum_key\\0000" /v FriendlyName /d 'Brenvik Handset (COM5)' /f >/dev/null
   brenvik_wine reg add "$enum_key\\0000" /v DeviceDesc /d 'Not the friendly name' /f >/dev/null
   brenvik_wine reg add "$enum_key\\0000\\Device Parameters" /v PortName /d COM5 /f >/dev/null
+  brenvik_wine reg add "$enum_key\\0000" /v LocationInformation /d 'Port_#0004.Hub_#0003' /f >/dev/null
   register_interface 'ROOT\BRENVIK\0001'
   register_interface "$usb_instance"
   brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v DeviceDesc \
     /d 'Windows CE USB Device' /f >/dev/null
+  # Whatever wrote the registry: a location with an escape in it is none.
+  brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v LocationInformation \
+    /d $'Port_#0002\e[2J.Hub_#0001' /f >/dev/null
   ln -sfn "$(pty_path 3)" "$interface_link"
   echo "handset interface -> $(pty_path 3)"
 }
