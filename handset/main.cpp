@@ -158,7 +158,9 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("--expect", o.expectPath, "Reference image to compare what arrives with")
       ->type_name("IMAGE")->check(CLI::ExistingFile);
-  app.add_option("--path-file", pathFile, "Also write the pty's path to this file")->type_name("FILE");
+  app.add_option("--path-file", pathFile,
+                 "Also write the served path (the pty, --tty PATH or the gadget's tty) to this file")
+      ->type_name("FILE");
   CLI::Option* linkOpt =
       app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
           ->type_name("PATH");

@@ -209,7 +209,8 @@ GadgetFailure UsbGadget::Claim(const std::string& wanted, std::string& error) {
   }
   const std::vector<std::string> udcs = ListUdcs(paths_);
   if (udcs.empty()) {
-    error = "no USB device controller in " + paths_.udcClass + ": this machine has no USB device port, or its driver is not loaded";
+    error = "no USB device controller in " + paths_.udcClass +
+            ": this machine has no USB device port, or its driver is not loaded";
     return GadgetFailure::kNoUdc;
   }
   if (!wanted.empty()) {

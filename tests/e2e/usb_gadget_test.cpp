@@ -86,11 +86,15 @@ TEST_F(UdcChoice, TakesAFreeControllerAndNeverOneInUse) {
        [](UdcChoice& t) { t.Udc("dummy_udc.0", "g_serial\n"); t.Udc("dummy_udc.1"); }, "", GadgetFailure::kNone,
        "dummy_udc.1"},
       {"one that only our own gadget, left by a killed run, holds",
-       [](UdcChoice& t) { t.Udc("musb-hdrc.0", "brenvik-sim-musb-hdrc.0\n"); t.BoundGadget("brenvik-sim-musb-hdrc.0", "musb-hdrc.0"); },
+       [](UdcChoice& t) {
+         t.Udc("musb-hdrc.0", "brenvik-sim-musb-hdrc.0\n");
+         t.BoundGadget("brenvik-sim-musb-hdrc.0", "musb-hdrc.0");
+       },
        "", GadgetFailure::kNone, "musb-hdrc.0"},
       {"none free", [](UdcChoice& t) { t.Udc("dummy_udc.0"); t.BoundGadget("g1", "dummy_udc.0"); }, "",
        GadgetFailure::kNoUdc, ""},
-      {"the one asked for is in use", [](UdcChoice& t) { t.Udc("dummy_udc.0"); t.Udc("dummy_udc.1"); t.BoundGadget("g1", "dummy_udc.1"); },
+      {"the one asked for is in use",
+       [](UdcChoice& t) { t.Udc("dummy_udc.0"); t.Udc("dummy_udc.1"); t.BoundGadget("g1", "dummy_udc.1"); },
        "dummy_udc.1", GadgetFailure::kNoUdc, ""},
       {"the one asked for does not exist", [](UdcChoice& t) { t.Udc("dummy_udc.0"); }, "dummy_udc.7",
        GadgetFailure::kNoUdc, ""},
