@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
   CLI::Option* linkOpt =
       app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
           ->type_name("PATH");
-  app.add_option("--tty", ttyPath,
+  CLI::Option* ttyOpt = app.add_option("--tty", ttyPath,
                  "Serve this existing serial device (a USB gadget's tty, a null-modem cable) instead of a new pty")
       ->type_name("PATH")->excludes(linkOpt);
   CLI::Option* gadgetOpt =
@@ -242,10 +242,10 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<Line> line;
   std::string served, error;
-  if (!ttyPath.empty()) {
+  if (*ttyOpt) {
     auto tty = std::make_unique<TtyLine>();
     if (const auto r = tty->Open(ttyPath, error); r != TtyLine::OpenResult::kOk) {
-      std::cerr << "handset-sim: " << error << "\n";
+      std::cerr << "handset-sim: " << brenvik::cli::Printable(error) << "\n";
       return r == TtyLine::OpenResult::kNotTerminal ? 2 : 1;
     }
     served = ttyPath;
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
   } else if (*gadgetOpt) {
     auto usb = std::make_unique<GadgetLine>();
     if (const GadgetFailure f = usb->Open(gadget, error); f != GadgetFailure::kNone) {
-      std::cerr << "handset-sim: " << error << "\n";
+      std::cerr << "handset-sim: " << brenvik::cli::Printable(error) << "\n";
       return ExitCodeOf(f);
     }
     std::cerr << "handset-sim: USB device " << usbId << " serial \"" << brenvik::cli::Printable(gadget.serial)
