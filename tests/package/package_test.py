@@ -126,7 +126,8 @@ class Package(unittest.TestCase):
     def test_debian_policy(self):
         # Errors and warnings fail; every override must still match something (an unused one is
         # told only among the informational tags).
-        r = subprocess.run(["lintian", "--fail-on", "error,warning", "--pedantic", "--display-info", "--info", self.deb],
+        r = subprocess.run(["lintian", "--fail-on", "error,warning", "--pedantic", "--display-info", "--info",
+                            self.deb],
                            capture_output=True, text=True, timeout=300)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertNotRegex(r.stdout, r"(?m)^[EWP]:|unused-override|mismatched-override")
