@@ -192,7 +192,7 @@ class StationTest(unittest.TestCase):
         # flashes go on, a handset plugged meanwhile starts, and signals act at once.
         log = os.path.join(self.dir, "slow.log")
         st = Station(self.root, self.image, log, pipe_size=4096)
-        fast = [self.plug("ttyUSB%d" % i, "P%d" % i, "1-3.%d" % i, "--rate", "64", timeout=3) for i in range(2)]
+        fast = [self.plug("ttyUSB%d" % i, "P%d" % i, "1-3.%d" % i, "--rate", "64", timeout=4) for i in range(2)]
         for i in range(2):
             st.wait_for(lambda e, i=i: e["event"] == "started" and e["serial"] == "P%d" % i)
         time.sleep(8)  # the pipe fills up; the flashes end
