@@ -88,7 +88,7 @@ Verdict NoAnswer(const UsbLink& link) {
 void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& presenter,
               const Conclusion& conclude, FlashReport& report) {
   report = FlashReport();
-  if (handset) report.device = handset->path, report.serial = handset->serial;
+  if (handset) report.device = handset->path, report.serial = handset->serial, report.usbPort = handset->usbPort;
   report.started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
@@ -144,6 +144,7 @@ void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::
   report = FlashReport();
   report.device = handset.path;
   report.serial = handset.serial;
+  report.usbPort = handset.usbPort;
   report.started = UtcNow();
   report.result = "failed";
   report.cause = cause;

@@ -23,14 +23,17 @@ std::string Speed(const FlashReport& r) { return r.averageRate ? RateText(*r.ave
 
 }  // namespace
 
-void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out) {
+void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out, bool identities) {
   if (json) {
     nlohmann::json runs = nlohmann::json::array();
-    for (const FlashReport& r : reports)
-      runs.push_back({{"device", r.device}, {"kind", r.kind}, {"bytes_sent", r.bytesSent},
-                      {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)},
-                      {"average_rate", WholeOrNull(r.averageRate)}, {"result", r.result},
-                      {"cause", TextOrNull(r.cause)}});
+    for (const FlashReport& r : reports) {
+      nlohmann::json run{{"device", r.device}, {"kind", r.kind}, {"bytes_sent", r.bytesSent},
+                         {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)},
+                         {"average_rate", WholeOrNull(r.averageRate)}, {"result", r.result},
+                         {"cause", TextOrNull(r.cause)}};
+      if (identities) run.update({{"serial", TextOrNull(r.serial)}, {"usb_port", TextOrNull(r.usbPort)}});
+      runs.push_back(std::move(run));
+    }
     nlohmann::json j{{"event", "summary"}, {"runs", runs}};
     std::fprintf(out, "%s\n", JsonLine(j).c_str());
     std::fflush(out);

@@ -12,6 +12,7 @@ namespace brenvik::cli {
 struct FlashReport {
   std::string device;
   std::string serial;
+  std::string usbPort;
   std::string started;   // UTC, ISO 8601
   int32_t kind = 0;
   bool opened = false;   // the handset was opened and the download began
@@ -26,7 +27,9 @@ struct FlashReport {
 };
 
 // device, kind, bytes, time, speed, result, cause: as a table, or one JSON "summary" line.
-void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out);
+// With `identities`, each JSON run also has its serial and usb_port: a station reuses ttys,
+// so the device alone does not tell two handsets apart.
+void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE* out, bool identities = false);
 
 // 0 when every run succeeded; a stop signal's code; 3 when none could be opened; else 1,
 // and the failed handsets are named on `err` (also with JSON on the output).

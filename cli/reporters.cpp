@@ -157,12 +157,12 @@ class JsonPresenter : public RunPresenter {
   void SetPosition(uint32_t position) override {
     p_.pos = position;
     unreported_ = true;
-    Emit({{"event", "position"}, {"position", position}});
+    if (!onResult_) Emit({{"event", "position"}, {"position", position}});
   }
   void SetStatus(const std::string& line) override {
     p_.status = line;
     unreported_ = true;
-    Emit({{"event", "status"}, {"text", line}});
+    if (!onResult_) Emit({{"event", "status"}, {"text", line}});
     // At most 4 a second: the status follows every record, and records can be thousands.
     const auto now = Steady::now();
     if (progressed_ && now - progressAt_ < std::chrono::milliseconds(250)) return;

@@ -70,7 +70,9 @@ std::unique_ptr<RunPresenter> MakeDevicePresenter(PresenterStyle style, std::FIL
 // A run whose progress goes into a given row of a board (a station's slot), shown as `name`.
 std::unique_ptr<RunPresenter> MakeRowPresenter(Board& board, size_t line, std::FILE* err, const std::string& name);
 // A run whose JSON lines all carry `fields` (its device, port and serial). With `onResult`,
-// the result's fields go there instead of into a line of their own.
+// the result's fields go there instead of into a line of their own, and the run says its
+// place only in its `progress` events, not per record: a station's many runs would flood
+// the supervisor that reads it.
 using ResultFields = std::function<void(nlohmann::json)>;
 std::unique_ptr<RunPresenter> MakeJsonPresenter(std::FILE* out, nlohmann::json fields, ResultFields onResult = {});
 

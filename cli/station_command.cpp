@@ -9,6 +9,7 @@
 #include <utility>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "flash_run.h"
 #include "run/outcome_text.h"
 #include "image_identity.h"
+#include "output_queue.h"
 #include "station/station.h"
 #include "station_view.h"
 #include "targets.h"
@@ -69,15 +71,35 @@ station::RunResult ResultOf(const FlashReport& r) {
   return {station::RunStatus::kFailed, r.cause};
 }
 
+station::Filter FilterOf(const StationArgs& a) {
+  station::Filter f;
+  f.usbPorts = a.usbPorts;
+  f.serialPrefixes = a.serials;
+  return f;
+}
+
+std::string FaultText(const station::FilterFault& f) {
+  return std::string(f.port ? "--usb-port" : "--serial") + " \"" + f.value + "\": " + f.reason;
+}
+
+// Plain and JSON output go through queues: a run never waits on a reader of its lines.
+// A reader that takes nothing for this long at the end is given up on.
+constexpr auto kOutputIdle = std::chrono::seconds(5);
+constexpr size_t kQueuedProgress = size_t(1) << 20;
+
+bool IsProgressLine(std::string_view line) { return line.find("\"event\":\"progress\"") != line.npos; }
+
 class StationLoop {
  public:
-  StationLoop(const StationArgs& args, FlashLog& log, PresenterStyle style)
+  StationLoop(const StationArgs& args, FlashLog& log, PresenterStyle style, std::FILE* out, std::FILE* err)
       : m_args(args),
         m_log(log),
-        m_view(style, stdout, stderr, args.flash.image, args.bell),
+        m_out(out),
+        m_view(style, out, err, args.flash.image, args.bell),
         m_station(Settings(args), Clock::now()) {}
 
   int Run() {
+    m_view.ShowFilters(FilterOf(m_args));
     const auto poll = std::chrono::milliseconds(m_args.pollMs);
     int stopsSeen = 0;
     while (true) {
@@ -92,15 +114,14 @@ class StationLoop {
       if (m_station.Finished()) break;
     }
     m_view.Close();
-    PrintSummary(m_reports, m_args.flash.json, stdout);
+    PrintSummary(m_reports, m_args.flash.json, m_out, true);
     return m_station.ExitCode();
   }
 
  private:
   static station::Settings Settings(const StationArgs& a) {
     station::Settings s;
-    s.filter.usbPorts = a.usbPorts;
-    s.filter.serialPrefixes = a.serials;
+    s.filter = FilterOf(a);
     if (a.count > 0) s.count = a.count;
     return s;
   }
@@ -222,6 +243,7 @@ class StationLoop {
 
   const StationArgs& m_args;
   FlashLog& m_log;
+  std::FILE* m_out;
   StationView m_view;
   station::Station m_station;
   station::ImageCache m_cache;
@@ -236,6 +258,10 @@ class StationLoop {
 int RunStation(const StationArgs& args) {
   const PresenterStyle style = StyleFor(args.flash.json);
   auto presenter = MakePresenter(style, stdout, stderr);
+  if (const auto fault = station::FindFilterFault(FilterOf(args))) {
+    presenter->Failure(FaultText(*fault), kExitUsage);
+    return kExitUsage;
+  }
   FlashLog log;
   std::string error;
   if (!args.flash.logPath.empty() && !log.Open(args.flash.logPath, args.flash.image, error)) {
@@ -251,8 +277,20 @@ int RunStation(const StationArgs& args) {
       return kExitUsage;
     }
   }
-  StationLoop loop(args, log, style);
-  return loop.Run();
+  std::unique_ptr<OutputQueue> out, err;
+  if (style != PresenterStyle::kTerminal) {
+    std::fflush(nullptr);
+    out = OutputQueue::Start(1, kQueuedProgress, args.flash.json ? IsProgressLine : OutputQueue::Droppable());
+    err = OutputQueue::Start(2, 0, {});
+  }
+  int code = 0;
+  {
+    StationLoop loop(args, log, style, out ? out->File() : stdout, err ? err->File() : stderr);
+    code = loop.Run();
+  }
+  if (out) out->Finish(kOutputIdle);
+  if (err) err->Finish(kOutputIdle);
+  return code;
 }
 
 }  // namespace brenvik::cli

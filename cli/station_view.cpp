@@ -36,6 +36,20 @@ std::string Who(const std::string& device, const std::string& port, const std::s
   return details.empty() ? who : who + " (" + details + ")";
 }
 
+std::string Listed(const std::vector<std::string>& values) {
+  std::string text;
+  for (const std::string& v : values) text += (text.empty() ? "" : ", ") + Printable(v);
+  return text;
+}
+
+// "USB port 1-2.*, 1-3.*; serial S0": the handsets a station takes.
+std::string FilterText(const station::Filter& f) {
+  std::string text;
+  if (!f.usbPorts.empty()) text = "USB port " + Listed(f.usbPorts);
+  if (!f.serialPrefixes.empty()) text += (text.empty() ? "" : "; ") + std::string("serial ") + Listed(f.serialPrefixes);
+  return text;
+}
+
 constexpr const char* kStoppingText =
     "stopping: no new handset is started; the running flashes finish (a second signal stops them)";
 constexpr const char* kStoppingRunsText =
@@ -50,11 +64,22 @@ StationView::StationView(PresenterStyle style, std::FILE* out, std::FILE* err, s
 
 void StationView::SetImage(const std::string& sha256) { m_sha = sha256; }
 
+void StationView::ShowFilters(const station::Filter& filter) {
+  m_filters = FilterText(filter);
+  if (m_filters.empty()) return;
+  if (m_style == PresenterStyle::kJson)
+    Line(JsonLine({{"event", "filters"}, {"usb_port", filter.usbPorts}, {"serial", filter.serialPrefixes}}));
+  else if (m_style == PresenterStyle::kPlain)
+    Line("filters: " + m_filters);
+}
+
 std::string StationView::Header(const station::Counters& c) const {
   char counts[160];
   std::snprintf(counts, sizeof counts, "  done %d  failed %d  flashing %d  %.0f per hour%s", c.done, c.failed,
                 c.running, c.perHour, m_stops ? "  stopping" : "");
-  return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts;
+  // The filters last: a narrow terminal cuts them before the counts.
+  return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts +
+         (m_filters.empty() ? "" : "  " + m_filters);
 }
 
 size_t StationView::RowOf(const std::string& port) {

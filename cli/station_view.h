@@ -19,6 +19,9 @@ class StationView {
 
   // The image being flashed now, for the header (a short SHA-256).
   void SetImage(const std::string& sha256);
+  // The --usb-port and --serial filters, said once at the start and kept in the header, so
+  // that an operator sees why a handset is not taken. Nothing when there are none.
+  void ShowFilters(const station::Filter& filter);
   void Show(const station::Event& event, const station::Counters& counters);
   // The presenter of one run: its progress in the slot's row, line or events.
   std::unique_ptr<RunPresenter> RunView(const station::Slot& slot, const std::string& device);
@@ -37,6 +40,7 @@ class StationView {
   std::FILE* m_err;
   std::string m_image;
   std::string m_sha;
+  std::string m_filters;
   bool m_bell;
   Board m_board;
   size_t m_header = 0;

@@ -22,4 +22,25 @@ bool Filter::Admits(const FoundHandset& handset) const {
   return portOk && serialOk;
 }
 
+std::optional<FilterFault> FindFilterFault(const Filter& filter) {
+  auto fault = [](bool port, const std::string& value) -> std::optional<FilterFault> {
+    // An empty prefix admits every handset, also those of the station next to this one.
+    if (value.empty())
+      return FilterFault{port, value,
+                         port ? "an empty pattern never matches a port"
+                              : "an empty prefix would admit every handset; leave --serial out for that"};
+    for (unsigned char c : value)
+      if (c < 0x20 || c == 0x7f)
+        return FilterFault{port, value,
+                           port ? "no port holds a control character, so it never matches"
+                                : "no handset's serial holds a control character, so it never matches"};
+    return std::nullopt;
+  };
+  for (const std::string& p : filter.usbPorts)
+    if (auto f = fault(true, p)) return f;
+  for (const std::string& s : filter.serialPrefixes)
+    if (auto f = fault(false, s)) return f;
+  return std::nullopt;
+}
+
 }  // namespace brenvik::station

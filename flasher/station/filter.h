@@ -1,6 +1,7 @@
 // Which handsets a station flashes: --usb-port patterns and --serial prefixes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,18 @@ struct Filter {
   // the system tells no port.
   bool Admits(const FoundHandset& handset) const;
 };
+
+// A pattern or prefix that could never admit a handset: a typo or an empty variable in a
+// unit file, which would leave the station idle without a word.
+struct FilterFault {
+  bool port = false;  // a --usb-port pattern; else a --serial prefix
+  std::string value;
+  const char* reason = "";
+};
+
+// The first filter that can never admit a handset (an empty pattern or prefix, or one with
+// a control character, which neither a port nor a serial holds); none when all can.
+std::optional<FilterFault> FindFilterFault(const Filter& filter);
 
 // The handset's place: the USB port path, or the device path where there is none.
 const std::string& PortOf(const FoundHandset& handset);
