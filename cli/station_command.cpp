@@ -144,10 +144,11 @@ class StationLoop {
       if (a.kind == station::Action::Kind::kStart) {
         Start(a);
       } else if (auto it = m_runs.find(a.run); it != m_runs.end()) {
+        StationRun& run = *it->second;
         int flashing = StationRun::kFlashing;
-        if (a.kind == station::Action::Kind::kAbort) it->second->phase.compare_exchange_strong(flashing, StationRun::kUnplugged);
+        if (a.kind == station::Action::Kind::kAbort) run.phase.compare_exchange_strong(flashing, StationRun::kUnplugged);
         // An unplugged handset takes no more bytes: its run stops at once, as at a second signal.
-        it->second->stop = a.kind == station::Action::Kind::kAbort ? SIGTERM : int(*m_args.flash.stop);
+        run.stop = a.kind == station::Action::Kind::kAbort ? SIGTERM : int(*m_args.flash.stop);
       }
     }
     m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
