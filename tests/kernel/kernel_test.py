@@ -15,7 +15,7 @@ import vm
 
 CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
-    "plain": ["list_and_udev", "flash_and_unplug", "station_hotplug"],
+    "plain": ["list_and_udev", "flash_and_unplug", "station_hotplug", "station_unplug"],
     # systemd as PID 1, for the service.
     "systemd": [],
 }
