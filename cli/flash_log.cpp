@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <utility>
 
 #include "json_text.h"
 
@@ -99,6 +100,7 @@ bool FlashLog::Append(const FlashRecord& record, std::string& error) {
   ::UnlockFileEx(file, 0, 1, 0, &lockAt);
   return ok;
 #else
+  if (!Reopen(error)) return false;
   // Other processes append to the same log: the lock keeps their lines whole too.
   while (::flock(m_fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -215,8 +217,33 @@ const char* NodeText(mode_t mode) {
 
 }  // namespace
 
+bool FlashLog::Reopen(std::string& error) {
+  struct stat open {}, named {};
+  if (::fstat(m_fd, &open) == 0 && ::stat(m_path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+      open.st_ino == named.st_ino)
+    return true;
+  // Rotated or deleted: lines written on into the old file would reach no one. The file is
+  // kept until its successor is open, so that a failed reopen is tried again at the next line.
+  const int old = std::exchange(m_fd, -1);
+  const std::string path = m_path, image = m_image;
+  std::string why;
+  if (Open(path, image, why)) {
+    ::close(old);
+    return true;
+  }
+  m_fd = old;
+  m_path = path;
+  m_image = image;
+  const std::string said = "the flash log " + path + " ";
+  if (why.rfind(said, 0) == 0) why.erase(0, said.size());
+  error = "it was moved or deleted, and the new one " + why;
+  return false;
+}
+
 bool FlashLog::Open(const std::string& path, const std::string& image, std::string& error) {
   Close();
+  m_path = path;
+  m_image = image;
   auto refuse = [&](const std::string& why) {
     error = "the flash log " + path + " " + why;
     return false;

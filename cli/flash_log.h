@@ -40,12 +40,15 @@ class FlashLog {
   bool Open(const std::string& path, const std::string& image, std::string& error);
   bool IsOpen() const;
   // One whole line or nothing, under a lock that other processes honour too; a line always
-  // starts on a line of its own. False, with `error`, when it was not written.
+  // starts on a line of its own. False, with `error`, when it was not written. A log that
+  // was moved away or deleted (logrotate) is opened again at its path first, as Open does.
   bool Append(const FlashRecord& record, std::string& error);
 
  private:
   void Close();
+  bool Reopen(std::string& error);
   std::mutex m_mutex;
+  std::string m_path, m_image;
 #ifdef _WIN32
   void* m_file = nullptr;  // HANDLE
 #else

@@ -232,14 +232,14 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
     for (const BoardRow& r : rows) lines.push_back(Painted(r, FitRow(r, width, column), colour));
     return lines;
   }
-  size_t counts[4] = {}, handsets = 0;
+  size_t counts[5] = {}, handsets = 0;
   for (const BoardRow& r : rows) {
     if (r.plain) {
       lines.push_back(FitRow(r, width, column));
       continue;
     }
     ++counts[size_t(r.state)];
-    ++handsets;
+    if (r.state != RowState::kGone) ++handsets;
   }
   char line[160], shorter[160];
   std::snprintf(line, sizeof line, "%zu handsets: %zu done, %zu failed, %zu flashing, %zu waiting", handsets,
@@ -257,6 +257,7 @@ std::vector<std::string> FitBoard(const std::vector<BoardRow>& rows, size_t widt
       case RowState::kFlashing: return 1;
       case RowState::kWaiting: return 2;
       case RowState::kDone: return 3;
+      case RowState::kGone: return 4;
     }
     return 3;
   };

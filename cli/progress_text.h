@@ -45,7 +45,8 @@ std::string ShortenMiddle(std::string_view text, size_t width);
 // the time left, then it is cut.
 std::string FitBar(const Figures& f, const std::string& status, size_t width);
 
-enum class RowState { kWaiting, kFlashing, kDone, kFailed };
+// kGone: a port whose handset left; its row stays, and it counts as no handset at all.
+enum class RowState { kWaiting, kFlashing, kDone, kFailed, kGone };
 struct BoardRow {
   std::string name;
   RowState state = RowState::kWaiting;

@@ -30,11 +30,16 @@ using station::Clock;
 
 // One run of the station: its own stop flag, the image it flashes, its presenter.
 struct StationRun {
+  // Whichever comes first decides the run's verdict, alike in its log line and the station's:
+  // discovery seeing the handset leave, or the run settling its own result.
+  enum Phase { kFlashing, kUnplugged, kSettled };
+
   station::RunId id = 0;
+  int slot = 0;
   FoundHandset handset;
   FlashArgs args;
   volatile std::sig_atomic_t stop = 0;
-  std::atomic<bool> unplugged{false};  // discovery saw it leave: the run fails so, whatever it says
+  std::atomic<int> phase{kFlashing};
   LoggedImage image;
   std::unique_ptr<RunPresenter> presenter;
   FlashReport report;
@@ -64,7 +69,9 @@ class Ended {
   std::deque<station::RunId> m_ended;
 };
 
-station::RunResult ResultOf(const FlashReport& r) {
+station::RunResult ResultOf(const StationRun& run) {
+  const FlashReport& r = run.report;
+  if (run.phase == StationRun::kUnplugged) return {station::RunStatus::kUnplugged, station::text::kUnplugged};
   if (r.result == "success") return {station::RunStatus::kSuccess, {}};
   if (r.permissionDenied) return {station::RunStatus::kPermissionDenied, r.cause};
   if (r.result == "stopped") return {station::RunStatus::kStopped, r.cause};
@@ -107,9 +114,11 @@ class StationLoop {
       for (; stopsSeen < stops; ++stopsSeen) Apply(m_station.RequestStop(int(*m_args.flash.stop)));
       for (station::RunId id : m_ended.Take(std::chrono::milliseconds(0))) EndRun(id);
       if (m_station.Finished()) break;
+      const uint64_t look = StartLook();
       const DiscoveryResult found = FindHandsets(QueryFor(m_args.flash.usbIds));
       // A class search that failed says nothing of who left: no run is aborted for it.
       if (!found.classQueryFailed) Apply(m_station.Poll(found.handsets, Clock::now()));
+      EndLook(look);
       for (station::RunId id : m_ended.Take(poll)) EndRun(id);
       if (m_station.Finished()) break;
     }
@@ -126,15 +135,41 @@ class StationLoop {
     return s;
   }
 
+  uint64_t StartLook() {
+    std::lock_guard<std::mutex> lock(m_lookMutex);
+    return ++m_looksStarted;
+  }
+  void EndLook(uint64_t look) {
+    {
+      std::lock_guard<std::mutex> lock(m_lookMutex);
+      m_looksDone = look;
+    }
+    m_lookDone.notify_all();
+  }
+  // A handset pulled out fails its link a moment before discovery sees it gone: a failed run
+  // waits, for a bounded time, until two more looks at the bus have been made, so that its
+  // cause is the unplug in its log line as in the station's verdict.
+  void AwaitLooks(const StationRun& r) {
+    std::unique_lock<std::mutex> lock(m_lookMutex);
+    const uint64_t after = m_looksStarted + 2;
+    m_lookDone.wait_for(lock, std::chrono::milliseconds(3 * m_args.pollMs + 1000),
+                        [&] { return m_looksDone >= after || r.phase != StationRun::kFlashing; });
+  }
+
   void Apply(const station::Reaction& reaction) {
-    for (const station::Event& e : reaction.events) m_view.Show(e, m_station.Count(Clock::now()));
+    for (const station::Event& e : reaction.events) {
+      if (e.kind == station::Event::Kind::kResult) Record(e);
+      m_view.Show(e, m_station.Count(Clock::now()));
+    }
     for (const station::Action& a : reaction.actions) {
       if (a.kind == station::Action::Kind::kStart) {
         Start(a);
       } else if (auto it = m_runs.find(a.run); it != m_runs.end()) {
-        if (a.kind == station::Action::Kind::kAbort) it->second->unplugged = true;
+        StationRun& run = *it->second;
+        int flashing = StationRun::kFlashing;
+        if (a.kind == station::Action::Kind::kAbort) run.phase.compare_exchange_strong(flashing, StationRun::kUnplugged);
         // An unplugged handset takes no more bytes: its run stops at once, as at a second signal.
-        it->second->stop = a.kind == station::Action::Kind::kAbort ? SIGTERM : int(*m_args.flash.stop);
+        run.stop = a.kind == station::Action::Kind::kAbort ? SIGTERM : int(*m_args.flash.stop);
       }
     }
     m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
@@ -148,8 +183,10 @@ class StationLoop {
   }
 
   void Start(const station::Action& a) {
+    m_awaiting.erase(a.slot);  // a permission denial tried again: the new attempt speaks for it
     auto run = std::make_unique<StationRun>();
     run->id = a.run;
+    run->slot = a.slot;
     run->handset.path = a.device;
     if (const station::Slot* slot = SlotOf(a.slot)) {
       run->handset.usbPort = slot->identity.port;
@@ -182,14 +219,17 @@ class StationLoop {
   // The run's line in the log, written on its thread before its result is shown. An open
   // refused for lack of permission is tried again: only the station's last word is logged.
   std::optional<Verdict> Settle(StationRun& r, FlashReport& report) {
-    if (r.unplugged) {
+    if (report.result == "failed" && !report.permissionDenied) AwaitLooks(r);
+    int flashing = StationRun::kFlashing;
+    const bool unplugged = !r.phase.compare_exchange_strong(flashing, StationRun::kSettled);
+    if (unplugged) {
       report.result = "failed";
       report.cause = station::text::kUnplugged;
       report.exitCode = kExitRunFailed;
     }
     if (report.permissionDenied) return std::nullopt;
     std::optional<Verdict> v = Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter);
-    if (r.unplugged && !v) v = Failed(Outcome{Step::kNone, 0, Cause::kStopped, {}, {}}, station::text::kUnplugged);
+    if (unplugged && !v) v = Failed(Outcome{Step::kNone, 0, Cause::kStopped, {}, {}}, station::text::kUnplugged);
     return v;
   }
 
@@ -223,22 +263,25 @@ class StationLoop {
     std::unique_ptr<StationRun> run = std::move(it->second);
     m_runs.erase(it);
     run->thread = {};  // joined: its report is whole
-    const station::Reaction reaction = m_station.Ended(id, ResultOf(run->report), Clock::now());
-    // The table says what the station decided: an unplugged handset failed, whatever its run
-    // could still tell. A permission denial the station gives up on is logged now.
-    bool ended = false;  // else a permission denial is tried again soon
-    for (const station::Event& e : reaction.events) {
-      if (e.kind != station::Event::Kind::kResult) continue;
-      ended = true;
-      run->report.result = station::ResultName(e.result);
-      run->report.cause = e.cause;
-      if (e.result != station::Result::kSuccess && run->report.exitCode == kExitOk)
-        run->report.exitCode = kExitRunFailed;
-      if (run->report.permissionDenied)
-        Conclude(m_log, m_args.flash.logPath, run->image, run->report, *run->presenter);
-    }
-    if (ended) m_reports.push_back(run->report);
+    const station::Reaction reaction = m_station.Ended(id, ResultOf(*run), Clock::now());
+    // Its verdict comes with this reaction, or later when a permission denial it ended with
+    // is given up (the station stops, the handset leaves, the retries run out).
+    m_awaiting[run->slot] = std::move(run);
     Apply(reaction);
+  }
+
+  // A run's result as the station decided it: in its report, the summary and, for a run
+  // that had not logged its line yet (a permission denial), the log. One line per run.
+  void Record(const station::Event& e) {
+    auto it = m_awaiting.find(e.slot);
+    if (it == m_awaiting.end()) return;
+    StationRun& run = *it->second;
+    run.report.result = station::ResultName(e.result);
+    run.report.cause = e.cause;
+    if (e.result != station::Result::kSuccess && run.report.exitCode == kExitOk) run.report.exitCode = kExitRunFailed;
+    if (!run.report.concluded) Conclude(m_log, m_args.flash.logPath, run.image, run.report, *run.presenter);
+    m_reports.push_back(run.report);
+    m_awaiting.erase(it);
   }
 
   const StationArgs& m_args;
@@ -249,6 +292,11 @@ class StationLoop {
   station::ImageCache m_cache;
   Ended m_ended;
   std::map<station::RunId, std::unique_ptr<StationRun>> m_runs;
+  std::map<int, std::unique_ptr<StationRun>> m_awaiting;  // by slot: ended, its verdict to come
+  std::mutex m_lookMutex;
+  std::condition_variable m_lookDone;
+  uint64_t m_looksStarted = 0;
+  uint64_t m_looksDone = 0;
   std::vector<station::Slot> m_slots;
   std::vector<FlashReport> m_reports;
 };

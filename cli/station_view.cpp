@@ -174,6 +174,7 @@ void StationView::Refresh(const std::vector<station::Slot>& slots, const station
     row.name = s.identity.port + "  " + s.identity.serial;
     row.state = s.state == station::SlotState::kDone     ? RowState::kDone
                 : s.state == station::SlotState::kFailed ? RowState::kFailed
+                : s.state == station::SlotState::kGone   ? RowState::kGone
                                                          : RowState::kWaiting;
     row.text = station::StateText(s);
     m_board.Set(RowOf(port), row);

@@ -80,6 +80,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-brenvik.rules DESTINATION lib/u
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-station.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-station.default
         DESTINATION /etc/default RENAME brenvik-station)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/brenvik-station.logrotate
+        DESTINATION /etc/logrotate.d RENAME brenvik-station)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 
 set(CPACK_GENERATOR DEB)

@@ -53,7 +53,7 @@ class ImageView {
   // Reads from the file itself rather than the mapping: a file cut short under a run
   // gives false here, where a read of the mapping would end the process with a signal.
   bool ReadAt(uint64_t offset, uint8_t* out, size_t size) const;
-  // The file at the path is still the one mapped, of the same size, and unwritten since.
+  // The mapped file is of the same size and unwritten since, whatever its path names now.
   bool Unchanged() const;
   // The mapping's pages before `offset` are sent: they leave this process's memory (the
   // system's file cache keeps them), so that many runs at once hold little of the image.

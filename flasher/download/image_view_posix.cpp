@@ -17,7 +17,6 @@ struct ImageView::Platform {
   void* map = MAP_FAILED;
   size_t mapLength = 0;
   size_t released = 0;  // pages before this offset were given back
-  std::string path;
   struct stat identity {};  // as mapped: device, inode, size and times
 };
 
@@ -71,7 +70,6 @@ MapResult MapImageFile(ImageView& view, const std::string& path) {
     view.Release();
     return refuse(ImageRefusal::kTooLarge);
   }
-  p.path = path;
   p.identity = st;
   const uint32_t size = uint32_t(st.st_size);
   r.sectorCount = SectorCount(size);
@@ -116,13 +114,15 @@ bool ImageView::ReadAt(uint64_t offset, uint8_t* out, size_t size) const {
   return true;
 }
 
+// The mapped file itself, not what its path names now: a release moved into place (or the
+// file renamed or deleted) leaves the mapped bytes as they were. Only the size and the
+// write time: a rename or an unlink changes the status time of an untouched file.
 bool ImageView::Unchanged() const {
   if (m_platform->fd < 0) return false;
   const struct stat& was = m_platform->identity;
-  struct stat now {}, atPath {};
-  if (::fstat(m_platform->fd, &now) != 0 || ::stat(m_platform->path.c_str(), &atPath) != 0) return false;
-  return now.st_size == was.st_size && SameTime(now.st_mtim, was.st_mtim) && SameTime(now.st_ctim, was.st_ctim) &&
-         atPath.st_dev == was.st_dev && atPath.st_ino == was.st_ino;
+  struct stat now {};
+  if (::fstat(m_platform->fd, &now) != 0) return false;
+  return now.st_size == was.st_size && SameTime(now.st_mtim, was.st_mtim);
 }
 
 std::optional<uint32_t> GetImageFileSize(const std::string& path) {

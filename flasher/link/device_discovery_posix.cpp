@@ -93,6 +93,23 @@ struct TtyPlace {
   fs::path usbDevice;
 };
 
+// A USB interface's folder: "1-1.4:1.0", its device's name, the configuration and the number.
+bool IsInterface(const std::string& name) {
+  const size_t colon = name.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  const std::string tail = name.substr(colon + 1);
+  const size_t dot = tail.find('.');
+  auto digits = [](const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return dot != std::string::npos && digits(tail.substr(0, dot)) && digits(tail.substr(dot + 1));
+}
+
+bool HasIds(const fs::path& usbDevice) {
+  std::error_code ec;
+  return fs::exists(usbDevice / "idVendor", ec) && fs::exists(usbDevice / "idProduct", ec);
+}
+
 // The tree's own devices only: a link out of the tree leads to no handset of it.
 bool Place(const fs::path& root, const fs::path& ttyEntry, TtyPlace& place) {
   std::error_code ec;
@@ -101,7 +118,13 @@ bool Place(const fs::path& root, const fs::path& ttyEntry, TtyPlace& place) {
   if (std::mismatch(root.begin(), root.end(), place.device.begin(), place.device.end()).first != root.end())
     return false;
   for (fs::path p = place.device; p != root && p.has_relative_path(); p = p.parent_path()) {
-    if (fs::exists(p / "idVendor", ec) && fs::exists(p / "idProduct", ec)) {
+    // An interface's device is its parent: one whose attributes the kernel is taking away
+    // (a handset being unplugged) is no handset, and its hub above it is none either.
+    if (IsInterface(p.filename().string())) {
+      place.usbDevice = p.parent_path();
+      return HasIds(place.usbDevice);
+    }
+    if (HasIds(p)) {
       place.usbDevice = p;
       return true;
     }

@@ -96,7 +96,7 @@ void Station::FailDueRetries(Reaction& out) {
 void Station::Leave(Entry& e, Reaction& out) {
   e.present = false;
   if (e.run != 0) {
-    // Its result comes later, whatever it says: the run cannot have reached the handset.
+    // Its result comes later: unplugged, unless the run settled its own before it heard.
     e.unplugged = true;
     out.actions.push_back({Action::Kind::kAbort, e.run, e.slot.id, e.runDevice});
   } else if (e.retryAt) {
@@ -122,8 +122,24 @@ void Station::Arrive(Entry& e, Reaction& out) {
 
 Reaction Station::Poll(const std::vector<FoundHandset>& present, Time now) {
   Reaction out;
+  std::vector<std::pair<std::string, std::string>> fading;
+  for (const FoundHandset& h : present) {
+    if (!h.serial.empty()) continue;
+    std::pair<std::string, std::string> place{PortOf(h), h.path};
+    const bool hadSerial = std::any_of(m_entries.begin(), m_entries.end(), [&](const Entry& e) {
+      return e.present && !e.slot.identity.serial.empty() && e.slot.identity.port == place.first &&
+             e.slot.device == place.second;
+    });
+    if (hadSerial || std::find(m_fading.begin(), m_fading.end(), place) != m_fading.end())
+      fading.push_back(std::move(place));
+  }
+  m_fading = std::move(fading);
+
   std::vector<std::pair<Identity, const FoundHandset*>> admitted;
   for (const FoundHandset& h : present) {
+    if (h.serial.empty() &&
+        std::find(m_fading.begin(), m_fading.end(), std::make_pair(PortOf(h), h.path)) != m_fading.end())
+      continue;
     if (!m_settings.filter.Admits(h)) continue;
     Identity id{PortOf(h), h.serial};
     bool seen = std::any_of(admitted.begin(), admitted.end(), [&](const auto& a) { return a.first == id; });
@@ -163,13 +179,17 @@ Reaction Station::Ended(RunId run, const RunResult& result, Time now) {
   Entry* e = FindRun(run);
   if (!e) return out;
   e->run = 0;
-  if (e->unplugged) {
+  // A denied run that left has nothing to try again.
+  if (result.status == RunStatus::kUnplugged || (e->unplugged && result.status == RunStatus::kPermissionDenied)) {
     End(*e, Result::kFailed, text::kUnplugged, out);
   } else {
     switch (result.status) {
       case RunStatus::kSuccess: End(*e, Result::kSuccess, "", out); break;
       case RunStatus::kFailed: End(*e, Result::kFailed, result.cause, out); break;
-      case RunStatus::kStopped: End(*e, Result::kStopped, text::kStopped, out); break;
+      case RunStatus::kStopped:  // the run's own words, which its log line has
+        End(*e, Result::kStopped, result.cause.empty() ? text::kStopped : result.cause, out);
+        break;
+      case RunStatus::kUnplugged: break;
       case RunStatus::kPermissionDenied:
         if (Accepting() && now - e->firstTry < kPermissionRetryFor)
           e->retryAt = now + kPermissionRetryEvery;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/device_discovery.h"
@@ -57,6 +58,7 @@ enum class RunStatus {
   kFailed,            // `cause` says why
   kPermissionDenied,  // the device could not be opened for lack of permission
   kStopped,           // its stop flag ended it
+  kUnplugged,         // it heard of its abort (the handset left) before it settled its result
 };
 
 struct RunResult {
@@ -148,9 +150,13 @@ class Station {
   Station(Settings settings, Time start);
 
   // A discovery snapshot: every handset present now. Starts the new arrivals, aborts the
-  // runs of those that left, and tries again the permission denials that are due.
+  // runs of those that left, and tries again the permission denials that are due. The
+  // kernel takes a USB device's serial away before its tty: a handset without a serial on
+  // the port and tty of one that had a serial is that one leaving, and no arrival.
   Reaction Poll(const std::vector<FoundHandset>& present, Time now);
-  // A run started by an action ended. Unknown or already ended runs are ignored.
+  // A run started by an action ended. Unknown or already ended runs are ignored. A run
+  // that settled its result before it heard of its abort keeps that result (the log has
+  // it already); one that heard of it failed as unplugged.
   Reaction Ended(RunId run, const RunResult& result, Time now);
   // The first request: nothing new starts, the running flashes finish. The second and
   // later: the running flashes are stopped, and the exit code is 128 + `signal`.
@@ -192,6 +198,8 @@ class Station {
   Settings m_settings;
   Time m_start;
   std::vector<Entry> m_entries;
+  // Handsets half gone (port, device): their serial went, their tty is still there.
+  std::vector<std::pair<std::string, std::string>> m_fading;
   std::vector<RunRecord> m_summary;
   RunId m_nextRun = 1;
   int m_nextSlot = 1;

@@ -374,6 +374,22 @@ class CliTest(unittest.TestCase):
                 self.assertRegex(out.splitlines()[-2], "the image file changed during the flash")
                 self.assertFalse(summary["matches_expected"])
 
+        # A release moved into place, or the image renamed away: the run keeps the file it
+        # opened, and flashes it whole.
+        def move_into_place(p, sim):
+            with open(image_copy + ".new", "wb") as f:
+                f.write(os.urandom(0x30000))
+            os.replace(image_copy + ".new", image_copy)
+
+        for what, act in [("moved into place", move_into_place),
+                          ("renamed away", lambda p, sim: os.replace(image_copy, image_copy + ".old"))]:
+            with self.subTest(what=what):
+                with open(image, "rb") as src, open(image_copy, "wb") as dst:
+                    dst.write(src.read())
+                rc, out, err, summary, _ = self.paced_flash(image_copy, act, expect=image)
+                self.assertEqual(rc, 0, out + err)
+                self.assertTrue(summary["matches_expected"])
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

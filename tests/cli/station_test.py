@@ -9,6 +9,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -20,8 +21,8 @@ from sysfs_tree import unplug
 class Station:
     """brenvik-cli station --json on a sysfs tree; its events as they come."""
 
-    def __init__(self, root, image, log, *args, pipe_size=None):
-        self.proc = subprocess.Popen([CLI, "station", "--json", "--log", log, "--poll-ms", "50",
+    def __init__(self, root, image, log, *args, pipe_size=None, user=()):
+        self.proc = subprocess.Popen([*user, CLI, "station", "--json", "--log", log, "--poll-ms", "50",
                                       "--timeout", "5", *args, image],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                      env=dict(os.environ, SYSFS_PATH=root))
@@ -68,6 +69,21 @@ def log_lines(path):
         return len(f.readlines())
 
 
+def lines_of(path):
+    with open(path) as f:
+        return [json.loads(line) for line in f]
+
+
+def rotate(log, state):
+    """The package's logrotate configuration, run on `log`."""
+    with open(os.path.join(os.path.dirname(__file__), "../../packaging/brenvik-station.logrotate")) as f:
+        config = f.read().replace("/var/log/brenvik/station.log", log)
+    path = os.path.join(os.path.dirname(log), "logrotate.conf")
+    with open(path, "w") as f:
+        f.write(config)
+    subprocess.run(["logrotate", "--force", "--state", state, path], check=True, timeout=30)
+
+
 class StationTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="station-test-")
@@ -110,30 +126,45 @@ class StationTest(unittest.TestCase):
         self.assertEqual(st.wait_for(result_of("A"))["result"], "success")
         self.assertEqual(st.wait_for(result_of("C"))["result"], "failed")
         self.assertTrue(a2.finish()["matches_expected"])
+        # D leaves mid-flash in the kernel's order, its serial first: no handset without a
+        # serial arrives on its port. G's link fails as it is pulled, before the tree shows it
+        # gone: unplugged too, in its result as in its log line.
         st.mark()
         d = self.plug("ttyUSB3", "D", "1-1.4", "--rate", "128")
+        g = self.plug("ttyUSB6", "G", "1-1.7", "--rate", "128")
         st.wait_for(lambda e: e["event"] == "started" and e["serial"] == "D")
+        st.wait_for(lambda e: e["event"] == "started" and e["serial"] == "G")
         time.sleep(0.5)
-        unplug(self.root, "ttyUSB3", "1-1.4")
+        unplug(self.root, "ttyUSB3", "1-1.4", between=0.3)
+        g.proc.kill()
+        unplug(self.root, "ttyUSB6", "1-1.7", between=0.05)
         self.assertEqual(st.wait_for(result_of("D"))["cause"], "unplugged")
+        self.assertEqual(st.wait_for(result_of("G"))["cause"], "unplugged")
 
-        # A new release moved into place: the next handset gets it. SIGINT while it flashes:
-        # it finishes, then the summary.
+        # A new release moved into place while E flashes: E keeps the file it has, the next
+        # handset gets the new one. SIGINT while that one flashes: it finishes, then the summary.
+        st.mark()
+        e = self.plug("ttyUSB4", "E", "1-1.5", "--rate", "256")
+        st.wait_for(lambda ev: ev["event"] == "started" and ev["serial"] == "E")
+        time.sleep(0.3)
         second = os.urandom(0x20000) + bin_stream([(0x80001000, os.urandom(8192))] * 32)
         with open(self.image + ".new", "wb") as f:
             f.write(second)
         os.replace(self.image + ".new", self.image)
         shutil.copy(self.image, self.reference + "2")
-        st.mark()
-        e = self.plug("ttyUSB4", "E", "1-1.5", "--rate", "256", expect=self.reference + "2")
-        st.wait_for(lambda ev: ev["event"] == "started" and ev["serial"] == "E")
+        self.assertEqual(st.wait_for(result_of("E"))["result"], "success")
+        self.assertTrue(e.finish()["matches_expected"])
+        f = self.plug("ttyUSB5", "F", "1-1.6", "--rate", "256", expect=self.reference + "2")
+        st.wait_for(lambda ev: ev["event"] == "started" and ev["serial"] == "F")
         st.proc.send_signal(signal.SIGINT)
         rc, err = st.finish()
-        self.assertTrue(e.finish()["matches_expected"])
-        self.assertEqual(rc, 1, err)  # C failed, D was unplugged
-        results = [(ev["serial"], ev["result"]) for ev in st.events if ev["event"] == "result" and "result" in ev]
+        self.assertTrue(f.finish()["matches_expected"])
+        self.assertEqual(rc, 1, err)  # C failed, D and G were unplugged
+        results = [(ev["serial"] or "", ev["result"]) for ev in st.events if ev["event"] == "result" and "result" in ev]
         self.assertEqual(sorted(results), [("A", "success"), ("A", "success"), ("B", "success"), ("C", "failed"),
-                                           ("D", "failed"), ("E", "success")])
+                                           ("D", "failed"), ("E", "success"), ("F", "success"), ("G", "failed")])
+        self.assertEqual(sorted(ev["serial"] or "" for ev in st.events if ev["event"] == "arrived"),
+                         ["A", "A", "B", "C", "D", "E", "F", "G"])
         summary = [ev for ev in st.events if ev["event"] == "summary"][-1]
         self.assertEqual([(r["serial"], r["result"]) for r in summary["runs"]], results)
         ports = {"A": "1-1.1", "B": "1-1.2", "C": "1-1.3", "D": "1-1.4", "E": "1-1.5"}
@@ -142,16 +173,117 @@ class StationTest(unittest.TestCase):
         kinds = {ev["event"] for ev in st.events}
         self.assertIn("progress", kinds)
         self.assertFalse(kinds & {"position", "status"})
-        with open(log) as f:
-            lines = [json.loads(line) for line in f]
-        self.assertEqual([(l["usb_serial"], l["result"]) for l in lines], results)
+        lines = lines_of(log)
+        self.assertEqual([(l["usb_serial"] or "", l["result"]) for l in lines], results)
         # One result per run: the run's own figures and the station's verdict, alike in the log.
         ends = [ev for ev in st.events if ev["event"] == "result"]
-        self.assertEqual([(ev["ok"], ev["average_rate"]) for ev in ends],
-                         [(l["result"] == "success", l["average_rate"]) for l in lines])
+        self.assertEqual([(ev["ok"], ev["average_rate"], ev["cause"]) for ev in ends],
+                         [(l["result"] == "success", l["average_rate"], l["cause"]) for l in lines])
         for l in lines:
-            self.assertEqual(l["sha256"], cli_test.digest(self.reference + ("2" if l["usb_serial"] == "E" else "")))
-        self.assertEqual([l["cause"] for l in lines if l["usb_serial"] == "D"], ["unplugged"])
+            self.assertEqual(l["sha256"], cli_test.digest(self.reference + ("2" if l["usb_serial"] == "F" else "")))
+        self.assertEqual([l["cause"] for l in lines if l["usb_serial"] in "DG"], ["unplugged", "unplugged"])
+
+    def test_a_shift_unplugged_in_the_kernels_order_and_its_log_rotated_and_deleted(self):
+        # Handsets through 4 ports, each pulled in the kernel's order (serial, ids, tty) with
+        # polls in between; the log rotated by the package's logrotate configuration, later
+        # deleted. Every handset arrives, is flashed and is logged exactly once.
+        log = os.path.join(self.dir, "station.log")
+        handsets, ports = 300, 4
+        sims = [Sim(self.dir, "--sessions", "0", "--expect", self.reference) for _ in range(ports)]
+        st = Station(self.root, self.image, log)
+        results, done = {}, threading.Condition()
+
+        def read():
+            for line in st.proc.stdout:
+                event = json.loads(line)
+                with done:
+                    st.events.append(event)
+                    if event["event"] == "result":
+                        results.setdefault(event["serial"], []).append(event["result"])
+                        done.notify_all()
+
+        def wait_for(serial):
+            with done:
+                self.assertTrue(done.wait_for(lambda: serial in results, timeout=30), serial)
+
+        def line(port):
+            for n in range(port, handsets, ports):
+                serial = "S%03d" % n
+                fake_tty(self.root, "ttyUSB%d" % port, "ipaq", "049f:0003", serial, "1-3.%d" % port,
+                         devname=sims[port].device[len("/dev/"):])
+                wait_for(serial)
+                unplug(self.root, "ttyUSB%d" % port, "1-3.%d" % port, between=0.06)
+
+        reader = threading.Thread(target=read)
+        reader.start()
+        workers = [threading.Thread(target=line, args=(port,)) for port in range(ports)]
+        for w in workers:
+            w.start()
+        wait_for("S099")
+        rotate(log, os.path.join(self.dir, "logrotate.state"))
+        with done:
+            by_rotation = len(results)
+        wait_for("S199")
+        deleted = open(log)  # its lines stay readable here
+        os.unlink(log)
+        with done:
+            by_deletion = len(results)
+        for w in workers:
+            w.join()
+        st.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(st.proc.wait(timeout=30), 0)
+        reader.join()
+        for sim in sims:
+            sim.proc.terminate()
+            sim.proc.wait(timeout=10)
+
+        serials = ["S%03d" % n for n in range(handsets)]
+        self.assertEqual(results, {serial: ["success"] for serial in serials})
+        self.assertEqual(sorted(e["serial"] for e in st.events if e["event"] == "arrived"), serials)
+        rotated, before, after = lines_of(log + ".1"), [json.loads(l) for l in deleted], lines_of(log)
+        deleted.close()
+        self.assertEqual(sorted(l["usb_serial"] for l in rotated + before + after), serials)
+        # After each move the station wrote into the path again, not into the file moved away:
+        # only the runs under way then may have their lines there.
+        self.assertLessEqual(len(rotated), by_rotation + ports)
+        self.assertLessEqual(len(rotated) + len(before), by_deletion + ports)
+        self.assertIn("S%03d" % (handsets - 1), [l["usb_serial"] for l in after])
+
+    def test_a_permission_retry_ends_once_whichever_way(self):
+        # P1 is given the permission while it is tried again, P2 is unplugged, P3 is still
+        # waiting when the station is stopped: one result, one log line, one summary entry each.
+        log = os.path.join(self.dir, "retry.log")
+        user = ()
+        if os.geteuid() == 0:  # root opens any node: the station runs as nobody
+            user = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
+            os.chmod(self.dir, 0o777)
+            os.chmod(self.image, 0o644)
+        sims = {}
+        for n in (1, 2, 3):
+            sims[n] = self.plug("ttyUSB%d" % n, "P%d" % n, "1-4.%d" % n)
+            os.chmod(sims[n].device, 0)
+        st = Station(self.root, self.image, log, user=user)
+        for n in (1, 2, 3):
+            st.wait_for(lambda e: e["event"] == "started" and e["serial"] == "P%d" % n and e["attempt"] == 2)
+        os.chmod(sims[1].device, 0o666)
+        self.assertEqual(st.wait_for(result_of("P1"))["result"], "success")
+        unplug(self.root, "ttyUSB2", "1-4.2", between=0.1)
+        self.assertEqual(st.wait_for(result_of("P2"))["cause"], "unplugged")
+        st.proc.send_signal(signal.SIGTERM)
+        rc, err = st.finish()
+        self.assertEqual(rc, 1, err)
+        for sim in sims.values():
+            sim.proc.kill()
+        expected = [("P1", "success"), ("P2", "failed"), ("P3", "failed")]
+        results = [(e["serial"], e["result"]) for e in st.events if e["event"] == "result"]
+        self.assertEqual(results, expected)
+        summary = [e for e in st.events if e["event"] == "summary"][-1]
+        self.assertEqual([r["result"] for r in summary["runs"]], [r for _, r in expected])
+        lines = lines_of(log)
+        self.assertEqual([(l["usb_serial"], l["result"]) for l in lines], expected)
+        self.assertEqual([l["cause"] for l in lines],
+                         [e["cause"] for e in st.events if e["event"] == "result"])
+        self.assertIn("plugdev", lines[2]["cause"])
 
     def test_count_and_filters(self):
         log = os.path.join(self.dir, "count.log")

@@ -2,6 +2,7 @@
 the station's benchmark and its screenshot plug and unplug them here. No side effects."""
 import os
 import shutil
+import time
 
 HUB = "devices/pci0000:00/0000:00:14.0/usb1"  # the USB devices' folders, named by port
 
@@ -29,7 +30,15 @@ def fake_tty(root, name, driver, usb_id, serial, port, devname=None):
     os.symlink(os.path.relpath(node, os.path.join(root, "class/tty")), os.path.join(root, "class/tty", name))
 
 
-def unplug(root, name, port):
-    """The tty's class link first, as it goes out of sight, then its USB device."""
+def unplug(root, name, port, between=0):
+    """In the kernel's order: the USB device's attributes first (its serial before its ids),
+    then the tty's class link, then the device's folders. `between` seconds pass after the
+    serial and after the ids, for the polls that fall there on a real unplug."""
+    usb = os.path.join(root, HUB, port)
+    for attributes in (("serial",), ("idVendor", "idProduct")):
+        for attribute in attributes:
+            if os.path.lexists(os.path.join(usb, attribute)):
+                os.unlink(os.path.join(usb, attribute))
+        time.sleep(between)
     os.unlink(os.path.join(root, "class/tty", name))
-    shutil.rmtree(os.path.join(root, HUB, port))
+    shutil.rmtree(usb)

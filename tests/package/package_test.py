@@ -119,7 +119,8 @@ class Package(unittest.TestCase):
                            ("usr/share/man/man1/brenvik-cli.1.gz", "-rw-r--r--"),
                            ("usr/share/man/man1/handset-sim.1.gz", "-rw-r--r--"),
                            (COMPLETION, "-rw-r--r--"), (RULE, "-rw-r--r--"), (UNIT, "-rw-r--r--"),
-                           ("etc/default/brenvik-station", "-rw-r--r--")]:
+                           ("etc/default/brenvik-station", "-rw-r--r--"),
+                           ("etc/logrotate.d/brenvik-station", "-rw-r--r--")]:
             with self.subTest(path=path):
                 self.assertEqual(listing.get(path), (mode, "root/root"))
 

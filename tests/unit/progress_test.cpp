@@ -139,6 +139,8 @@ TEST(BoardFit, RowsFitTheTerminalAndCountsStandInForRowsThatDoNot) {
                        i < 12 ? RowState::kDone : i < 14 ? RowState::kFailed : i < 24 ? RowState::kFlashing
                                                                                       : RowState::kWaiting,
                        "x"));
+  std::vector<BoardRow> oneLeft(7, Row("/dev/ttyUSB0", RowState::kDone, "x"));
+  oneLeft.push_back(Row("/dev/ttyUSB7", RowState::kGone, "gone"));  // a handset that left waits for nothing
   struct Case {
     const std::vector<BoardRow>& rows;
     size_t width, height;
@@ -153,6 +155,7 @@ TEST(BoardFit, RowsFitTheTerminalAndCountsStandInForRowsThatDoNot) {
       {few, 200, 0, 3, "/dev/serial/by-id/usb-Vendor_Handset_0123456789ABCDEF-if00-port0"},
       {many, 80, 24, 23, "30 handsets: 12 done, 2 failed, 10 flashing, 6 waiting"},
       {many, 40, 5, 4, "30: 12 done 2 failed 10 flashing 6 waiti"},
+      {oneLeft, 80, 5, 4, "7 handsets: 7 done, 0 failed, 0 flashing, 0 waiting"},
       {few, 40, 24, 3, "/dev/s\xE2\x80\xA6-port0  [", {"", green, red}},
       {many, 40, 5, 4, "30: 12 done 2 failed 10 flashing 6 waiti", {"", red, red, ""}},
   };
