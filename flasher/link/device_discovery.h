@@ -25,12 +25,14 @@ struct FoundHandset {
   std::string serial;    // the USB serial number
   std::string usbPort;   // Linux: the USB port path ("1-1.2"); Windows: the port name ("COM5")
   std::string name;      // Windows: the friendly name of the device
-  std::string driver;    // Linux: the tty's driver ("ipaq", "cdc_acm", ...)
+  std::string driver;    // Linux: the tty's driver ("ipaq", "cdc_acm", ...); "usbfs" while a
+                         // flasher holds the handset (path: its usbfs node), "" between drivers
 };
 
 struct DiscoveryQuery {
   std::vector<UsbId> extraIds;  // Linux: ttyUSB/ttyACM whose USB device has one of these ids
   std::string sysfsRoot;        // Linux: "" means $SYSFS_PATH, else /sys
+  std::string modulesAlias;     // Linux: "" means the running kernel's modules.alias
 };
 
 struct DiscoveryResult {
