@@ -1,4 +1,4 @@
-// handset-sim: the handset's side of the download link, served on a pty.
+// handset-sim: the handset's side of the download link, served on a pty or a serial device.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -20,6 +21,7 @@
 #include "output_files.h"
 #include "pty_host.h"
 #include "serve.h"
+#include "tty_line.h"
 
 namespace {
 
@@ -93,8 +95,9 @@ std::chrono::milliseconds Millis(double seconds) {
 int main(int argc, char** argv) {
   FillStandardDescriptors();
   CLI::App app{
-      "handset-sim: the handset's side of the firmware download link, served on a pty.\n"
-      "Prints the pty's path as the first line of standard output, then serves downloads,\n"
+      "handset-sim: the handset's side of the firmware download link, served on a pty\n"
+      "(or, with --tty, on a serial device that exists already).\n"
+      "Prints the served path as the first line of standard output, then serves downloads,\n"
       "checking every packet. What arrived goes to --out DIR: image.bin (block download),\n"
       "boot.bin and records.bin (record download) and summary.json; a short summary goes\n"
       "to standard error.",
@@ -110,13 +113,15 @@ int main(int argc, char** argv) {
       "With --sessions other than 1, session K writes to DIR/session-K. handset-sim replaces\n"
       "only files it wrote itself (it marks its folders with a file .handset-sim), never\n"
       "the --expect reference.\n"
+      "With --tty PATH the device is held exclusively and raw, and its settings are\n"
+      "restored on exit; a hang-up from the far side ends the session as a dropped link.\n"
       "Exit status: 0 every session completed without protocol error (and, with --expect,\n"
       "matches the reference), 1 otherwise, 2 bad usage.");
 
   ServeOptions o;
   bool noAutoUpgrade = false;
   double timeoutSeconds = 120, lingerSeconds = 3, rateKib = 0;
-  std::string pathFile, linkPath;
+  std::string pathFile, linkPath, ttyPath;
   std::vector<std::string> faultArgs;
   app.add_flag("--no-auto-upgrade", noAutoUpgrade,
                "No acknowledgement and no kind packet: expect a block download straight away");
@@ -135,8 +140,12 @@ int main(int argc, char** argv) {
   app.add_option("--expect", o.expectPath, "Reference image to compare what arrives with")
       ->type_name("IMAGE")->check(CLI::ExistingFile);
   app.add_option("--path-file", pathFile, "Also write the pty's path to this file")->type_name("FILE");
-  app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
-      ->type_name("PATH");
+  CLI::Option* linkOpt =
+      app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
+          ->type_name("PATH");
+  app.add_option("--tty", ttyPath,
+                 "Serve this existing serial device (a USB gadget's tty, a null-modem cable) instead of a new pty")
+      ->type_name("PATH")->excludes(linkOpt);
   app.add_option("--fault", faultArgs, "Inject a fault (see below); repeatable")->type_name("FAULT");
 
   try {
@@ -187,18 +196,34 @@ int main(int argc, char** argv) {
   Handle(SIGINT, OnStopSignal);
   Handle(SIGTERM, OnStopSignal);
 
-  PtyHost pty;
-  std::string error;
-  if (!pty.Open(error) || (!linkPath.empty() && !pty.AddLink(linkPath, error)) ||
-      (!pathFile.empty() && !WritePathFile(pathFile, pty.SlavePath(), error))) {
+  std::unique_ptr<Line> line;
+  std::string served, error;
+  if (!ttyPath.empty()) {
+    auto tty = std::make_unique<TtyLine>();
+    if (const auto r = tty->Open(ttyPath, error); r != TtyLine::OpenResult::kOk) {
+      std::cerr << "handset-sim: " << error << "\n";
+      return r == TtyLine::OpenResult::kNotTerminal ? 2 : 1;
+    }
+    served = ttyPath;
+    line = std::move(tty);
+  } else {
+    auto pty = std::make_unique<PtyHost>();
+    if (!pty->Open(error) || (!linkPath.empty() && !pty->AddLink(linkPath, error))) {
+      std::cerr << "handset-sim: " << error << "\n";
+      return 1;
+    }
+    served = pty->SlavePath();
+    line = std::move(pty);
+  }
+  if (!pathFile.empty() && !WritePathFile(pathFile, served, error)) {
     std::cerr << "handset-sim: " << error << "\n";
     return 1;
   }
-  std::cout << pty.SlavePath() << std::endl;
-  const int status = Serve(pty, o, g_stop, std::cerr);
+  std::cout << served << std::endl;
+  const int status = Serve(*line, o, g_stop, std::cerr);
   // On a pty the PC cannot tell a handset that hangs up right after the last byte from a
   // link that dropped before it: the line is held a moment, as a handset does while it
   // writes its flash.
-  if (pty.IsOpen() && !g_stop) std::this_thread::sleep_for(kHoldAfterEnd);
+  if (line->IsOpen() && !g_stop) std::this_thread::sleep_for(kHoldAfterEnd);
   return status;
 }

@@ -5,14 +5,16 @@
 
 #include <string>
 
+#include "line.h"
+
 namespace brenvik::handset {
 
-class PtyHost {
+class PtyHost : public Line {
  public:
   PtyHost() = default;
   PtyHost(const PtyHost&) = delete;
   PtyHost& operator=(const PtyHost&) = delete;
-  ~PtyHost();
+  ~PtyHost() override;
 
   // Opens the master, puts the slave in raw mode and makes it the controlling terminal;
   // the slave stays open for the host's life, so the PC may close and reopen it.
@@ -20,10 +22,10 @@ class PtyHost {
   // Also makes `path` a symlink to the slave, replacing an earlier symlink there.
   bool AddLink(const std::string& path, std::string& error);
   // Closes slave and master: the PC's next read or write fails. The link goes too.
-  void Close();
+  void Close() override;
 
-  int Master() const { return master_; }
-  bool IsOpen() const { return master_ >= 0; }
+  int Fd() const override { return master_; }
+  bool IsOpen() const override { return master_ >= 0; }
   const std::string& SlavePath() const { return slavePath_; }
 
  private:

@@ -31,10 +31,10 @@ std::string Seconds(std::chrono::milliseconds d) {
 
 enum class Wait { kData, kTimeout, kStopped, kError };
 
-// The master side of the pty, every wait bounded and interruptible by a stop request.
-class MasterIo {
+// The handset's end of the line, every wait bounded and interruptible by a stop request.
+class LineIo {
  public:
-  MasterIo(PtyHost& pty, const volatile std::sig_atomic_t& stop) : pty_(pty), stop_(stop) {}
+  LineIo(Line& pty, const volatile std::sig_atomic_t& stop) : pty_(pty), stop_(stop) {}
 
   // Waits until input arrives (or `deadline`, if any) and reads what is there. Reads first
   // and polls only when nothing is there: while the PC streams, a chunk costs one system
@@ -49,14 +49,14 @@ class MasterIo {
         if (left.count() <= 0) return Wait::kTimeout;
         slice = std::min(slice, left + std::chrono::milliseconds(1));
       }
-      const ssize_t n = ::read(pty_.Master(), buf, cap);
+      const ssize_t n = ::read(pty_.Fd(), buf, cap);
       if (n > 0) {
         got = size_t(n);
         return Wait::kData;
       }
       if (n == 0 || (errno != EAGAIN && errno != EINTR)) return Wait::kError;
       if (errno == EINTR) continue;
-      pollfd p{pty_.Master(), POLLIN, 0};
+      pollfd p{pty_.Fd(), POLLIN, 0};
       if (::poll(&p, 1, int(slice.count())) < 0 && errno != EINTR) return Wait::kError;
     }
   }
@@ -68,20 +68,20 @@ class MasterIo {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return false;
       // A ready packet nearly always fits at once: write first, wait only for room.
-      const ssize_t n = ::write(pty_.Master(), data.data() + put, data.size() - put);
+      const ssize_t n = ::write(pty_.Fd(), data.data() + put, data.size() - put);
       if (n > 0) {
         put += size_t(n);
         continue;
       }
       if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-      pollfd p{pty_.Master(), POLLOUT, 0};
+      pollfd p{pty_.Fd(), POLLOUT, 0};
       if (::poll(&p, 1, int(std::min(left, kPollSlice).count())) < 0 && errno != EINTR) return false;
     }
     return true;
   }
 
  private:
-  PtyHost& pty_;
+  Line& pty_;
   const volatile std::sig_atomic_t& stop_;
 };
 
@@ -93,7 +93,7 @@ struct Outcome {
 
 class SessionServer {
  public:
-  SessionServer(PtyHost& pty, MasterIo& io, const ServeOptions& options, int number, Bytes& carry)
+  SessionServer(Line& pty, LineIo& io, const ServeOptions& options, int number, Bytes& carry)
       : pty_(pty), io_(io), o_(options), number_(number), carry_(carry) {}
 
   Outcome Serve(std::ostream& log) {
@@ -235,8 +235,8 @@ class SessionServer {
     return ok;
   }
 
-  PtyHost& pty_;
-  MasterIo& io_;
+  Line& pty_;
+  LineIo& io_;
   const ServeOptions& o_;
   const int number_;
   Bytes& carry_;
@@ -255,8 +255,8 @@ class SessionServer {
 
 }  // namespace
 
-int Serve(PtyHost& pty, const ServeOptions& options, const volatile std::sig_atomic_t& stop, std::ostream& log) {
-  MasterIo io(pty, stop);
+int Serve(Line& pty, const ServeOptions& options, const volatile std::sig_atomic_t& stop, std::ostream& log) {
+  LineIo io(pty, stop);
   Bytes carry;  // bytes that arrived with one session but belong to the next
   bool allOk = true;
   int served = 0;

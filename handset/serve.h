@@ -1,4 +1,4 @@
-// Serving downloads on the pty: one session after another, each bounded in time.
+// Serving downloads on the line: one session after another, each bounded in time.
 #pragma once
 
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "faults.h"
-#include "pty_host.h"
+#include "line.h"
 
 namespace brenvik::handset {
 
@@ -31,6 +31,6 @@ struct ServeOptions {
 // becomes non-zero. Writes each session's summary and tells `log` about it.
 // Returns 0 when every session asked for completed without error and matched the
 // reference (if any), else 1. A mismatch alone does not end the run.
-int Serve(PtyHost& pty, const ServeOptions& options, const volatile std::sig_atomic_t& stop, std::ostream& log);
+int Serve(Line& line, const ServeOptions& options, const volatile std::sig_atomic_t& stop, std::ostream& log);
 
 }  // namespace brenvik::handset
