@@ -11,11 +11,13 @@ native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev n
 windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all
          wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)
+# The real-kernel rig: a VM, busybox for its initramfs, udev and kmod (depmod, modprobe).
+kernel_rig=(qemu-system-x86 busybox-static udev kmod)
 
 want=("${native[@]}")
 case "${1:-all}" in
   native) ;;
-  all) want+=("${windows[@]}" "${fuzz[@]}") ;;
+  all) want+=("${windows[@]}" "${fuzz[@]}" "${kernel_rig[@]}") ;;
   *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
 esac
 
@@ -23,13 +25,54 @@ missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+# Debian's current kernel for the rig's VM, unpacked into a cache folder and never installed:
+# the host's own kernel stays as it is. The folder is named by the package's version, so a
+# newer kernel is fetched once and an unchanged one not at all.
+fetch_kernel() {
+  local cache=${BRENVIK_KERNEL_CACHE:-/var/cache/brenvik-kernel}
+  local meta pkg ver dir
+  meta=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+  if [ -z "$meta" ]; then
+    $SUDO apt-get update -qq
+    meta=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+  fi
+  ver=$(apt-cache policy "$meta" | awk '/Candidate:/ { print $2 }')
+  dir="$cache/$meta-$ver"
+  if [ ! -f "$dir/.complete" ]; then
+    $SUDO mkdir -p "$cache"
+    $SUDO rm -rf "$dir" "$dir.tmp"
+    $SUDO mkdir -p "$dir.tmp/deb"
+    # apt-get drops to _apt to download; the folder is root's, so the file goes to a temporary one.
+    (cd "$dir.tmp/deb" && $SUDO apt-get download -qq -o APT::Sandbox::User=root "$meta=$ver")
+    $SUDO dpkg-deb -x "$dir.tmp"/deb/*.deb "$dir.tmp/root"
+    $SUDO rm -rf "$dir.tmp/deb"
+    local release
+    release=$(ls "$dir.tmp/root/lib/modules")
+    $SUDO depmod -b "$dir.tmp/root" "$release"
+    # The kernel unpacked once here: under emulation its own xz decompressor takes ~40 s a
+    # boot, and qemu boots the plain ELF directly (PVH).
+    $SUDO python3 - "$dir.tmp/root/boot/vmlinuz-$release" "$dir.tmp/root/boot/vmlinux-$release" <<'PY'
+import lzma, sys
+data = open(sys.argv[1], "rb").read()
+elf = lzma.LZMADecompressor().decompress(data[data.index(b"\xfd7zXZ\x00"):])
+assert elf[:4] == b"\x7fELF", "no xz-packed ELF kernel in " + sys.argv[1]
+open(sys.argv[2], "wb").write(elf)
+PY
+    $SUDO touch "$dir.tmp/.complete"
+    $SUDO mv "$dir.tmp" "$dir"
+  fi
+  $SUDO ln -sfn "$meta-$ver" "$cache/current"
+}
+
+[ ${#missing[@]} -eq 0 ] && { [ "${1:-all}" = all ] && fetch_kernel; exit 0; }
+
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ "${1:-all}" = all ] && fetch_kernel

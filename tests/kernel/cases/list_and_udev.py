@@ -1,0 +1,42 @@
+"""list on several buses, and the udev rule: what the real ipaq driver, sysfs and udev give."""
+import json
+import os
+import stat
+
+SERIALS = ["0A1B2C3D", "CAFE0001", ""]
+
+
+def run(rig):
+    handsets = [rig.plug(serial=s) for s in SERIALS]
+    ttys = [h.tty() for h in handsets]
+    assert len(set(ttys)) == 3, ttys
+
+    r = rig.cli("list", "--json")
+    assert r.returncode == 0, r.stderr
+    listed = {h["path"]: h for h in json.loads(r.stdout)}
+    for handset, tty in zip(handsets, ttys):
+        assert tty in listed, (tty, listed)
+        assert listed[tty] == {"path": tty, "usb_id": "049f:0003", "serial": handset.serial or None,
+                               "usb_port": handset.port, "name": None, "driver": "ipaq"}, listed[tty]
+    assert [h["usb_port"] for h in listed.values()] != [None] * 3
+    text = rig.cli("list").stdout
+    for handset, tty in zip(handsets, ttys):
+        assert tty in text and "usb port: " + handset.port in text, text
+
+    for handset, tty in zip(handsets, ttys):
+        st = os.stat(tty)
+        assert (st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)) == (0, rig.gid("plugdev"), 0o660), \
+            (tty, st.st_uid, st.st_gid, oct(st.st_mode))
+        link = "/dev/brenvik/" + handset.serial
+        if handset.serial:
+            assert os.path.realpath(link) == tty, (link, os.path.realpath(link), tty)
+        props = rig.udev_properties(tty)
+        assert props.get("ID_MM_DEVICE_IGNORE") == "1", props
+    # The handset without a serial gets no link, nor /dev/brenvik/ itself as one.
+    assert sorted(os.listdir("/dev/brenvik")) == sorted(s for s in SERIALS if s)
+
+    # The links follow the handset: gone on unplug.
+    handsets[0].unplug()
+    handsets[0].gone()
+    rig.settle()
+    assert not os.path.exists("/dev/brenvik/" + SERIALS[0])

@@ -1,0 +1,76 @@
+"""The guest's side of the rig: brings up udev, dummy_hcd and configfs, runs each case the
+host named and writes results.json to the shared folder. Runs as PID 1 (then powers off) or
+as systemd's oneshot unit (whose SuccessAction powers off)."""
+import ctypes
+import importlib
+import json
+import os
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import handsets  # noqa: E402
+
+RESULTS = "/rig"
+
+
+def mount(kind, target, options=None):
+    os.makedirs(target, exist_ok=True)
+    command = ["mount", "-t", kind, kind, target] + (["-o", options] if options else [])
+    subprocess.run(command, check=True, stderr=subprocess.DEVNULL)
+
+
+def bring_up_as_init():
+    """What systemd would have done, for the cases that do without it."""
+    for kind, target, options in (("tmpfs", "/run", "mode=755"), ("tmpfs", "/tmp", "mode=1777"),
+                                  ("devpts", "/dev/pts", "gid=5,mode=620,ptmxmode=666")):
+        mount(kind, target, options)
+    os.makedirs("/run/udev", exist_ok=True)
+    subprocess.run(["/lib/systemd/systemd-udevd", "--daemon"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def power_off():
+    os.sync()
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.reboot(0x4321FEDC)  # RB_POWER_OFF
+
+
+def main():
+    with open(os.path.join(RESULTS, "config.json")) as f:
+        config = json.load(f)
+    as_init = os.getpid() == 1
+    results = {"cases": [], "figures": {}}
+    try:
+        if as_init:
+            bring_up_as_init()
+        rig = handsets.Rig(config, results["figures"])
+        started = time.monotonic()
+        rig.start()
+        results["setup_seconds"] = round(time.monotonic() - started, 1)
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "cases"))
+        for name in config["cases"]:
+            began = time.monotonic()
+            entry = {"name": name}
+            try:
+                importlib.import_module(name).run(rig)
+                entry["ok"] = True
+            except Exception:  # every failure is a finding, reported with its trace
+                entry["ok"] = False
+                entry["error"] = traceback.format_exc()
+            finally:
+                rig.unplug_all()
+            entry["seconds"] = round(time.monotonic() - began, 1)
+            results["cases"].append(entry)
+    except Exception:
+        results["error"] = traceback.format_exc()
+    with open(os.path.join(RESULTS, "results.json"), "w") as f:
+        json.dump(results, f, indent=1)
+    if as_init:
+        power_off()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,184 @@
+"""Handsets on the guest's dummy_hcd buses, and the programs the cases run. Each handset is a
+configfs gadget on its own UDC, so on its own bus: port path B-1 on bus B."""
+import glob
+import grp
+import os
+import shutil
+import struct
+import subprocess
+import time
+
+CONFIGFS = "/sys/kernel/config/usb_gadget"
+BUSES = 8
+BENCH_USER = "bench"  # not root, in plugdev: the bench's own user
+
+
+def bin_stream(records, entry=0x80001000):
+    out = b"B000FF\n" + struct.pack("<II", 0x80001000, sum(len(d) for _, d in records))
+    for address, data in records:
+        out += struct.pack("<III", address, len(data), sum(data) & 0xFFFFFFFF) + data
+    return out + struct.pack("<III", 0, entry, 0)
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def read(path):
+    with open(path) as f:
+        return f.read().strip()
+
+
+def wait_for(what, check, timeout=20.0, step=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("waited %.0f s for %s" % (timeout, what))
+        time.sleep(step)
+
+
+class Gadget:
+    """A handset made by hand in configfs: an ACM function under the handset's USB id, so
+    that ipaq binds it. Its tty at the gadget's end is /dev/ttyGSn."""
+
+    def __init__(self, rig, udc, serial, usb_id):
+        self.rig, self.udc, self.serial = rig, udc, serial
+        self.name = "rig-" + udc.replace(".", "-")
+        self.dir = os.path.join(CONFIGFS, self.name)
+        vid, pid = usb_id.split(":")
+        os.makedirs(self.dir)
+        write(os.path.join(self.dir, "idVendor"), "0x" + vid)
+        write(os.path.join(self.dir, "idProduct"), "0x" + pid)
+        strings = os.path.join(self.dir, "strings", "0x409")
+        os.makedirs(strings)
+        write(os.path.join(strings, "manufacturer"), "Brenvik rig")
+        write(os.path.join(strings, "product"), "handset")
+        if serial:
+            write(os.path.join(strings, "serialnumber"), serial)
+        function = os.path.join(self.dir, "functions", "acm.gs0")
+        os.makedirs(function)
+        config = os.path.join(self.dir, "configs", "c.1")
+        os.makedirs(config)
+        os.symlink(function, os.path.join(config, "acm.gs0"))
+        self.gadget_tty = "/dev/ttyGS" + read(os.path.join(function, "port_num"))
+        self.plug()
+
+    @property
+    def bus_dir(self):
+        return glob.glob("/sys/devices/platform/dummy_hcd.%s/usb*" % self.udc.split(".")[1])[0]
+
+    @property
+    def port(self):
+        return os.path.basename(self.bus_dir).replace("usb", "") + "-1"
+
+    def plug(self):
+        write(os.path.join(self.dir, "UDC"), self.udc)
+
+    def unplug(self):
+        write(os.path.join(self.dir, "UDC"), "\n")
+
+    def tty(self, timeout=20.0):
+        """The host's /dev/ttyUSBn for this handset, once udev has made it."""
+        def found():
+            names = glob.glob(os.path.join(self.bus_dir, "*-1", "*-1:1.*", "ttyUSB*"))
+            if names and os.path.exists("/dev/" + os.path.basename(names[0])):
+                return "/dev/" + os.path.basename(names[0])
+            return None
+        path = wait_for("the tty of the handset on " + self.udc, found, timeout)
+        self.rig.settle()
+        return path
+
+    def gone(self, timeout=20.0):
+        wait_for("the handset on %s to leave" % self.udc,
+                 lambda: not glob.glob(os.path.join(self.bus_dir, "*-1")), timeout)
+
+    def remove(self):
+        if read(os.path.join(self.dir, "UDC")):
+            self.unplug()
+        os.unlink(os.path.join(self.dir, "configs", "c.1", "acm.gs0"))
+        for sub in ("configs/c.1", "functions/acm.gs0", "strings/0x409", ""):
+            os.rmdir(os.path.join(self.dir, sub))
+
+
+class Rig:
+    def __init__(self, config, figures):
+        self.config, self.figures = config, figures
+        self.cli_path, self.sim_path = config["cli"], config.get("sim")
+        self.source = config["source"]
+        self.handsets = []
+
+    def start(self):
+        write("/etc/modprobe.d/brenvik-rig.conf",
+              "# A real handset's interface is vendor-specific: cdc_acm must not take it.\n"
+              "blacklist cdc_acm\ninstall cdc_acm /bin/false\n")
+        if self.config.get("udev_rule", True):
+            shutil.copy(os.path.join(self.source, "packaging", "70-brenvik.rules"), "/etc/udev/rules.d/")
+        subprocess.run(["udevadm", "control", "--reload"], check=True)
+        subprocess.run(["modprobe", "dummy_hcd", "num=%d" % BUSES], check=True)
+        for module in ("libcomposite", "usb_f_acm", "ipaq"):
+            subprocess.run(["modprobe", module], check=True)
+        if not os.path.ismount("/sys/kernel/config"):
+            subprocess.run(["mount", "-t", "configfs", "configfs", "/sys/kernel/config"], check=True)
+        try:
+            grp.getgrnam("plugdev")
+        except KeyError:
+            subprocess.run(["groupadd", "-r", "plugdev"], check=True)
+        subprocess.run(["useradd", "-M", "-G", "plugdev", BENCH_USER], check=True)
+        self.settle()
+
+    def settle(self):
+        subprocess.run(["udevadm", "settle", "--timeout=20"], check=False)
+
+    def udcs(self):
+        return sorted(os.listdir("/sys/class/udc"), key=lambda n: int(n.split(".")[1]))
+
+    def free_udc(self):
+        used = {h.udc for h in self.handsets}
+        return next(u for u in self.udcs() if u not in used)
+
+    def plug(self, serial="", usb_id="049f:0003", udc=None):
+        """A handset by hand on a free bus (or the one named); returns it once its tty is there."""
+        handset = Gadget(self, udc or self.free_udc(), serial, usb_id)
+        self.handsets.append(handset)
+        return handset
+
+    def unplug_all(self):
+        for handset in self.handsets:
+            try:
+                handset.remove()
+            except OSError:
+                pass
+        self.handsets = []
+        self.settle()
+
+    def cli(self, *args, user=None, timeout=120, **kw):
+        """brenvik-cli, as root or as the bench user; its output as text."""
+        extra = {}
+        if user:
+            import pwd
+            entry = pwd.getpwnam(user)
+            extra = dict(user=entry.pw_uid, group=entry.pw_gid,
+                         extra_groups=[g.gr_gid for g in grp.getgrall() if user in g.gr_mem])
+        return subprocess.run([self.cli_path, *args], capture_output=True, text=True, timeout=timeout,
+                              **extra, **kw)
+
+    def image(self, path, records=8, size=16384):
+        data = [(0x80001000 + i * size, bytes((i * 7 + j) & 0xFF for j in range(size))) for i in range(records)]
+        with open(path, "wb") as f:
+            f.write(bin_stream(data))
+        return data
+
+    def gid(self, group):
+        return grp.getgrnam(group).gr_gid
+
+    def udev_properties(self, device):
+        out = subprocess.run(["udevadm", "info", "--query=property", "--name", device],
+                             capture_output=True, text=True, check=True).stdout
+        return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+    def figure(self, name, value):
+        self.figures[name] = value

@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""The rig on a real kernel: boots Debian's kernel once for the named boot and runs every
+case of that boot in it. Usage: kernel_test.py BOOT CLI SIM [DEB] [CASE...]
+
+A case is one file in cases/ with run(rig); CASES below says which boot runs it. A new case
+is a new file and one more name in its boot's list."""
+import os
+import sys
+import time
+
+import vm
+
+CASES = {
+    # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
+    "plain": ["list_and_udev"],
+    # systemd as PID 1, for the service.
+    "systemd": [],
+}
+
+
+def main():
+    boot, cli, sim = sys.argv[1:4]
+    rest = sys.argv[4:]
+    deb = rest.pop(0) if rest and rest[0].endswith(".deb") else None
+    cases = rest or CASES[boot]
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    config = {"cases": cases, "cli": os.path.abspath(cli), "sim": os.path.abspath(sim), "deb": deb,
+              "source": source, "systemd": boot == "systemd"}
+    started = time.monotonic()
+    results, console = vm.boot(config, timeout=120 + 120 * len(cases))
+    took = time.monotonic() - started
+    if results is None:
+        print(console[-6000:])
+        print("the guest reported nothing: its console above")
+        return 1
+    failed = [c for c in results["cases"] if not c["ok"]]
+    for c in results["cases"]:
+        print("%-28s %s %5.1f s" % (c["name"], "ok  " if c["ok"] else "FAIL", c["seconds"]))
+        if not c["ok"]:
+            print(c["error"])
+    for name, value in sorted(results["figures"].items()):
+        print("figure %s: %s" % (name, value))
+    print("boot %s: %.1f s in all (setup in the guest %.1f s)" % (boot, took, results.get("setup_seconds", 0)))
+    if "error" in results:
+        print(results["error"])
+    if failed or "error" in results or len(results["cases"]) != len(cases):
+        if os.environ.get("BRENVIK_KERNEL_CONSOLE") == "1" or "error" in results:
+            print(console[-6000:])
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
