@@ -12,7 +12,7 @@ import vm
 
 CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
-    "plain": ["list_and_udev"],
+    "plain": ["list_and_udev", "first_words"],
     # systemd as PID 1, for the service.
     "systemd": [],
 }
