@@ -11,8 +11,10 @@
 
 namespace brenvik {
 
-// Takes the interface at `place` from its driver (its tty goes away meanwhile), raises the
-// line as the driver's open does, and gives the interface back on Close (the tty returns).
+// Takes the interface at `place` from its driver (its tty goes away), raises the line as
+// the driver's open does, and releases the interface on Close. The driver does not get it
+// back: its probe resets the handset's configuration, which would drop what the handset
+// had taken but not yet handled. The tty returns when the handset is plugged in again.
 // `path` is what the user named.
 DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path);
 

@@ -75,7 +75,12 @@ class LibusbPipe : public BulkPipe {
 
   void Close() override {
     if (!handle_) return;
-    // Released with the driver attached again: the handset's tty comes back.
+    // Released, but not given back to the driver: the ipaq driver's probe resets the
+    // handset's configuration, and the handset would lose what it had taken but not yet
+    // handled, the end of the flash among it, after the run was told it went over. The
+    // handset stays on the bus without a tty until it is plugged in again; discovery and
+    // the next flash find it by its USB device node.
+    libusb_set_auto_detach_kernel_driver(handle_, 0);
     libusb_release_interface(handle_, interface_);
     libusb_close(handle_);
     libusb_exit(context_);

@@ -1,11 +1,12 @@
 """A handset that speaks first, on a ttyUSB index opened for the first time since the driver
-loaded: the flash succeeds and the handset gets nothing but the flasher's packets. It is
-flashed by the bench user through the USB device node that the udev rule gives to plugdev;
-while the flasher holds it, it is listed as the same handset, and its tty comes back after."""
+loaded: the flash succeeds and the handset gets nothing but the flasher's packets, to the
+last byte. It is flashed by the bench user through the USB device node that the udev rule
+gives to plugdev. While the flasher holds it, and after, it is listed as the same handset,
+and it is flashed again by the path the list shows."""
+import grp
 import json
 import os
 import pwd
-import grp
 import stat
 import subprocess
 import time
@@ -30,39 +31,54 @@ def listed(rig, port):
     return [h for h in json.loads(r.stdout) if h["usb_port"] == port]
 
 
+def flash_into_sim(rig, handset, image, device, out, watch=None):
+    """handset-sim at the gadget, speaking first; then the flash by the bench user. While it
+    runs, `watch` is called until it returns something; its last answer comes back."""
+    sim = subprocess.Popen([rig.sim_path, "--tty", handset.gadget_tty, "--out", out, "--expect", image,
+                            "--rate", "64"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    time.sleep(1.0)  # its acknowledgement waits at the gadget before the PC opens anything
+    flash = subprocess.Popen([rig.cli_path, "flash", image, "--device", device], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, **as_user(handsets.BENCH_USER))
+    seen = None
+    while watch and flash.poll() is None and not seen:
+        seen = watch()
+    out_text, err_text = flash.communicate(timeout=120)
+    sim.wait(timeout=60)
+    with open(os.path.join(out, "summary.json")) as f:
+        summary = json.load(f)
+    assert flash.returncode == 0, (flash.returncode, out_text, err_text, summary)
+    assert summary["protocol_errors"] == [] and summary["matches_expected"] and summary["complete"], summary
+    return seen
+
+
 def run(rig):
     # The driver loaded anew: every ttyUSB index starts from the kernel's defaults (echo on).
     subprocess.run(["modprobe", "-r", "ipaq", "usbserial"], check=True)
     subprocess.run(["modprobe", "ipaq"], check=True)
-    image, out = "/tmp/first-words.img", "/tmp/first-words"
-    rig.image(image, records=8)
+    image = "/tmp/first-words.img"
+    records = [(0x80001000 + i * 16384, bytes((i * 7 + j) & 0xFF for j in range(16384))) for i in range(8)]
+    with open(image, "wb") as f:  # an .img: the boot part, then the records
+        f.write(bytes(range(256)) * 512 + handsets.bin_stream(records))
     handset = rig.plug(serial="F125T001")
     tty = handset.tty()
     node = usb_node(handset)
-    st = os.stat(node)
-    assert (st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)) == (0, rig.gid("plugdev"), 0o660), \
-        (node, st.st_uid, st.st_gid, oct(st.st_mode))
 
-    # The handset's acknowledgement waits at the gadget before the PC opens anything; slow
-    # enough that the flash can be watched while it holds the handset.
-    sim = subprocess.Popen([rig.sim_path, "--tty", handset.gadget_tty, "--out", out, "--expect", image,
-                            "--rate", "64"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    time.sleep(1.0)
-    flash = subprocess.Popen([rig.cli_path, "flash", image, "--device", tty], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, **as_user(handsets.BENCH_USER))
-    held = []
-    while flash.poll() is None and not held:
-        held = [h for h in listed(rig, handset.port) if h["driver"] == "usbfs"]
-    flash_out, flash_err = flash.communicate(timeout=120)
-    sim.wait(timeout=60)
-    with open(os.path.join(out, "summary.json")) as f:
-        summary = json.load(f)
-    assert flash.returncode == 0, (flash.returncode, flash_out, flash_err, summary)
-    assert summary["protocol_errors"] == [] and summary["matches_expected"], summary
+    def plugdev_only():
+        st = os.stat(node)
+        assert (st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)) == (0, rig.gid("plugdev"), 0o660), \
+            (node, st.st_uid, st.st_gid, oct(st.st_mode))
+
+    plugdev_only()
+    held = flash_into_sim(rig, handset, image, tty, "/tmp/first-words-1",
+                          watch=lambda: [h for h in listed(rig, handset.port) if h["driver"] == "usbfs"])
     # Held, it is the same handset at the same port, by its USB device node.
     assert held and held[0]["serial"] == handset.serial and held[0]["path"] == node, held
 
-    # Given back: the driver has it again, with a tty, and it is still the one handset.
-    back = handsets.wait_for("the tty back", lambda: [h for h in listed(rig, handset.port) if h["driver"] == "ipaq"])
-    assert len(back) == 1 and back[0]["serial"] == handset.serial, back
-    assert os.path.exists(back[0]["path"]), back
+    # After: no driver has it (the driver's probe would reset the handset), and it is still
+    # the one handset, flashed again by the path the list shows, also after udev saw it anew.
+    after = listed(rig, handset.port)
+    assert [(h["path"], h["serial"], h["driver"]) for h in after] == [(node, handset.serial, None)], after
+    subprocess.run(["udevadm", "trigger", "--action=change", "--subsystem-match=usb"], check=True)
+    rig.settle()
+    plugdev_only()
+    flash_into_sim(rig, handset, image, node, "/tmp/first-words-2")
