@@ -2,7 +2,7 @@
 loaded: the flash succeeds and the handset gets nothing but the flasher's packets, to the
 last byte. It is flashed by the bench user through the USB device node that the udev rule
 gives to plugdev. While the flasher holds it, and after, it is listed as the same handset,
-and it is flashed again by the path the list shows."""
+and it is flashed again by its /dev/brenvik link, which then leads to the USB device node."""
 import grp
 import json
 import os
@@ -75,10 +75,12 @@ def run(rig):
     assert held and held[0]["serial"] == handset.serial and held[0]["path"] == node, held
 
     # After: no driver has it (the driver's probe would reset the handset), and it is still
-    # the one handset, flashed again by the path the list shows, also after udev saw it anew.
+    # the one handset, flashed again by its link, also after udev saw it anew.
     after = listed(rig, handset.port)
     assert [(h["path"], h["serial"], h["driver"]) for h in after] == [(node, handset.serial, None)], after
     subprocess.run(["udevadm", "trigger", "--action=change", "--subsystem-match=usb"], check=True)
     rig.settle()
     plugdev_only()
-    flash_into_sim(rig, handset, image, node, "/tmp/first-words-2")
+    link = "/dev/brenvik/" + handset.serial
+    assert os.path.realpath(link) == node, (link, os.path.realpath(link))
+    flash_into_sim(rig, handset, image, link, "/tmp/first-words-2")
