@@ -267,6 +267,7 @@ TEST(HandsetUsbPlace, FindsTheInterfaceBehindAnIpaqTtyOrAUsbfsNodeAndNothingElse
   t.Handset("1-3", 4, "049f:0003", "usbfs", 0);     // held by a flasher
   t.Handset("1-4", 5, "0403:6001", "", 0);          // no driver, not in the ipaq table
   t.Handset("1-5", 6, "049f:0003", "", 0, false);   // no bulk pair: not the driver's to bind
+  t.Handset("1-6", 7, "0bb4:00ce", "", 0);          // flashed before: no driver since
   struct Case {
     unsigned major, minor;
     const char* port;  // "" for none
@@ -279,6 +280,7 @@ TEST(HandsetUsbPlace, FindsTheInterfaceBehindAnIpaqTtyOrAUsbfsNodeAndNothingElse
       {189, 3, "1-3", "/dev/bus/usb/001/004", "usbfs"},
       {189, 4, "", "", ""},
       {189, 5, "", "", ""},
+      {189, 6, "1-6", "/dev/bus/usb/001/007", ""},
       {136, 3, "", "", ""},  // a pty
   };
   for (const Case& c : cases) {
