@@ -84,3 +84,20 @@ def run(rig):
     link = "/dev/brenvik/" + handset.serial
     assert os.path.realpath(link) == node, (link, os.path.realpath(link))
     flash_into_sim(rig, handset, image, link, "/tmp/first-words-2")
+
+    # Unplugged while the flasher holds it: the same cause and words as a tty's hang-up, at once.
+    slow = rig.plug(serial="F125T002")
+    slow_tty = slow.tty()
+    sim = subprocess.Popen([rig.sim_path, "--tty", slow.gadget_tty, "--rate", "16"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    flash = subprocess.Popen([rig.cli_path, "flash", image, "--device", slow_tty], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    handsets.wait_for("the flash to hold the handset",
+                      lambda: [h for h in listed(rig, slow.port) if h["driver"] == "usbfs"])
+    time.sleep(1.0)
+    slow.unplug()
+    unplugged = time.monotonic()
+    out_text, err_text = flash.communicate(timeout=30)
+    rig.figure("usb_unplug_to_exit_seconds", round(time.monotonic() - unplugged, 2))
+    sim.kill()
+    assert flash.returncode == 1 and "the link hung up" in out_text + err_text, (flash.returncode, out_text, err_text)
