@@ -174,7 +174,8 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
   for (int tries = kLineStateTries; tries > 0; --tries) {
     code = libusb_control_transfer(handle, kLineStateType, kLineStateRequest, kLineStateValue, kLineStateInterface,
                                    nullptr, 0, kLineStateTimeoutMs);
-    if (code >= 0 || code == LIBUSB_ERROR_NO_DEVICE) break;
+    // Tried again only while the handset does not answer; a refusal stays a refusal.
+    if (code >= 0 || (code != LIBUSB_ERROR_TIMEOUT && code != LIBUSB_ERROR_PIPE && code != LIBUSB_ERROR_IO)) break;
     if (tries > 1) std::this_thread::sleep_for(kLineStateRetry);
   }
   if (code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(code));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <mutex>
 #include <system_error>
 
 #include "link/sysfs_text.h"
@@ -42,12 +43,26 @@ bool HasBulkPair(const fs::path& interface) {
   return in && out;
 }
 
+// The ids the ipaq driver was given at run time (new_id, "VVVV PPPP" a line): handsets
+// missing from its table, which modules.alias does not know.
+bool IpaqDynamicId(const fs::path& root, const fs::path& usbDevice) {
+  const std::string id = sysfs::ReadLine(usbDevice / "idVendor") + " " + sysfs::ReadLine(usbDevice / "idProduct");
+  const std::string ids = sysfs::ReadAttribute(root / "bus" / "usb" / "drivers" / kHandsetDriver / "new_id").value_or("");
+  for (size_t at = 0; at < ids.size();) {
+    const size_t end = std::min(ids.find('\n', at), ids.size());
+    if (ids.compare(at, id.size(), id) == 0 && (at + id.size() == end || ids[at + id.size()] == ' ')) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 // An interface the ipaq driver binds, or one it would bind that usbfs holds or no driver has.
-bool CarriesLink(const fs::path& interface, const std::string& aliasFile) {
+bool CarriesLink(const fs::path& root, const fs::path& interface, const std::string& aliasFile) {
   const std::string driver = sysfs::LinkName(interface / "driver");
   if (driver == kHandsetDriver) return true;
   if (!driver.empty() && driver != kUsbfsDriver) return false;
-  return HasBulkPair(interface) && IpaqAliasMatches(sysfs::ReadLine(interface / "modalias"), aliasFile);
+  return HasBulkPair(interface) && (IpaqAliasMatches(sysfs::ReadLine(interface / "modalias"), aliasFile) ||
+                                    IpaqDynamicId(root, interface.parent_path()));
 }
 
 std::string AliasFile(const UsbLookup& where) {
@@ -85,7 +100,7 @@ std::optional<UsbPlace> PlaceOf(const fs::path& usbDevice, const fs::path& inter
 }
 
 // The first of a USB device's interfaces that carries the link.
-std::optional<UsbPlace> LinkInterfaceOf(const fs::path& usbDevice, const std::string& aliasFile) {
+std::optional<UsbPlace> LinkInterfaceOf(const fs::path& root, const fs::path& usbDevice, const std::string& aliasFile) {
   const std::string prefix = usbDevice.filename().string() + ":";
   std::vector<fs::path> interfaces;
   std::error_code ec;
@@ -93,7 +108,7 @@ std::optional<UsbPlace> LinkInterfaceOf(const fs::path& usbDevice, const std::st
     if (it->path().filename().string().rfind(prefix, 0) == 0) interfaces.push_back(it->path());
   std::sort(interfaces.begin(), interfaces.end());
   for (const fs::path& interface : interfaces)
-    if (CarriesLink(interface, aliasFile)) return PlaceOf(usbDevice, interface);
+    if (CarriesLink(root, interface, aliasFile)) return PlaceOf(usbDevice, interface);
   return std::nullopt;
 }
 
@@ -101,16 +116,32 @@ std::optional<UsbPlace> LinkInterfaceOf(const fs::path& usbDevice, const std::st
 
 bool IpaqAliasMatches(const std::string& modalias, const std::string& aliasFile) {
   if (modalias.empty() || aliasFile.empty()) return false;
-  std::ifstream in(aliasFile);
-  const std::string suffix = std::string(" ") + kHandsetDriver;
-  for (std::string line; std::getline(in, line);) {
-    // "alias usb:v049Fp0003d*dc*dsc*dp*ic*isc*ip*in* ipaq"
-    if (line.rfind("alias usb:", 0) != 0 || line.size() <= suffix.size() ||
-        line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0)
-      continue;
-    const std::string pattern = line.substr(6, line.size() - suffix.size() - 6);
-    if (::fnmatch(pattern.c_str(), modalias.c_str(), 0) == 0) return true;
+  // modules.alias is over a megabyte and the station asks on every poll: its ipaq lines are
+  // kept until the file changes (a new kernel's depmod).
+  struct Cache {
+    std::string file;
+    fs::file_time_type written;
+    std::vector<std::string> patterns;
+  };
+  static std::mutex mutex;
+  static Cache cache;
+  std::error_code ec;
+  const fs::file_time_type written = fs::last_write_time(aliasFile, ec);
+  if (ec) return false;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (cache.file != aliasFile || cache.written != written) {
+    cache = {aliasFile, written, {}};
+    std::ifstream in(aliasFile);
+    const std::string suffix = std::string(" ") + kHandsetDriver;
+    for (std::string line; std::getline(in, line);) {
+      // "alias usb:v049Fp0003d*dc*dsc*dp*ic*isc*ip*in* ipaq"
+      if (line.rfind("alias usb:", 0) == 0 && line.size() > suffix.size() &&
+          line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
+        cache.patterns.push_back(line.substr(6, line.size() - suffix.size() - 6));
+    }
   }
+  for (const std::string& pattern : cache.patterns)
+    if (::fnmatch(pattern.c_str(), modalias.c_str(), 0) == 0) return true;
   return false;
 }
 
@@ -123,7 +154,7 @@ std::optional<UsbPlace> HandsetUsbPlace(unsigned major, unsigned minor, const Us
   if (ec || !sysfs::Inside(root, device)) return std::nullopt;
   if (major == kUsbDeviceMajor) {
     if (!IsUsbDevice(device)) return std::nullopt;
-    return LinkInterfaceOf(device, AliasFile(where));
+    return LinkInterfaceOf(root, device, AliasFile(where));
   }
   // A tty: .../1-1/1-1:1.1/ttyUSB0/tty/ttyUSB0, its port bound by the ipaq driver.
   const fs::path port = fs::canonical(device / "device", ec);
@@ -147,13 +178,12 @@ std::vector<UsbPlace> HandsetsWithoutTty(const UsbLookup& where) {
   for (const fs::path& entry : interfaces) {
     const fs::path interface = fs::canonical(entry, ec);
     if (ec || !sysfs::Inside(root, interface)) continue;
-    const std::string driver = sysfs::LinkName(interface / "driver");
-    if (!driver.empty() && driver != kUsbfsDriver) continue;
-    if (!HasBulkPair(interface)) continue;
-    if (aliasFile.empty()) aliasFile = AliasFile(where);
-    if (!IpaqAliasMatches(sysfs::ReadLine(interface / "modalias"), aliasFile)) continue;
+    // One the driver has shows as its tty.
+    if (sysfs::LinkName(interface / "driver") == kHandsetDriver) continue;
     const fs::path usbDevice = interface.parent_path();
     if (!IsUsbDevice(usbDevice)) continue;
+    if (aliasFile.empty()) aliasFile = AliasFile(where);
+    if (!CarriesLink(root, interface, aliasFile)) continue;
     std::optional<UsbPlace> place = PlaceOf(usbDevice, interface);
     if (!place) continue;
     bool seen = false;

@@ -215,6 +215,8 @@ class Tree {
     Bind(port, driver, ttyMinor);
   }
 
+  void NewId(const std::string& line) { Write(root_ / "bus/usb/drivers/ipaq/new_id", line + "\n"); }
+
   void Bind(const std::string& port, const std::string& driver, unsigned ttyMinor) {
     const fs::path i = Usb(port) / (port + ":1.1");
     fs::remove(i / "driver");
@@ -268,6 +270,8 @@ TEST(HandsetUsbPlace, FindsTheInterfaceBehindAnIpaqTtyOrAUsbfsNodeAndNothingElse
   t.Handset("1-4", 5, "0403:6001", "", 0);          // no driver, not in the ipaq table
   t.Handset("1-5", 6, "049f:0003", "", 0, false);   // no bulk pair: not the driver's to bind
   t.Handset("1-6", 7, "0bb4:00ce", "", 0);          // flashed before: no driver since
+  t.Handset("1-7", 8, "1234:5678", "usbfs", 0);     // the driver's id given at run time
+  t.NewId("1234 5678");
   struct Case {
     unsigned major, minor;
     const char* port;  // "" for none
@@ -281,6 +285,7 @@ TEST(HandsetUsbPlace, FindsTheInterfaceBehindAnIpaqTtyOrAUsbfsNodeAndNothingElse
       {189, 4, "", "", ""},
       {189, 5, "", "", ""},
       {189, 6, "1-6", "/dev/bus/usb/001/007", ""},
+      {189, 7, "1-7", "/dev/bus/usb/001/008", "usbfs"},
       {136, 3, "", "", ""},  // a pty
   };
   for (const Case& c : cases) {
