@@ -2,6 +2,7 @@
 configfs gadget on its own UDC, so on its own bus: port path B-1 on bus B."""
 import glob
 import grp
+import json
 import os
 import shutil
 import struct
@@ -81,8 +82,12 @@ class Gadget:
     def unplug(self):
         write(os.path.join(self.dir, "UDC"), "\n")
 
-    def tty(self, timeout=20.0):
-        """The host's /dev/ttyUSBn for this handset, once udev has made it."""
+    def tty(self, timeout=20.0, raw=True):
+        """The host's /dev/ttyUSBn for this handset, once udev has made it. raw: made raw
+        before any handset speaks on it. A fresh ttyUSB starts with echo on, and echoes a
+        handset's first words back to it before brenvik-cli makes the line raw; the
+        first_open_echo case is that fault, and the other cases keep clear of it. The
+        settings last while the device stays plugged in."""
         def found():
             names = glob.glob(os.path.join(self.bus_dir, "*-1", "*-1:1.*", "ttyUSB*"))
             if names and os.path.exists("/dev/" + os.path.basename(names[0])):
@@ -90,13 +95,35 @@ class Gadget:
             return None
         path = wait_for("the tty of the handset on " + self.udc, found, timeout)
         self.rig.settle()
+        if raw:
+            subprocess.run(["stty", "-F", path, "raw", "-echo"], check=True)
         return path
 
     def gone(self, timeout=20.0):
         wait_for("the handset on %s to leave" % self.udc,
                  lambda: not glob.glob(os.path.join(self.bus_dir, "*-1")), timeout)
 
+    def serve(self, *args, out=None):
+        """handset-sim behind this handset's gadget tty: the handset's own side of the cable."""
+        self.out = out or "/tmp/sim-%s-%d" % (self.name, time.monotonic_ns())
+        self.sim = subprocess.Popen([self.rig.sim_path, "--tty", self.gadget_tty, "--out", self.out, *args],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        return self
+
+    def summary(self, timeout=60):
+        """What handset-sim saw, once it has ended."""
+        try:
+            self.sim.wait(timeout=timeout)
+        finally:
+            if self.sim.poll() is None:
+                self.sim.kill()
+        with open(os.path.join(self.out, "summary.json")) as f:
+            return json.load(f)
+
     def remove(self):
+        if getattr(self, "sim", None) and self.sim.poll() is None:
+            self.sim.kill()
+            self.sim.wait()
         if read(os.path.join(self.dir, "UDC")):
             self.unplug()
         os.unlink(os.path.join(self.dir, "configs", "c.1", "acm.gs0"))
@@ -168,8 +195,8 @@ class Rig:
 
     def image(self, path, records=8, size=16384):
         data = [(0x80001000 + i * size, bytes((i * 7 + j) & 0xFF for j in range(size))) for i in range(records)]
-        with open(path, "wb") as f:
-            f.write(bin_stream(data))
+        with open(path, "wb") as f:  # an .img: the boot part, then the records
+            f.write(bytes(range(256)) * 512 + bin_stream(data))
         return data
 
     def gid(self, group):

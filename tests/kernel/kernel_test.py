@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """The rig on a real kernel: boots Debian's kernel once for the named boot and runs every
-case of that boot in it. Usage: kernel_test.py BOOT CLI SIM [DEB] [CASE...]
+case of that boot in it. Usage: kernel_test.py BOOT CLI SIM [--cpack CPACK CPackConfig.cmake WORKDIR] [CASE...]
+(the systemd boot installs the .deb that CPack builds)
 
 A case is one file in cases/ with run(rig); CASES below says which boot runs it. A new case
 is a new file and one more name in its boot's list."""
 import os
+import shutil
+import subprocess
 import sys
 import time
 
@@ -12,16 +15,28 @@ import vm
 
 CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
-    "plain": ["list_and_udev", "first_words"],
+    "plain": ["list_and_udev", "first_words", "flash_and_unplug", "station_hotplug"],
     # systemd as PID 1, for the service.
     "systemd": [],
 }
 
 
+def build_deb(cpack, config, work):
+    shutil.rmtree(work, ignore_errors=True)
+    built = subprocess.run([cpack, "-G", "DEB", "--config", config, "-B", work], capture_output=True, text=True)
+    debs = [f for f in os.listdir(work) if f.endswith(".deb")] if built.returncode == 0 else []
+    if len(debs) != 1:
+        sys.exit("cpack made no .deb:\n" + built.stdout + built.stderr)
+    return os.path.join(work, debs[0])
+
+
 def main():
     boot, cli, sim = sys.argv[1:4]
     rest = sys.argv[4:]
-    deb = rest.pop(0) if rest and rest[0].endswith(".deb") else None
+    deb = None
+    if rest[:1] == ["--cpack"]:
+        deb = build_deb(*rest[1:4])
+        rest = rest[4:]
     cases = rest or CASES[boot]
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     config = {"cases": cases, "cli": os.path.abspath(cli), "sim": os.path.abspath(sim), "deb": deb,
