@@ -12,6 +12,9 @@ class Line {
   virtual bool IsOpen() const = 0;
   // Ends the link: the PC's next read or write fails.
   virtual void Close() = 0;
+  // After a hang-up: true when the far side is still there and the line was opened anew
+  // (a USB device's tty hangs up on a bus reset too); false when the link is gone.
+  virtual bool RecoverFromHangUp() { return false; }
 };
 
 }  // namespace brenvik::handset

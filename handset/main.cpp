@@ -17,8 +17,10 @@
 
 #include "exclusive_file.h"
 #include "expected_image.h"
+#include "gadget_line.h"
 #include "finite_number.h"
 #include "output_files.h"
+#include "printable.h"
 #include "pty_host.h"
 #include "serve.h"
 #include "tty_line.h"
@@ -86,6 +88,15 @@ std::string RefuseOutDirs(const ServeOptions& o) {
   return "";
 }
 
+int ExitCodeOf(GadgetFailure f) {
+  switch (f) {
+    case GadgetFailure::kNoConfigfs: return 3;
+    case GadgetFailure::kNoComposite: return 4;
+    case GadgetFailure::kNoUdc: return 5;
+    default: return 1;
+  }
+}
+
 std::chrono::milliseconds Millis(double seconds) {
   return std::chrono::milliseconds(std::llround(seconds * 1000.0));
 }
@@ -96,7 +107,7 @@ int main(int argc, char** argv) {
   FillStandardDescriptors();
   CLI::App app{
       "handset-sim: the handset's side of the firmware download link, served on a pty\n"
-      "(or, with --tty, on a serial device that exists already).\n"
+      "(or, with --tty, on a serial device that exists already; with --gadget, as a USB device).\n"
       "Prints the served path as the first line of standard output, then serves downloads,\n"
       "checking every packet. What arrived goes to --out DIR: image.bin (block download),\n"
       "boot.bin and records.bin (record download) and summary.json; a short summary goes\n"
@@ -115,13 +126,21 @@ int main(int argc, char** argv) {
       "the --expect reference.\n"
       "With --tty PATH the device is held exclusively and raw, and its settings are\n"
       "restored on exit; a hang-up from the far side ends the session as a dropped link.\n"
+      "With --gadget (Linux, as root) handset-sim becomes a USB device with one ACM function\n"
+      "through configfs, named brenvik-sim-UDC, bound to UDC or else the first free one, and\n"
+      "serves its tty (/dev/ttyGSn, printed first). It speaks as soon as it is bound; an\n"
+      "unplug (the UDC unbound) ends the session as a dropped link; drop-after=N unplugs it.\n"
+      "The gadget is unbound and removed on exit, also on SIGINT and SIGTERM; one of the\n"
+      "same name left by a killed run is removed by the next start.\n"
       "Exit status: 0 every session completed without protocol error (and, with --expect,\n"
-      "matches the reference), 1 otherwise, 2 bad usage.");
+      "matches the reference), 1 otherwise, 2 bad usage (also: --tty PATH is not a terminal);\n"
+      "with --gadget: 3 configfs is not mounted, 4 the kernel has no USB gadget support\n"
+      "(libcomposite, usb_f_acm), 5 no free USB device controller.");
 
   ServeOptions o;
   bool noAutoUpgrade = false;
   double timeoutSeconds = 120, lingerSeconds = 3, rateKib = 0;
-  std::string pathFile, linkPath, ttyPath;
+  std::string pathFile, linkPath, ttyPath, gadgetUdc, usbId = "049f:0003", serial;
   std::vector<std::string> faultArgs;
   app.add_flag("--no-auto-upgrade", noAutoUpgrade,
                "No acknowledgement and no kind packet: expect a block download straight away");
@@ -139,13 +158,24 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("--expect", o.expectPath, "Reference image to compare what arrives with")
       ->type_name("IMAGE")->check(CLI::ExistingFile);
-  app.add_option("--path-file", pathFile, "Also write the pty's path to this file")->type_name("FILE");
+  app.add_option("--path-file", pathFile,
+                 "Also write the served path (the pty, --tty PATH or the gadget's tty) to this file")
+      ->type_name("FILE");
   CLI::Option* linkOpt =
       app.add_option("--link", linkPath, "Also make this path a symlink to the pty (e.g. in Wine's dosdevices)")
           ->type_name("PATH");
-  app.add_option("--tty", ttyPath,
+  CLI::Option* ttyOpt = app.add_option("--tty", ttyPath,
                  "Serve this existing serial device (a USB gadget's tty, a null-modem cable) instead of a new pty")
       ->type_name("PATH")->excludes(linkOpt);
+  CLI::Option* gadgetOpt =
+      app.add_option("--gadget", gadgetUdc,
+                     "Be a USB device (Linux, as root) on this UDC, or the first free one, and serve its tty")
+          ->type_name("[UDC]")->expected(0, 1)->excludes(linkOpt)->excludes("--tty");
+  app.add_option("--usb-id", usbId, "The USB device's vendor and product id in hex")
+      ->type_name("VID:PID")->capture_default_str()->needs(gadgetOpt);
+  CLI::Option* serialOpt =
+      app.add_option("--serial", serial, "The USB device's serial number (default: 8 random hex digits; '' for none)")
+          ->type_name("TEXT")->needs(gadgetOpt);
   app.add_option("--fault", faultArgs, "Inject a fault (see below); repeatable")->type_name("FAULT");
 
   try {
@@ -173,6 +203,20 @@ int main(int argc, char** argv) {
     std::cerr << "handset-sim: " << why << "\n";
     return 2;
   }
+  GadgetOptions gadget;
+  if (*gadgetOpt) {
+    std::string why;
+    if (!ParseUsbId(usbId, gadget.vendor, gadget.product))
+      why = "--usb-id: " + usbId + " is not VID:PID in hex (e.g. 049f:0003)";
+    else if (*serialOpt)
+      why = CheckSerial(serial);
+    if (!why.empty()) {
+      std::cerr << "handset-sim: " << why << "\n";
+      return 2;
+    }
+    gadget.serial = *serialOpt ? serial : RandomSerial();
+    gadget.udc = gadgetUdc;
+  }
   o.autoUpgrade = !noAutoUpgrade;
   o.timeout = Millis(timeoutSeconds);
   o.linger = Millis(lingerSeconds);
@@ -198,14 +242,24 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<Line> line;
   std::string served, error;
-  if (!ttyPath.empty()) {
+  if (*ttyOpt) {
     auto tty = std::make_unique<TtyLine>();
     if (const auto r = tty->Open(ttyPath, error); r != TtyLine::OpenResult::kOk) {
-      std::cerr << "handset-sim: " << error << "\n";
+      std::cerr << "handset-sim: " << brenvik::cli::Printable(error) << "\n";
       return r == TtyLine::OpenResult::kNotTerminal ? 2 : 1;
     }
     served = ttyPath;
     line = std::move(tty);
+  } else if (*gadgetOpt) {
+    auto usb = std::make_unique<GadgetLine>();
+    if (const GadgetFailure f = usb->Open(gadget, error); f != GadgetFailure::kNone) {
+      std::cerr << "handset-sim: " << brenvik::cli::Printable(error) << "\n";
+      return ExitCodeOf(f);
+    }
+    std::cerr << "handset-sim: USB device " << usbId << " serial \"" << brenvik::cli::Printable(gadget.serial)
+              << "\" on " << brenvik::cli::Printable(usb->Udc()) << "\n";
+    served = usb->TtyPath();
+    line = std::move(usb);
   } else {
     auto pty = std::make_unique<PtyHost>();
     if (!pty->Open(error) || (!linkPath.empty() && !pty->AddLink(linkPath, error))) {

@@ -22,6 +22,9 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kReadChunk = 64 * 1024;
 // How soon a stop request is noticed while waiting.
 constexpr std::chrono::milliseconds kPollSlice{200};
+// Hang-ups a line may recover from before the PC says anything: a host that sets a USB
+// device up resets it a few times, one that keeps doing so is not talking to it.
+constexpr int kMaxRecoveries = 8;
 
 std::string Seconds(std::chrono::milliseconds d) {
   char buf[32];
@@ -130,6 +133,7 @@ class SessionServer {
   bool Exchange() {
     std::vector<uint8_t> buf(kReadChunk);
     session_->Start();
+    const Bytes opening = outbox_;
     if (!SendReplies()) return true;
     started_ = !carry_.empty();
     lastInput_ = Clock::now();
@@ -156,6 +160,13 @@ class SessionServer {
         }
         session_->GiveUp("stopped while waiting for " + session_->Expecting());
         return true;
+      }
+      if (w == Wait::kError && !started_ && recoveries_ < kMaxRecoveries && pty_.RecoverFromHangUp()) {
+        // Nothing of this session reached the PC that it read: the handset starts over.
+        ++recoveries_;
+        outbox_ = opening;
+        if (!SendReplies()) return true;
+        continue;
       }
       if (w == Wait::kError) {
         linkFailed_ = true;
@@ -248,6 +259,7 @@ class SessionServer {
   bool started_ = false;
   bool stopped_ = false;
   bool linkFailed_ = false;
+  int recoveries_ = 0;
   Clock::time_point lastInput_;
   std::optional<Clock::time_point> completeAt_, silentSince_;
   std::string note_;

@@ -47,34 +47,73 @@ TtyLine::OpenResult TtyLine::Open(const std::string& path, std::string& error) {
     error = path + " is not a terminal; not serving it";
     return OpenResult::kNotTerminal;
   }
+  if (!Take(path, fd, error)) return OpenResult::kFailed;
+  if (::tcgetattr(fd_, &saved_) != 0) {
+    error = Failure("cannot read the settings of " + path);
+    Close();
+    return OpenResult::kFailed;
+  }
+  haveSaved_ = true;
+  if (!MakeRaw(error)) {
+    Close();
+    return OpenResult::kFailed;
+  }
+  return OpenResult::kOk;
+}
+
+bool TtyLine::Take(const std::string& path, int fd, std::string& error) {
   // TIOCEXCL keeps others out, but not root: the advisory lock tells a second handset-sim.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     error = path + " is in use by another handset-sim";
     ::close(fd);
-    return OpenResult::kFailed;
+    return false;
   }
-  if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &saved_) != 0) {
+  if (::ioctl(fd, TIOCEXCL) != 0) {
     error = Failure("cannot take " + path);
     ::close(fd);
-    return OpenResult::kFailed;
+    return false;
   }
   fd_ = fd;
   path_ = path;
-  haveSaved_ = true;
+  return true;
+}
+
+bool TtyLine::MakeRaw(std::string& error) {
   // Binary-clean both ways; CLOCAL because a three-wire cable carries no carrier.
-  termios raw = saved_;
+  termios raw{};
+  if (::tcgetattr(fd_, &raw) != 0) {
+    error = Failure("cannot read the settings of " + path_);
+    return false;
+  }
   ::cfmakeraw(&raw);
   raw.c_cflag |= CLOCAL | CREAD;
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   if (::tcsetattr(fd_, TCSANOW, &raw) != 0) {
-    error = Failure("cannot put " + path + " in raw mode");
-    Close();
-    return OpenResult::kFailed;
+    error = Failure("cannot put " + path_ + " in raw mode");
+    return false;
   }
   // Whatever a former session left unread is not from this PC.
   ::tcflush(fd_, TCIFLUSH);
-  return OpenResult::kOk;
+  return true;
+}
+
+bool TtyLine::Reopen(std::string& error) {
+  if (fd_ >= 0) ::close(fd_);  // hung up: nothing to drain, no settings to take
+  fd_ = -1;
+  const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = Failure("cannot open " + path_ + " again");
+    return false;
+  }
+  const std::string path = path_;
+  if (!Take(path, fd, error)) return false;
+  if (!MakeRaw(error)) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
 }
 
 void TtyLine::DrainBriefly() {

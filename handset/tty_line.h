@@ -22,6 +22,9 @@ class TtyLine : public Line {
 
   // kNotTerminal: `path` is missing or is not a terminal, and nothing was written to it.
   OpenResult Open(const std::string& path, std::string& error);
+  // Opens the same device anew after a hang-up, as Open does; the settings to restore stay
+  // those it had before the first open.
+  bool Reopen(std::string& error);
   // Lets what was written reach the far side (bounded), restores the device's settings
   // and closes it.
   void Close() override;
@@ -31,6 +34,8 @@ class TtyLine : public Line {
   const std::string& Path() const { return path_; }
 
  private:
+  bool Take(const std::string& path, int fd, std::string& error);
+  bool MakeRaw(std::string& error);
   void DrainBriefly();
   void RestoreSettings();
 

@@ -164,6 +164,7 @@ TEST_F(ServedTty, RefusesWhatItCannotServe) {
       {"a regular file", file, 2},
       {"a character device that is not a terminal", "/dev/null", 2},
       {"a path that does not exist", (dir_ / "ttyGS9").string(), 2},
+      {"an empty path (not a pty of its own)", "", 2},
       {"a tty another handset-sim serves", device_, 1},
   };
   for (const Case& c : cases) {
