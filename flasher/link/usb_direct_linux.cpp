@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <libusb.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -27,6 +28,9 @@ constexpr uint16_t kLineStateInterface = 0;
 constexpr unsigned kLineStateTimeoutMs = 100;
 constexpr int kLineStateTries = 100;
 constexpr std::chrono::milliseconds kLineStateRetry{1000};
+
+// How long after a failed transfer the kernel may take to see that its device was pulled.
+constexpr int kGoneWithinMs = 1000;
 
 // One IN transfer's size: whole packets for every bulk packet size up to 1024.
 constexpr size_t kReadSize = 4096;
@@ -93,11 +97,11 @@ class LibusbPipe : public BulkPipe {
     if (!handle_) return {IoStatus::kError, 0, EBADF};
     int moved = 0;
     int code = libusb_bulk_transfer(handle_, endpoint, data, int(size), &moved, unsigned(timeout.count()));
-    // A device pulled out may fail its last transfer as a plain I/O error before the
-    // kernel has seen it go: asked once more, a gone device says so.
+    // A device pulled out fails its transfer as a plain I/O error before the kernel has seen
+    // it go; the node reports the hang-up once it has. Nothing more is sent to find out.
     if (code == LIBUSB_ERROR_IO) {
-      int configuration = 0;
-      if (libusb_get_configuration(handle_, &configuration) == LIBUSB_ERROR_NO_DEVICE) code = LIBUSB_ERROR_NO_DEVICE;
+      pollfd p{fd_, 0, 0};
+      if (::poll(&p, 1, kGoneWithinMs) == 1 && (p.revents & POLLHUP)) code = LIBUSB_ERROR_NO_DEVICE;
     }
     return UsbTransferResult(code, size_t(moved < 0 ? 0 : moved));
   }
