@@ -27,12 +27,14 @@ struct FoundHandset {
                          // as the system reports it ("Port_#0004.Hub_#0003")
   std::string comPort;   // Windows: the port name a port driver gave it ("COM5")
   std::string name;      // Windows: the friendly name of the device
-  std::string driver;    // Linux: the tty's driver ("ipaq", "cdc_acm", ...)
+  std::string driver;    // Linux: the tty's driver ("ipaq", "cdc_acm", ...); "usbfs" while a
+                         // flasher holds the handset (path: its usbfs node), "" between drivers
 };
 
 struct DiscoveryQuery {
   std::vector<UsbId> extraIds;  // Linux: ttyUSB/ttyACM whose USB device has one of these ids
   std::string sysfsRoot;        // Linux: "" means $SYSFS_PATH, else /sys
+  std::string modulesAlias;     // Linux: "" means the running kernel's modules.alias
 };
 
 struct DiscoveryResult {

@@ -1,21 +1,18 @@
 // Finding handsets on Linux in sysfs: every tty that the ipaq usb-serial driver bound, and
 // any ttyUSB or ttyACM whose USB device has an id the caller names (a handset missing from
 // the driver's table, bound by another driver).
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 #include <tuple>
 
 #include "link/device_discovery.h"
+#include "link/sysfs_text.h"
+#include "link/usb_place.h"
 
 namespace brenvik {
 namespace {
@@ -23,50 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kHandsetDriver = "ipaq";
-// Sysfs attributes are a page at most; anything longer is no attribute.
-constexpr size_t kAttributeLimit = 4096;
 
-// Text a user may be shown: no control characters from a tree someone laid out.
-bool Printable(const std::string& s) {
-  return std::none_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
-}
-
-// An attribute's text, read without waiting and without following a link: a FIFO, a
-// device or a link in its place is no attribute. Nothing when it is unreadable or too long.
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text(kAttributeLimit + 1, '\0');
-  size_t got = 0;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  while (ok && got < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    else got += size_t(n);
-  }
-  ::close(fd);
-  if (!ok || got > kAttributeLimit) return std::nullopt;
-  text.resize(got);
-  return text;
-}
-
-// The first line of an attribute, or empty when it is unreadable or not plain text.
-std::string ReadLine(const fs::path& file) {
-  std::string line = ReadAttribute(file).value_or("");
-  line = line.substr(0, line.find('\n'));
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  return Printable(line) ? line : std::string();
-}
-
-std::string LinkName(const fs::path& link) {
-  std::error_code ec;
-  fs::path target = fs::read_symlink(link, ec);
-  const std::string name = ec ? std::string() : target.filename().string();
-  return Printable(name) ? name : std::string();
-}
+using sysfs::LinkName;
+using sysfs::Printable;
+using sysfs::ReadAttribute;
+using sysfs::ReadLine;
 
 // The node's name under /dev: the kernel's DEVNAME, which may name a subfolder, else the
 // tty's own name. Nothing when DEVNAME would lead out of /dev or cannot be shown.
@@ -155,19 +113,13 @@ std::optional<TtyName> ParseTtyName(const std::string& name) {
   return std::nullopt;
 }
 
-fs::path SysfsRoot(const DiscoveryQuery& query) {
-  if (!query.sysfsRoot.empty()) return query.sysfsRoot;
-  const char* env = std::getenv("SYSFS_PATH");
-  return env && *env ? env : "/sys";
-}
-
 }  // namespace
 
 // No entry of the tree, however it is laid out, stops the others from being found.
 DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
   DiscoveryResult result;
   std::error_code ec;
-  const fs::path root = fs::canonical(SysfsRoot(query), ec);
+  const fs::path root = fs::canonical(sysfs::Root(query.sysfsRoot), ec);
   if (ec) return result;
   const fs::path ttys = root / "class" / "tty";
   std::vector<TtyName> names;
@@ -192,6 +144,23 @@ DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
     h.serial = ReadLine(place.usbDevice / "serial");
     h.usbPort = place.usbDevice.filename().string();
     if (!Printable(h.usbPort)) h.usbPort.clear();
+    result.handsets.push_back(std::move(h));
+  }
+  // A handset that a flasher talks to over usbfs has no tty while it does, nor for a moment
+  // when the driver gives it up or takes it back: it is still the same handset, present.
+  for (const UsbPlace& place : HandsetsWithoutTty({root.string(), query.modulesAlias})) {
+    const bool shown = std::any_of(result.handsets.begin(), result.handsets.end(),
+                                   [&](const FoundHandset& h) { return h.usbPort == place.port; });
+    if (shown) continue;
+    FoundHandset h;
+    h.path = place.node;
+    h.driver = place.driver;
+    UsbId id;
+    if (ParseUsbId(ReadLine(fs::path(place.usbDevice) / "idVendor") + ":" +
+                       ReadLine(fs::path(place.usbDevice) / "idProduct"), id))
+      h.usbId = UsbIdText(id);
+    h.serial = ReadLine(fs::path(place.usbDevice) / "serial");
+    h.usbPort = place.port;
     result.handsets.push_back(std::move(h));
   }
   return result;

@@ -1,4 +1,5 @@
-// Device files on POSIX: a serial port or a pty, with every wait bounded by poll().
+// Device files on POSIX: a serial port or a pty, with every wait bounded by poll(); on
+// Linux a handset of the ipaq driver over usbfs instead.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +16,10 @@
 
 #include "link/device_file.h"
 #include "link/node_kind_posix.h"
+#ifdef BRENVIK_USB_DIRECT
+#include "link/usb_direct.h"
+#include "link/usb_place.h"
+#endif
 
 namespace brenvik {
 namespace {
@@ -175,6 +180,11 @@ DeviceOpening OpenDevicePath(const std::string& path) {
   }
   r.kind = NodeKindOf(st.st_mode);
   if (!S_ISCHR(st.st_mode)) return fail(OpenStatus::kNotHandset);
+#ifdef BRENVIK_USB_DIRECT
+  // A handset of the ipaq driver is reached over USB itself, never through its tty, which
+  // would echo what the handset says before the line could be made raw.
+  if (const auto place = HandsetUsbPlace(major(st.st_rdev), minor(st.st_rdev))) return OpenUsbDirect(*place, path);
+#endif
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     r.systemError = errno;

@@ -107,7 +107,7 @@ class Package(unittest.TestCase):
         self.assertEqual(fields["Version"], "1.0")
         self.assertEqual(fields["Maintainer"], "Brenvik developers <brenvik@example.org>")
         self.assertEqual(fields["Section"], "electronics")
-        for library in ("libc6", "libstdc++6"):
+        for library in ("libc6", "libstdc++6", "libusb-1.0-0"):
             self.assertIn(library, fields["Depends"])
 
     def test_contents(self):

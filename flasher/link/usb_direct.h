@@ -1,0 +1,21 @@
+// Talking to a handset of the ipaq driver over usbfs instead of through the driver's tty.
+// A tty's first open runs the line discipline with echo on until the caller can make the
+// line raw, so a handset that speaks at once would get its own first words back; here
+// nothing reaches the handset but what the flasher writes.
+#pragma once
+
+#include <string>
+
+#include "link/device_file.h"
+#include "link/usb_place.h"
+
+namespace brenvik {
+
+// Takes the interface at `place` from its driver (its tty goes away), raises the line as
+// the driver's open does, and releases the interface on Close. The driver does not get it
+// back: its probe resets the handset's configuration, which would drop what the handset
+// had taken but not yet handled. The tty returns when the handset is plugged in again.
+// `path` is what the user named.
+DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path);
+
+}  // namespace brenvik

@@ -1,0 +1,192 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <libusb.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "link/bulk_device_file.h"
+#include "link/node_kind_posix.h"
+#include "link/usb_direct.h"
+#include "link/usb_status.h"
+
+namespace brenvik {
+namespace {
+
+// The request the ipaq driver's open sends before any data: SET_CONTROL_LINE_STATE with
+// DTR raised, to interface 0. Handsets start talking once one gets through; the driver
+// tries 100 times, a second apart, each bounded by 100 ms, and so does this.
+constexpr uint8_t kLineStateType = 0x21;  // class request to an interface, host to device
+constexpr uint8_t kLineStateRequest = 0x22;
+constexpr uint16_t kLineStateValue = 0x0001;
+constexpr uint16_t kLineStateInterface = 0;
+constexpr unsigned kLineStateTimeoutMs = 100;
+constexpr int kLineStateTries = 100;
+constexpr std::chrono::milliseconds kLineStateRetry{1000};
+
+// How long after a failed transfer the kernel may take to see that its device was pulled.
+constexpr int kGoneWithinMs = 1000;
+
+// One IN transfer's size: whole packets for every bulk packet size up to 1024.
+constexpr size_t kReadSize = 4096;
+
+struct Endpoints {
+  uint8_t in = 0;
+  uint8_t out = 0;
+};
+
+// The interface's bulk pair. With two pairs the second is the link, as the driver has it.
+bool FindEndpoints(libusb_device_handle* handle, int interfaceNumber, Endpoints& found) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(libusb_get_device(handle), &config) != 0) return false;
+  std::vector<uint8_t> ins, outs;
+  for (int i = 0; i < config->bNumInterfaces; ++i) {
+    const libusb_interface& interface = config->interface[i];
+    if (interface.num_altsetting < 1 || interface.altsetting[0].bInterfaceNumber != interfaceNumber) continue;
+    const libusb_interface_descriptor& alt = interface.altsetting[0];
+    for (int e = 0; e < alt.bNumEndpoints; ++e) {
+      const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+      if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+      ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN ? ins : outs)
+          .push_back(ep.bEndpointAddress);
+    }
+  }
+  libusb_free_config_descriptor(config);
+  if (ins.empty() || outs.empty()) return false;
+  const size_t pair = ins.size() > 1 && outs.size() > 1 ? 1 : 0;
+  found = {ins[pair], outs[pair]};
+  return true;
+}
+
+class LibusbPipe : public BulkPipe {
+ public:
+  LibusbPipe(libusb_context* context, libusb_device_handle* handle, int fd, int interfaceNumber, Endpoints ep)
+      : context_(context), handle_(handle), fd_(fd), interface_(interfaceNumber), ep_(ep) {}
+  ~LibusbPipe() override { Close(); }
+
+  IoResult In(uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
+    return Transfer(ep_.in, data, size, timeout);
+  }
+  IoResult Out(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
+    // libusb takes one buffer for both directions; an OUT transfer only reads it.
+    return Transfer(ep_.out, const_cast<uint8_t*>(data), size, timeout);
+  }
+
+  void Close() override {
+    if (!handle_) return;
+    // Released, but not given back to the driver: the ipaq driver's probe resets the
+    // handset's configuration, and the handset would lose what it had taken but not yet
+    // handled, the end of the flash among it, after the run was told it went over. The
+    // handset stays on the bus without a tty until it is plugged in again; discovery and
+    // the next flash find it by its USB device node.
+    libusb_set_auto_detach_kernel_driver(handle_, 0);
+    libusb_release_interface(handle_, interface_);
+    libusb_close(handle_);
+    libusb_exit(context_);
+    ::close(fd_);
+    handle_ = nullptr;
+  }
+
+ private:
+  IoResult Transfer(uint8_t endpoint, uint8_t* data, size_t size, std::chrono::milliseconds timeout) {
+    if (!handle_) return {IoStatus::kError, 0, EBADF};
+    int moved = 0;
+    int code = libusb_bulk_transfer(handle_, endpoint, data, int(size), &moved, unsigned(timeout.count()));
+    // A device pulled out fails its transfer as a plain I/O error before the kernel has seen
+    // it go; the node reports the hang-up once it has. Nothing more is sent to find out.
+    if (code == LIBUSB_ERROR_IO) {
+      pollfd p{fd_, 0, 0};
+      if (::poll(&p, 1, kGoneWithinMs) == 1 && (p.revents & POLLHUP)) code = LIBUSB_ERROR_NO_DEVICE;
+    }
+    return UsbTransferResult(code, size_t(moved < 0 ? 0 : moved));
+  }
+
+  libusb_context* context_;
+  libusb_device_handle* handle_;
+  int fd_;
+  int interface_;
+  Endpoints ep_;
+};
+
+// libusb is told once, before its first context, not to scan the bus: it is handed the one
+// device the flasher opened itself.
+void NoDeviceDiscovery() {
+  static std::once_flag once;
+  std::call_once(once, [] { libusb_set_option(nullptr, LIBUSB_OPTION_NO_DEVICE_DISCOVERY); });
+}
+
+}  // namespace
+
+DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
+  DeviceOpening out;
+  OpenResult& r = out.result;
+  r.path = path;
+  libusb_context* context = nullptr;
+  libusb_device_handle* handle = nullptr;
+  bool claimed = false;
+  int fd = -1;
+  auto fail = [&](OpenStatus status, int error) {
+    if (claimed) libusb_release_interface(handle, place.interfaceNumber);
+    if (handle) libusb_close(handle);
+    if (context) libusb_exit(context);
+    if (fd >= 0) ::close(fd);
+    r.status = status;
+    r.systemError = error;
+    return std::move(out);
+  };
+
+  // The node is what the user must be allowed to open: a refusal names it.
+  fd = ::open(place.node.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    r.path = place.node;
+    return fail(OpenStatus::kCannotOpen, error);
+  }
+  // Only the USB device that sysfs told: a node swapped for anything else is refused.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != kUsbDeviceMajor ||
+      major(st.st_rdev) != place.major || minor(st.st_rdev) != place.minor) {
+    r.path = place.node;
+    r.kind = NodeKindOf(st.st_mode);
+    return fail(OpenStatus::kNotHandset, 0);
+  }
+
+  NoDeviceDiscovery();
+  if (int code = libusb_init(&context); code != 0) {
+    context = nullptr;
+    return fail(OpenStatus::kCannotOpen, UsbErrno(code));
+  }
+  if (int code = libusb_wrap_sys_device(context, intptr_t(fd), &handle); code != 0) {
+    handle = nullptr;
+    return fail(OpenStatus::kCannotOpen, UsbErrno(code));
+  }
+  Endpoints ep;
+  if (!FindEndpoints(handle, place.interfaceNumber, ep)) return fail(OpenStatus::kNotHandset, 0);
+  // Detached and claimed in one step, so no other program can take the interface between;
+  // one held through usbfs by another program is busy, never taken from it.
+  libusb_set_auto_detach_kernel_driver(handle, 1);
+  if (int code = libusb_claim_interface(handle, place.interfaceNumber); code != 0)
+    return fail(code == LIBUSB_ERROR_BUSY ? OpenStatus::kBusy : OpenStatus::kCannotOpen, UsbErrno(code));
+  claimed = true;
+
+  int code = LIBUSB_ERROR_TIMEOUT;
+  for (int tries = kLineStateTries; tries > 0; --tries) {
+    code = libusb_control_transfer(handle, kLineStateType, kLineStateRequest, kLineStateValue, kLineStateInterface,
+                                   nullptr, 0, kLineStateTimeoutMs);
+    // Tried again only while the handset does not answer; a refusal stays a refusal.
+    if (code >= 0 || (code != LIBUSB_ERROR_TIMEOUT && code != LIBUSB_ERROR_PIPE && code != LIBUSB_ERROR_IO)) break;
+    if (tries > 1) std::this_thread::sleep_for(kLineStateRetry);
+  }
+  if (code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(code));
+
+  out.device = std::make_unique<BulkDeviceFile>(
+      std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, ep), kReadSize);
+  return out;
+}
+
+}  // namespace brenvik
