@@ -75,7 +75,9 @@ class StationLoop {
       : m_args(args),
         m_log(log),
         m_view(style, stdout, stderr, args.flash.image, args.bell),
-        m_station(Settings(args), Clock::now()) {}
+        m_station(Settings(args), Clock::now()) {
+    m_view.SetRecords(args.flash.records);
+  }
 
   int Run() {
     const auto poll = std::chrono::milliseconds(m_args.pollMs);
@@ -167,14 +169,16 @@ class StationLoop {
       report.exitCode = kExitRunFailed;
     }
     if (report.permissionDenied) return std::nullopt;
-    std::optional<Verdict> v = Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter);
+    std::optional<Verdict> v =
+        Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter, m_args.flash.records);
     if (r.unplugged && !v) v = Failed(Outcome{Step::kNone, 0, Cause::kStopped, {}, {}}, station::text::kUnplugged);
     return v;
   }
 
   void Fail(StationRun& r, const std::string& cause) {
     FailBeforeRun(r.report, r.handset, cause, r.presenter.get());
-    if (!r.report.concluded) Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter);
+    if (!r.report.concluded)
+      Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter, m_args.flash.records);
   }
 
   // Hashed again only when the file is not the one hashed before.
@@ -214,7 +218,7 @@ class StationLoop {
       if (e.result != station::Result::kSuccess && run->report.exitCode == kExitOk)
         run->report.exitCode = kExitRunFailed;
       if (run->report.permissionDenied)
-        Conclude(m_log, m_args.flash.logPath, run->image, run->report, *run->presenter);
+        Conclude(m_log, m_args.flash.logPath, run->image, run->report, *run->presenter, m_args.flash.records);
     }
     if (ended) m_reports.push_back(run->report);
     Apply(reaction);

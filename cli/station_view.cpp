@@ -54,7 +54,9 @@ std::string StationView::Header(const station::Counters& c) const {
   char counts[160];
   std::snprintf(counts, sizeof counts, "  done %d  failed %d  flashing %d  %.0f per hour%s", c.done, c.failed,
                 c.running, c.perHour, m_stops ? "  stopping" : "");
-  return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts;
+  const size_t waiting = m_records ? m_records->Waiting() : 0;
+  return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts +
+         (waiting ? "  " + std::to_string(waiting) + " waiting for the database" : "");
 }
 
 size_t StationView::RowOf(const std::string& port) {

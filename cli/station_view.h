@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "run_sink.h"
 #include "reporters.h"
 #include "station/station.h"
 
@@ -19,6 +20,8 @@ class StationView {
 
   // The image being flashed now, for the header (a short SHA-256).
   void SetImage(const std::string& sha256);
+  // The database the runs also go into: the header says how many still wait for it.
+  void SetRecords(const RunSink* records) { m_records = records; }
   void Show(const station::Event& event, const station::Counters& counters);
   // The presenter of one run: its progress in the slot's row, line or events.
   std::unique_ptr<RunPresenter> RunView(const station::Slot& slot, const std::string& device);
@@ -43,7 +46,8 @@ class StationView {
   int m_stops = 0;
   std::map<std::string, size_t> m_rows;  // one per port, whoever is plugged into it
   std::mutex m_mutex;
-  std::map<int, nlohmann::json> m_results;  // a run's own result, until the station's says it
+  std::map<int, nlohmann::json> m_results;
+  const RunSink* m_records = nullptr;  // a run's own result, until the station's says it
 };
 
 }  // namespace brenvik::cli
