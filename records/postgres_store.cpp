@@ -148,7 +148,14 @@ class PostgresStore : public Store {
   std::string Failure(const std::string& what, const PGresult* r = nullptr) const {
     std::string why = r ? PQresultErrorMessage(r) : "";
     if (why.empty() && m_conn) why = PQerrorMessage(m_conn);
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    // libpq's messages run over lines (a hint on the next, indented): one line here.
+    std::string line;
+    for (char c : why) {
+      const bool blank = c == '\n' || c == '\t' || c == '\r' || c == ' ';
+      if (!blank || (!line.empty() && line.back() != ' ')) line += blank ? ' ' : c;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    why = line;
     return m_url.Scrub("the database " + m_url.shown + " " + what + ": " + why);
   }
 
