@@ -4,9 +4,11 @@
 set -euo pipefail
 
 # help2man and dpkg-dev (dpkg-shlibdeps): the Debian package's man pages and dependencies;
-# lintian: the package test holds the package to Debian's policy.
-native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
-        help2man dpkg-dev lintian systemd)
+# lintian: the package test holds the package to Debian's policy. libpq-dev, libsqlite3-dev:
+# the records' databases; postgresql: the server their tests start; python3-jsonschema: the
+# log line's schema in the tests.
+native=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
+        help2man dpkg-dev lintian systemd libpq-dev libsqlite3-dev postgresql python3-jsonschema)
 windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all
          wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)

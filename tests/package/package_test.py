@@ -156,7 +156,9 @@ class Package(unittest.TestCase):
         open(os.path.join(WORK, "images", "a.img"), "w").close()
         script = (f'source "{path}"; compopt() {{ :; }}; '
                   'COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _brenvik_cli; printf "%s\\n" "${COMPREPLY[@]}"')
-        for words, expected in [(["brenvik-cli", ""], ["flash", "inspect", "list"]),
+        for words, expected in [(["brenvik-cli", ""], ["flash", "inspect", "list", "records"]),
+                                (["brenvik-cli", "records", ""], ["import", "find", "summary"]),
+                                (["brenvik-cli", "records", "summary", "--by", "h"], ["hour"]),
                                 (["brenvik-cli", "flash", "--d"], ["--device"]),
                                 (["brenvik-cli", "list", "--"], ["--json", "--usb-id", "--help"]),
                                 (["brenvik-cli", "flash", "--timeout", ""], []),

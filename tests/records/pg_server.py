@@ -6,6 +6,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 
 USER = "brenvik"
 PASSWORD = "s3cr'et pw"  # an apostrophe and a blank: it must be percent-encoded in a URL
@@ -57,6 +58,12 @@ class PgServer:
     def url(self, db="postgres", password=PASSWORD):
         from urllib.parse import quote
         return "postgresql://%s:%s@/%s?host=%s" % (USER, quote(password, safe=""), db, quote(self.socket, safe=""))
+
+    def new_database(self):
+        """The URL of a database of its own, for one test."""
+        name = "t%d" % time.monotonic_ns()
+        subprocess.run(["psql", self.url(), "-qc", "CREATE DATABASE " + name], check=True, capture_output=True)
+        return self.url(name)
 
     def close(self):
         try:
