@@ -192,6 +192,30 @@ class RecordsTest(unittest.TestCase):
             table = self.records("summary", "--db", db, "--by", "hour", "--station", "s1").stdout.splitlines()
             self.assertEqual(table[1].split(), ["2026-12-07", "14:00", "3", "2", "33.3%", "2.000", "2.900"])
 
+    def test_several_processes_share_one_sqlite_file_and_other_files_are_refused(self):
+        import subprocess
+        db = "sqlite:" + self.path("shared.db")
+        logs = [self.write_log("p%d.log" % p, [line(run_id=uid(p * 100000 + i), usb_serial="P%d-%d" % (p, i))
+                                                for i in range(3000)]) for p in range(3)]
+        # Six imports at once, each log twice: they wait for the lock, and each run is new once.
+        procs = [subprocess.Popen([cli_test.CLI, "records", "import", "--db", db, log], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True) for log in logs * 2]
+        outs = [p.communicate(timeout=120) for p in procs]
+        self.assertEqual([p.returncode for p in procs], [0] * 6, outs)
+        self.assertEqual(sum(int(out.split()[0]) for out, _ in outs), 9000)  # each run new exactly once
+        self.assertEqual(len(self.find(db)), 9000)
+        with open(self.path("notes.txt"), "w") as f:
+            f.write("not a database\n")
+        os.mkfifo(self.path("fifo"))
+        for target, words in ((self.path("notes.txt"), "is no SQLite database"), (self.path("fifo"), "is not a file"),
+                              (self.dir, "is not a file")):
+            with self.subTest(target=target):
+                r = cli("records", "import", "--db", "sqlite:" + target, logs[0], timeout=20)
+                self.assertEqual(r.returncode, 2)
+                self.assertIn(words, r.stderr)
+        with open(self.path("notes.txt")) as f:
+            self.assertEqual(f.read(), "not a database\n")
+
     def test_a_password_never_leaks(self):
         db = self.fresh_pg()
         log = self.write_log("a.log", KNOWN[:2])
