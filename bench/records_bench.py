@@ -5,7 +5,8 @@ into SQLite and into a local PostgreSQL (started here, on a Unix socket), the ti
 handsets per hour with --db against the same station without it, in the same rounds.
 
 Times of find and summary are whole commands as a user runs them (start, connect, ask,
-print), min/median/max of several.
+print), min/median/max of several, beside `brenvik-cli --version` in the same run: the
+start of the process alone, which a loaded machine stretches.
 
   BRENVIK_RECORDS_LINES    log lines imported (1000000)
   BRENVIK_RECORDS_ASKS     runs of each question (7)
@@ -82,8 +83,9 @@ def databases(work, lines, asks, pg):
         counts = json.loads(out)
         if counts["new"] != lines:
             sys.exit("%s: %s" % (kind, counts))
-        finds, summaries = [], []
+        finds, summaries, starts = [], [], []
         for _ in range(asks):
+            starts.append(run("--version")[0])  # the baseline: a process of brenvik-cli that asks nothing
             t, out = run("records", "find", "--db", db, "--serial", serial, "--json")
             if len(out.splitlines()) != 1:
                 sys.exit("%s: find --serial %s found %d runs" % (kind, serial, len(out.splitlines())))
@@ -92,7 +94,9 @@ def databases(work, lines, asks, pg):
             summaries.append(run("records", "summary", "--db", db, "--by", "hour")[0])
         again, _ = run("records", "import", "--db", db, log)  # nothing new: the idempotent path
         figures[kind] = {"import_rows_per_s": lines / took, "import_s": took, "reimport_rows_per_s": lines / again,
-                         "find_serial_s": spread(finds), "summary_by_hour_s": spread(summaries)}
+                         "find_serial_s": spread(finds), "summary_by_hour_s": spread(summaries),
+                         "start_s": spread(starts),
+                         "find_over_start_s": statistics.median(finds) - statistics.median(starts)}
         say("  %s: import %.1f s, find %.3f s, summary %.2f s" % (kind, took, statistics.median(finds),
                                                                  statistics.median(summaries)))
     return figures
@@ -143,10 +147,10 @@ def main():
         print(json.dumps(figures, indent=1))
         return
     for kind, f in figures["databases"].items():
-        print("%-10s import %8.0f rows/s (%5.1f s)  again %8.0f rows/s  find --serial %.3f s (median of %d)  "
-              "summary --by hour %.2f s" % (kind, f["import_rows_per_s"], f["import_s"], f["reimport_rows_per_s"],
-                                             f["find_serial_s"]["median"], f["find_serial_s"]["n"],
-                                             f["summary_by_hour_s"]["median"]))
+        print("%-10s import %8.0f rows/s (%5.1f s)  again %8.0f rows/s  find --serial %.3f s (median of %d; "
+              "%.3f s over a bare start)  summary --by hour %.2f s" % (
+                  kind, f["import_rows_per_s"], f["import_s"], f["reimport_rows_per_s"], f["find_serial_s"]["median"],
+                  f["find_serial_s"]["n"], f["find_over_start_s"], f["summary_by_hour_s"]["median"]))
     s = figures["station"]
     print("station    %.0f handsets/h with --db, %.0f without: ratio %.3f (min %.3f); %d of %d runs in the database"
           % (s["db_per_hour"]["median"], s["plain_per_hour"]["median"], s["ratio"]["median"], s["ratio"]["min"],

@@ -11,7 +11,7 @@
 namespace brenvik::records {
 namespace {
 
-constexpr size_t kRowsPerBatch = 5000;
+constexpr size_t kRowsPerBatch = 20000;
 
 struct FileClose {
   void operator()(std::FILE* f) const { std::fclose(f); }

@@ -44,6 +44,13 @@ class PostgresStore : public Store {
  public:
   explicit PostgresStore(const DbUrl& url) : m_url(url) {
     Connect();
+    // A database of this version is only read here: the lock is for setting it up.
+    {
+      Result r(PQexec(m_conn, "SELECT MAX(version) FROM schema_version"));
+      if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && !PQgetisnull(r.get(), 0, 0) &&
+          std::atoi(PQgetvalue(r.get(), 0, 0)) == SchemaVersion())
+        return;
+    }
     try {
       Run("BEGIN", {});
       Run("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", {});

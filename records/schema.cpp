@@ -48,7 +48,8 @@ std::vector<std::string> SchemaStep(Dialect dialect, int from) {
 namespace brenvik::records {
 
 void Migrate(Dialect dialect, const std::function<void(const std::string&)>& exec, const std::function<int()>& version) {
-  exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied TEXT NOT NULL)");
+  exec(std::string("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied ") +
+       (dialect == Dialect::kPostgres ? "TEXT COLLATE \"C\"" : "TEXT") + " NOT NULL)");
   int at = version();
   if (at > SchemaVersion())
     throw StoreError("the database's records are of version " + std::to_string(at) +

@@ -16,6 +16,9 @@ namespace brenvik::records {
 namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
+// Pages the log of changes may grow to before they go into the file: an import of many runs
+// then writes each page of its indexes once per batch, not once per few rows.
+constexpr int kCheckpointPages = 16384;
 
 class Statement {
  public:
@@ -69,6 +72,9 @@ class SqliteStore : public Store {
     Exec("PRAGMA synchronous=NORMAL");  // with WAL: safe against a crash of the program
     // Runs come in id order, which is random: the indexes' pages are wanted all over.
     Exec("PRAGMA cache_size=-65536");
+    Exec("PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointPages));
+    // A database of this version is only read here: the write lock is for setting it up.
+    if (CurrentVersion() == SchemaVersion()) return;
     Exec("BEGIN IMMEDIATE");
     try {
       Migrate(
@@ -147,6 +153,16 @@ class SqliteStore : public Store {
       sqlite3_free(error);
       throw StoreError(Where("cannot be used") + ": " + why);
     }
+  }
+
+  int CurrentVersion() {
+    sqlite3_stmt* s = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(m_db, "SELECT MAX(version) FROM schema_version", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+      version = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    return version;
   }
 
   void Select1(const std::string& sql, int& value) {
