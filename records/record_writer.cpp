@@ -1,6 +1,9 @@
 #include "record_writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -48,7 +51,8 @@ struct RecordWriter::State {
         if (!store) store = OpenStore(url);
         if (readLog) {
           ImportCounts counts;  // a line that is no run was never a run's record
-          ImportLog(*store, log, counts);
+          // A log not made yet holds nothing to catch up with.
+          if (::access(log.c_str(), F_OK) == 0 || errno != ENOENT) ImportLog(*store, log, counts);
         } else {
           store->Insert(batch);  // idempotent: a batch sent again adds only what is missing
         }
