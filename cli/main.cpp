@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
     flash.stop = &g_stopSignal;
 #ifndef _WIN32
     HandleSignals();
-    return WithRecords(flashDb, flash, "", [&] { return RunFlash(flash); });
+    return WithRecords(flashDb, flash, "", false, [&] { return RunFlash(flash); });
 #else
     HandleConsoleEvents();
     return RunEnded(RunFlash(flash));
@@ -264,7 +264,8 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
     HandleSignals();
     // The station catches up from its own log: a restart leaves no run out of the database.
-    return WithRecords(stationDb, station.flash, station.flash.logPath, [&] { return RunStation(station); });
+    return WithRecords(stationDb, station.flash, station.flash.logPath, true,
+                       [&] { return RunStation(station); });
 #else
     HandleConsoleEvents();
     return RunEnded(RunStation(station));

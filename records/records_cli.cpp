@@ -25,7 +25,7 @@ void AddDbOption(CLI::App& command, std::string& db) {
                      "BRENVIK_DB). The log stays the record of truth: a database that is down never fails a run.");
 }
 
-int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog,
+int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
                 const std::function<int()>& run) {
   const char* env = std::getenv("BRENVIK_DB");
   if (db.empty() && !(env && *env)) return run();
@@ -39,7 +39,7 @@ int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string&
   flash.records = &writer;
   const int code = run();
   flash.records = nullptr;
-  if (writer.Finish(kWaitAtEnd)) return code;
+  if (writer.Finish(kWaitAtEnd) && !tellAlways) return code;
   const size_t waiting = writer.Waiting();
   const std::string why = writer.LastError();
   if (flash.json) {
@@ -47,6 +47,8 @@ int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string&
                  cli::JsonLine({{"event", "records"}, {"database", url->shown}, {"waiting", waiting},
                                 {"error", cli::TextOrNull(why)}})
                      .c_str());
+  } else if (waiting == 0) {
+    std::fprintf(stderr, "brenvik-cli: every run is in the database %s\n", cli::Printable(url->shown).c_str());
   } else {
     std::string text = std::to_string(waiting) + (waiting == 1 ? " run is" : " runs are") + " not in the database " +
                        url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");

@@ -16,8 +16,9 @@ void AddDbOption(CLI::App& command, std::string& db);
 
 // Runs `run` with its runs written into the database named by --db or BRENVIK_DB, if any; at
 // its end waits a little for them and says how many still wait (they are in the log).
-// `catchUpLog`: a log whose runs also go in.
-int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog,
+// `catchUpLog`: a log whose runs also go in. `tellAlways`: say it also when none waits (the
+// station's summary).
+int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
                 const std::function<int()>& run);
 
 class RecordsCli {

@@ -324,6 +324,7 @@ class StationsTest(unittest.TestCase):
             st.proc.send_signal(signal.SIGINT)
             rc, err = st.finish()
             self.assertEqual(rc, 0, err)
+            self.assertEqual([e["waiting"] for e in st.events if e["event"] == "records"], [0])
             ids += self.log_ids(log)
         self.assertEqual(errors, [])
         self.assertEqual(len(ids), 18)
@@ -346,7 +347,7 @@ class StationsTest(unittest.TestCase):
         st.proc.send_signal(signal.SIGINT)
         rc, _ = st.finish()
         self.assertEqual(rc, 0)
-        self.assertEqual([(e["waiting"]) for e in st.events if e["event"] == "records"], [1])
+        self.assertEqual([e["waiting"] for e in st.events if e["event"] == "records"], [1])
         self.pg.start()
         again = Station(root, self.image, log, "--db", db)
         try:
