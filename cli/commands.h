@@ -8,6 +8,8 @@
 
 namespace brenvik::cli {
 
+class RunSink;
+
 enum ExitCode : int {
   kExitOk = 0,
   kExitRunFailed = 1,
@@ -22,6 +24,7 @@ struct FlashArgs {
   bool all = false;                  // every handset found, besides those named
   std::vector<std::string> usbIds;   // VID:PID of handsets outside the driver's table
   std::string logPath;               // append one JSON line per handset and run
+  RunSink* records = nullptr;     // each run's line also into the records' database
   bool autoUpgrade = true;
   double timeoutSeconds = 60;
   bool json = false;

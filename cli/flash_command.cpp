@@ -30,10 +30,12 @@ struct Bench {
   const FlashArgs& args;
   FlashLog log;
   LoggedImage image;
+  // Runs are recorded: in the log, the database or both.
+  bool Recorded() const { return log.IsOpen() || args.records; }
 };
 
 std::optional<Verdict> Conclude(Bench& bench, FlashReport& report, RunPresenter& presenter) {
-  return Conclude(bench.log, bench.args.logPath, bench.image, report, presenter);
+  return Conclude(bench.log, bench.args.logPath, bench.image, report, presenter, bench.args.records);
 }
 
 // Before any byte goes out: the log must take lines, and the image it names is hashed. An
@@ -41,7 +43,7 @@ std::optional<Verdict> Conclude(Bench& bench, FlashReport& report, RunPresenter&
 bool PrepareBench(Bench& bench, RunPresenter& presenter) {
   const FlashArgs& args = bench.args;
   std::string error;
-  if (!bench.log.Open(args.logPath, args.image, error)) {
+  if (!args.logPath.empty() && !bench.log.Open(args.logPath, args.image, error)) {
     presenter.Failure(error, kExitUsage);
     return false;
   }
@@ -54,14 +56,14 @@ bool PrepareBench(Bench& bench, RunPresenter& presenter) {
 int FlashSeveral(Bench& bench, const Targets& targets, PresenterStyle style, RunPresenter& presenter) {
   const FlashArgs& args = bench.args;
   // The image is checked once, before any handset is opened (with a log, it was already).
-  if (!bench.log.IsOpen()) bench.image.Map(args);
+  if (!bench.Recorded()) bench.image.Map(args);
   if (!bench.image.view.Mapped()) {
     presenter.Failure(DescribeMapping(bench.image.mapping, args.image), kExitUsage);
     return kExitUsage;
   }
   // Without a log nothing needs it any more; each run maps its own, and a 32-bit process
   // has little address space to spare.
-  if (!bench.log.IsOpen()) bench.image.view.Release();
+  if (!bench.Recorded()) bench.image.view.Release();
   Board board(stdout);
   std::vector<std::unique_ptr<RunPresenter>> presenters;
   for (const FoundHandset& h : targets.handsets)
@@ -103,7 +105,7 @@ int RunFlash(const FlashArgs& args) {
   const PresenterStyle style = StyleFor(args.json);
   auto presenter = MakePresenter(style, stdout, stderr);
   Bench bench(args);
-  if (!args.logPath.empty() && !PrepareBench(bench, *presenter)) return kExitUsage;
+  if ((!args.logPath.empty() || args.records) && !PrepareBench(bench, *presenter)) return kExitUsage;
   const Targets targets = ChooseTargets(args);
   if (!targets.failure.empty()) {
     presenter->Failure(targets.failure, kExitNoDevice);

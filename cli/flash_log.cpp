@@ -51,7 +51,10 @@ std::string LogLine(const FlashRecord& r) {
                    {"seconds", double(int64_t(r.seconds * 1000 + 0.5)) / 1000},
                    {"average_rate", WholeOrNull(r.averageRate)},
                    {"result", r.result},
-                   {"cause", TextOrNull(r.cause)}};
+                   {"cause", TextOrNull(r.cause)},
+                   {"run_id", r.runId},
+                   {"station", TextOrNull(r.station)},
+                   {"usb_port", TextOrNull(r.usbPort)}};
   PutName(j, "image", r.image);
   PutName(j, "device", r.device);
   return JsonLine(j);

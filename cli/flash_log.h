@@ -22,6 +22,9 @@ struct FlashRecord {
   std::optional<double> averageRate;  // bytes per second; none where no byte went out
   std::string result;  // "success", "failed", "stopped"
   std::string cause;   // "" on success
+  std::string runId;    // a random UUID, one per run
+  std::string station;  // the host's name
+  std::string usbPort;  // "" where unknown
 };
 
 // The record as its line, without the newline. A path that is no UTF-8 is written with

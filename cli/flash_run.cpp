@@ -9,6 +9,8 @@
 #include <system_error>
 
 #include "console_escapes.h"
+#include "run_sink.h"
+#include "run_identity.h"
 #include "link/protocol.h"
 #include "run/classify.h"
 #include "run/download_run.h"
@@ -173,11 +175,11 @@ std::string AbsoluteImagePath(const std::string& path) {
 }
 
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,
-                                RunPresenter& presenter) {
+                                RunPresenter& presenter, RunSink* records) {
   // A run that ended before its own classification is logged with the kind of its image.
   if (!report.opened && image.kind) report.kind = *image.kind;
   report.concluded = true;
-  if (!log.IsOpen()) return std::nullopt;
+  if (!log.IsOpen() && !records) return std::nullopt;
   std::optional<Verdict> verdict;
   const bool went = report.result == "success";
   // A file written between the hash and a run's own mapping would leave a wrong hash on record.
@@ -188,10 +190,18 @@ std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, Logge
   }
   FlashRecord r{report.started, image.absolutePath, image.view.Size(), image.sha256, report.kind,
                 report.device, report.serial, report.bytesSent, report.seconds, report.averageRate, report.result,
-                report.cause};
+                report.cause, NewRunId(), StationName(), report.usbPort};
   if (changed) r.sha256.reset();
+  // The database takes the run after the log, in the background: the log is the record of truth.
+  if (!log.IsOpen()) {
+    records->Take(LogLine(r));
+    return verdict;
+  }
   std::string why;
-  if (log.Append(r, why)) return verdict;
+  if (log.Append(r, why)) {
+    if (records) records->Take(LogLine(r));
+    return verdict;
+  }
   const std::string lost = "the flash log " + logPath + " could not be written (" + why + ")";
   if (report.result != "success") {
     presenter.Failure(lost + ": this run is not recorded", report.exitCode);

@@ -12,7 +12,7 @@ namespace brenvik::cli {
 struct FlashReport {
   std::string device;
   std::string serial;
-  std::string usbPort;
+  std::string usbPort;   // "" where unknown
   std::string started;   // UTC, ISO 8601
   int32_t kind = 0;
   bool opened = false;   // the handset was opened and the download began

@@ -4,6 +4,9 @@
 #include "commands.h"
 #include "link/device_discovery.h"
 #include "utf8_args.h"
+#ifndef _WIN32
+#include "records_cli.h"
+#endif
 
 #include <cmath>
 #include <csignal>
@@ -144,6 +147,9 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);  // the system's Chinese messages are UTF-8 text
 #endif
   using namespace brenvik::cli;
+#ifndef _WIN32
+  using namespace brenvik::records;
+#endif
   CLI::App app{"Brenvik command-line flasher: writes firmware images into the handset."};
   app.footer(kExitCodesHelp);
   app.require_subcommand(1);
@@ -171,6 +177,10 @@ int main(int argc, char** argv) {
       ->check(kSeconds)
       ->default_val(60);
   f->add_flag("--json", flash.json, "One JSON object per line instead of text.");
+#ifndef _WIN32
+  std::string flashDb;
+  AddDbOption(*f, flashDb);
+#endif
   f->add_option("IMAGE", flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
 
   StationArgs station;
@@ -206,6 +216,10 @@ int main(int argc, char** argv) {
       ->check(kSeconds)
       ->default_val(60);
   st->add_flag("--json", station.flash.json, "One JSON object per line instead of text.");
+#ifndef _WIN32
+  std::string stationDb;
+  AddDbOption(*st, stationDb);
+#endif
   st->add_option("IMAGE", station.flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
 
   InspectArgs inspect;
@@ -222,6 +236,10 @@ int main(int argc, char** argv) {
       ->check(kUsbId)
       ->allow_extra_args(false);
 
+#ifndef _WIN32
+  RecordsCli records(app);
+#endif
+
   try {
     app.parse(args.Count(), args.Values());
   } catch (const CLI::ParseError& e) {
@@ -233,7 +251,7 @@ int main(int argc, char** argv) {
     flash.stop = &g_stopSignal;
 #ifndef _WIN32
     HandleSignals();
-    return RunFlash(flash);
+    return WithRecords(flashDb, flash, "", false, [&] { return RunFlash(flash); });
 #else
     HandleConsoleEvents();
     return RunEnded(RunFlash(flash));
@@ -245,7 +263,9 @@ int main(int argc, char** argv) {
     station.stopCount = &g_stopCount;
 #ifndef _WIN32
     HandleSignals();
-    return RunStation(station);
+    // The station catches up from its own log: a restart leaves no run out of the database.
+    return WithRecords(stationDb, station.flash, station.flash.logPath, true,
+                       [&] { return RunStation(station); });
 #else
     HandleConsoleEvents();
     return RunEnded(RunStation(station));
@@ -253,5 +273,8 @@ int main(int argc, char** argv) {
   }
   if (i->parsed()) return RunInspect(inspect, stdout);
   if (l->parsed()) return RunList(list, stdout);
+#ifndef _WIN32
+  if (records.Parsed()) return records.Run();
+#endif
   return kExitUsage;
 }

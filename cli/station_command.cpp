@@ -103,7 +103,9 @@ class StationLoop {
         m_log(log),
         m_out(out),
         m_view(style, out, err, args.flash.image, args.bell),
-        m_station(Settings(args), Clock::now()) {}
+        m_station(Settings(args), Clock::now()) {
+    m_view.SetRecords(args.flash.records);
+  }
 
   int Run() {
     m_view.ShowFilters(FilterOf(m_args));
@@ -228,14 +230,16 @@ class StationLoop {
       report.exitCode = kExitRunFailed;
     }
     if (report.permissionDenied) return std::nullopt;
-    std::optional<Verdict> v = Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter);
+    std::optional<Verdict> v = Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter,
+                                          m_args.flash.records);
     if (unplugged && !v) v = Failed(Outcome{Step::kNone, 0, Cause::kStopped, {}, {}}, station::text::kUnplugged);
     return v;
   }
 
   void Fail(StationRun& r, const std::string& cause) {
     FailBeforeRun(r.report, r.handset, cause, r.presenter.get());
-    if (!r.report.concluded) Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter);
+    if (!r.report.concluded)
+      Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter, m_args.flash.records);
   }
 
   // Hashed again only when the file is not the one hashed before.
@@ -279,7 +283,8 @@ class StationLoop {
     run.report.result = station::ResultName(e.result);
     run.report.cause = e.cause;
     if (e.result != station::Result::kSuccess && run.report.exitCode == kExitOk) run.report.exitCode = kExitRunFailed;
-    if (!run.report.concluded) Conclude(m_log, m_args.flash.logPath, run.image, run.report, *run.presenter);
+    if (!run.report.concluded)
+      Conclude(m_log, m_args.flash.logPath, run.image, run.report, *run.presenter, m_args.flash.records);
     m_reports.push_back(run.report);
     m_awaiting.erase(it);
   }

@@ -77,8 +77,10 @@ std::string StationView::Header(const station::Counters& c) const {
   char counts[160];
   std::snprintf(counts, sizeof counts, "  done %d  failed %d  flashing %d  %.0f per hour%s", c.done, c.failed,
                 c.running, c.perHour, m_stops ? "  stopping" : "");
+  const size_t waiting = m_records ? m_records->Waiting() : 0;
   // The filters last: a narrow terminal cuts them before the counts.
   return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts +
+         (waiting ? "  " + std::to_string(waiting) + " waiting for the database" : "") +
          (m_filters.empty() ? "" : "  " + m_filters);
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "run_sink.h"
 #include "reporters.h"
 #include "station/station.h"
 
@@ -22,6 +23,8 @@ class StationView {
   // The --usb-port and --serial filters, said once at the start and kept in the header, so
   // that an operator sees why a handset is not taken. Nothing when there are none.
   void ShowFilters(const station::Filter& filter);
+  // The database the runs also go into: the header says how many still wait for it.
+  void SetRecords(const RunSink* records) { m_records = records; }
   void Show(const station::Event& event, const station::Counters& counters);
   // The presenter of one run: its progress in the slot's row, line or events.
   std::unique_ptr<RunPresenter> RunView(const station::Slot& slot, const std::string& device);
@@ -47,7 +50,8 @@ class StationView {
   int m_stops = 0;
   std::map<std::string, size_t> m_rows;  // one per port, whoever is plugged into it
   std::mutex m_mutex;
-  std::map<int, nlohmann::json> m_results;  // a run's own result, until the station's says it
+  std::map<int, nlohmann::json> m_results;
+  const RunSink* m_records = nullptr;  // a run's own result, until the station's says it
 };
 
 }  // namespace brenvik::cli

@@ -6,8 +6,10 @@ set -euo pipefail
 # help2man and dpkg-dev (dpkg-shlibdeps): the Debian package's man pages and dependencies;
 # lintian: the package test holds the package to Debian's policy.
 # libusb-1.0-0-dev (found by pkg-config): Linux talks to a handset of the ipaq driver over usbfs.
-native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
-        help2man dpkg-dev lintian systemd pkg-config libusb-1.0-0-dev)
+# libpq-dev, libsqlite3-dev: the records' databases; postgresql: the server their tests start;
+# python3-jsonschema: the log line's schema in the tests.
+native=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
+        help2man dpkg-dev lintian systemd libusb-1.0-0-dev libpq-dev libsqlite3-dev postgresql python3-jsonschema)
 windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all
          wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)

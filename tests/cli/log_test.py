@@ -47,9 +47,20 @@ def utf8(raw):
         return False
 
 
+LINE_SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "log-line.schema.json")
+
+
 def lines_of(path):
+    """The log's lines, each checked against the schema the docs give for it."""
+    import jsonschema
+    with open(LINE_SCHEMA) as f:
+        schema = json.load(f)
     with open(path) as f:
-        return [json.loads(line) for line in f]
+        lines = [json.loads(line) for line in f]
+    for line in lines:
+        if line:  # "{}" is a line a test planted itself
+            jsonschema.validate(line, schema)
+    return lines
 
 
 class LogTest(unittest.TestCase):

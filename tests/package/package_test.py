@@ -174,7 +174,9 @@ class Package(unittest.TestCase):
             with self.subTest(command=command):
                 shown = run(program, command, "--help").split("Options:")[1]
                 self.assertEqual(complete(command, "--"), sorted(re.findall(r"(?m)^  (?:-\w,)?(--[a-z-]+)", shown)))
-        for words, expected in [(["flash", "--d"], ["--device"]),
+        for words, expected in [(["records", ""], ["import", "find", "summary"]),
+                                (["records", "summary", "--by", "h"], ["hour"]),
+                                (["flash", "--d"], ["--device"]),
                                 (["flash", "--timeout", ""], []),
                                 (["station", "--usb-port", ""], []),
                                 (["station", "--log", "a"], ["a.img"]),

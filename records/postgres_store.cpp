@@ -1,0 +1,227 @@
+// The records in PostgreSQL, which many stations of a line write into at once. A connection
+// that dropped (a restarted server, a network gone for a while) is opened again.
+#include <libpq-fe.h>
+
+#include <memory>
+
+#include "schema.h"
+#include "store.h"
+
+namespace brenvik::records {
+namespace {
+
+// Any two processes that set up the tables at once wait for each other on this lock.
+constexpr long long kSchemaLock = 0x6272656e76696bLL;  // "brenvik"
+
+struct ResultFree {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+bool Typed(size_t column) {
+  return column == kSize || column == kKind || column == kBytesSent || column == kSeconds || column == kAverageRate;
+}
+const char* CastOf(size_t column) {
+  if (column == kSeconds) return "::double precision";
+  if (column == kKind) return "::integer";
+  return Typed(column) ? "::bigint" : "";
+}
+
+// "?" as PostgreSQL numbers its parameters.
+std::string Numbered(const std::string& sql) {
+  std::string out;
+  int n = 0;
+  for (char c : sql) {
+    if (c == '?')
+      out += "$" + std::to_string(++n);
+    else
+      out += c;
+  }
+  return out;
+}
+
+class PostgresStore : public Store {
+ public:
+  explicit PostgresStore(const DbUrl& url) : m_url(url) {
+    Connect();
+    // A database of this version is only read here: the lock is for setting it up.
+    {
+      Result r(PQexec(m_conn, "SELECT MAX(version) FROM schema_version"));
+      if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && !PQgetisnull(r.get(), 0, 0) &&
+          std::atoi(PQgetvalue(r.get(), 0, 0)) == SchemaVersion())
+        return;
+    }
+    try {
+      Run("BEGIN", {});
+      Run("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", {});
+      Migrate(
+          Dialect::kPostgres, [this](const std::string& sql) { Run(sql, {}); },
+          [this] {
+            Result r = Run("SELECT COALESCE(MAX(version), 0) FROM schema_version", {});
+            return std::atoi(PQgetvalue(r.get(), 0, 0));
+          });
+      Run("COMMIT", {});
+    } catch (...) {
+      PQfinish(m_conn);
+      throw;
+    }
+  }
+  ~PostgresStore() override { PQfinish(m_conn); }
+
+  size_t Insert(const std::vector<Row>& rows) override {
+    if (rows.empty()) return 0;
+    // A transaction adds its rows or none: sent again after a dropped connection, it adds
+    // only what did not go in.
+    try {
+      return InsertOnce(rows);
+    } catch (const StoreError&) {
+      if (!Reset()) throw;
+    }
+    return InsertOnce(rows);
+  }
+
+  void Select(const std::string& columns, const std::string& tail, const std::vector<std::string>& params,
+              const std::function<void(const Values&)>& each) override {
+    const std::string sql = Numbered("SELECT " + columns + " FROM runs " + tail);
+    std::vector<const char*> values;
+    for (const std::string& p : params) values.push_back(p.c_str());
+    for (int attempt = 0;; ++attempt) {
+      if (PQsendQueryParams(m_conn, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0) &&
+          PQsetSingleRowMode(m_conn))
+        break;
+      if (attempt > 0 || !Reset()) throw StoreError(Failure("cannot be asked"));
+    }
+    // Row by row: a summary over millions of runs holds only what it needs.
+    std::string error;
+    Values row;
+    while (PGresult* raw = PQgetResult(m_conn)) {
+      Result r(raw);
+      const ExecStatusType status = PQresultStatus(r.get());
+      if (status == PGRES_SINGLE_TUPLE) {
+        const int n = PQnfields(r.get());
+        row.assign(size_t(n), std::nullopt);
+        for (int i = 0; i < n; ++i)
+          if (!PQgetisnull(r.get(), 0, i))
+            row[size_t(i)] = std::string(PQgetvalue(r.get(), 0, i), size_t(PQgetlength(r.get(), 0, i)));
+        if (error.empty()) each(row);
+      } else if (status != PGRES_TUPLES_OK && error.empty()) {
+        error = Failure("cannot be read", r.get());
+      }
+    }
+    if (!error.empty()) throw StoreError(error);
+  }
+
+ private:
+  // The rows go to the server by COPY in its binary form: each value is its bytes with their
+  // length, never SQL text, and a million rows take seconds rather than minutes. They land in
+  // a table of this session and go into runs from there, each run once.
+  size_t InsertOnce(const std::vector<Row>& rows) {
+    Run("BEGIN", {});
+    try {
+      std::string columns;
+      for (size_t c = 0; c < kColumnCount; ++c) columns += std::string(c ? ", " : "") + kColumnNames[c];
+      std::string staging = "CREATE TEMP TABLE IF NOT EXISTS runs_in (";
+      for (size_t c = 0; c < kColumnCount; ++c) staging += std::string(c ? ", " : "") + kColumnNames[c] + " TEXT";
+      Run(staging + ") ON COMMIT DELETE ROWS", {});
+      Result copy(PQexec(m_conn, ("COPY runs_in (" + columns + ") FROM STDIN (FORMAT binary)").c_str()));
+      if (PQresultStatus(copy.get()) != PGRES_COPY_IN) throw StoreError(Failure("took no run", copy.get()));
+      std::string data("PGCOPY\n\xff\r\n\0", 11);
+      data.append(8, '\0');  // no flags, no header extension
+      for (const Row& row : rows) {
+        PutBigEndian(data, uint16_t(kColumnCount));
+        for (const auto& value : row) {
+          PutBigEndian(data, value ? uint32_t(value->size()) : uint32_t(0xFFFFFFFF));  // -1: NULL
+          if (value) data += *value;
+        }
+        if (data.size() > (1 << 20)) Send(data);
+      }
+      PutBigEndian(data, uint16_t(0xFFFF));
+      Send(data);
+      if (PQputCopyEnd(m_conn, nullptr) != 1) throw StoreError(Failure("took no run"));
+      Result ended(PQgetResult(m_conn));
+      while (PGresult* more = PQgetResult(m_conn)) PQclear(more);
+      if (!Ok(ended.get())) throw StoreError(Failure("took no run", ended.get()));
+      std::string select;
+      for (size_t c = 0; c < kColumnCount; ++c) select += std::string(c ? ", " : "") + kColumnNames[c] + CastOf(c);
+      Result added = Run("INSERT INTO runs (" + columns + ") SELECT " + select +
+                             " FROM runs_in ON CONFLICT (run_id) DO NOTHING",
+                         {});
+      Run("COMMIT", {});
+      return size_t(std::strtoull(PQcmdTuples(added.get()), nullptr, 10));
+    } catch (...) {
+      if (PQstatus(m_conn) == CONNECTION_OK) PQclear(PQexec(m_conn, "ROLLBACK"));
+      throw;
+    }
+  }
+
+  template <typename T>
+  static void PutBigEndian(std::string& out, T value) {
+    for (int shift = int(sizeof(T) * 8) - 8; shift >= 0; shift -= 8) out += char((value >> shift) & 0xFF);
+  }
+
+  void Send(std::string& data) {
+    if (PQputCopyData(m_conn, data.data(), int(data.size())) != 1) throw StoreError(Failure("took no run"));
+    data.clear();
+  }
+
+  void Connect() {
+    // A server that does not answer is given up on after a while; the URL may say otherwise.
+    const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char* values[] = {"10", "brenvik-cli", m_url.target.c_str(), nullptr};
+    m_conn = PQconnectdbParams(keys, values, 1);
+    if (!m_conn) throw StoreError("the database " + m_url.shown + " cannot be reached: out of memory");
+    // The server's notices (a table already there) are not the user's business.
+    PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+      const std::string why = Failure("cannot be reached");
+      PQfinish(m_conn);
+      m_conn = nullptr;
+      throw StoreError(why);
+    }
+  }
+
+  bool Reset() {
+    if (PQstatus(m_conn) == CONNECTION_OK) return false;
+    PQreset(m_conn);
+    return PQstatus(m_conn) == CONNECTION_OK;
+  }
+
+  std::string Failure(const std::string& what, const PGresult* r = nullptr) const {
+    std::string why = r ? PQresultErrorMessage(r) : "";
+    if (why.empty() && m_conn) why = PQerrorMessage(m_conn);
+    // libpq's messages run over lines (a hint on the next, indented): one line here.
+    std::string line;
+    for (char c : why) {
+      const bool blank = c == '\n' || c == '\t' || c == '\r' || c == ' ';
+      if (!blank || (!line.empty() && line.back() != ' ')) line += blank ? ' ' : c;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    why = line;
+    return m_url.Scrub("the database " + m_url.shown + " " + what + ": " + why);
+  }
+
+  Result Exec(const std::string& sql, const std::vector<const char*>& params) {
+    return Result(PQexecParams(m_conn, sql.c_str(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0));
+  }
+
+  static bool Ok(const PGresult* r) {
+    const ExecStatusType s = PQresultStatus(r);
+    return r && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
+  }
+
+  Result Run(const std::string& sql, const std::vector<const char*>& params) {
+    Result r = Exec(sql, params);
+    if (!Ok(r.get())) throw StoreError(Failure("cannot be used", r.get()));
+    return r;
+  }
+
+
+  DbUrl m_url;
+  PGconn* m_conn = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> OpenPostgresStore(const DbUrl& url) { return std::make_unique<PostgresStore>(url); }
+
+}  // namespace brenvik::records

@@ -1,0 +1,39 @@
+// The records' part of brenvik-cli's command line: --db for flash and station, and the
+// records command with import, find and summary.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+#include "records_commands.h"
+
+namespace brenvik::records {
+
+void AddDbOption(CLI::App& command, std::string& db);
+
+// Runs `run` with its runs written into the database named by --db or BRENVIK_DB, if any; at
+// its end waits a little for them and says how many still wait (they are in the log).
+// `catchUpLog`: a log whose runs also go in. `tellAlways`: say it also when none waits (the
+// station's summary).
+int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
+                const std::function<int()>& run);
+
+class RecordsCli {
+ public:
+  explicit RecordsCli(CLI::App& app);
+  bool Parsed() const;
+  int Run();
+
+ private:
+  void AddFilters(CLI::App& command);
+  RecordsArgs m_args;
+  CLI::App* m_records = nullptr;
+  CLI::App* m_import = nullptr;
+  CLI::App* m_find = nullptr;
+  CLI::App* m_summary = nullptr;
+};
+
+}  // namespace brenvik::records

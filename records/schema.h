@@ -1,0 +1,29 @@
+// The records' tables, the same in SQLite and PostgreSQL, and the steps that bring a database
+// from one version of them to the next.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brenvik::records {
+
+enum class Dialect { kSqlite, kPostgres };
+
+// The version this program writes and reads.
+int SchemaVersion();
+
+// The statements that take a database from version `from` to `from + 1`; `from` 0 is an empty
+// database.
+std::vector<std::string> SchemaStep(Dialect dialect, int from);
+
+}  // namespace brenvik::records
+
+namespace brenvik::records {
+
+// Brings the database up to SchemaVersion() inside the caller's transaction, which holds the
+// database alone: `exec` runs a statement, `version` reads the newest version applied (0 for
+// none). Throws StoreError for a database newer than this program.
+void Migrate(Dialect dialect, const std::function<void(const std::string&)>& exec, const std::function<int()>& version);
+
+}  // namespace brenvik::records

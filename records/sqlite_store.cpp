@@ -1,0 +1,181 @@
+// The records in an SQLite file: several processes may write it at once (WAL, and a busy
+// timeout rather than an error when another holds the lock).
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "schema.h"
+#include "store.h"
+
+namespace brenvik::records {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+// Pages the log of changes may grow to before they go into the file: an import of many runs
+// then writes each page of its indexes once per batch, not once per few rows.
+constexpr int kCheckpointPages = 16384;
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql, const std::string& where) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &m_stmt, nullptr) != SQLITE_OK)
+      throw StoreError(where + ": " + sqlite3_errmsg(db));
+  }
+  ~Statement() { sqlite3_finalize(m_stmt); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  sqlite3_stmt* get() const { return m_stmt; }
+
+ private:
+  sqlite3_stmt* m_stmt = nullptr;
+};
+
+// An existing file must be an SQLite database (or empty): anything else is never written.
+void CheckFile(const std::string& path, const std::string& shown) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) throw StoreError("the database " + shown + " cannot be opened: " + std::strerror(errno));
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) throw StoreError("the database " + shown + " is not a file");
+  if (st.st_size == 0) return;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) throw StoreError("the database " + shown + " cannot be read: " + std::strerror(errno));
+  char head[16] = {};
+  const ssize_t n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (n != ssize_t(sizeof head) || std::memcmp(head, "SQLite format 3", 16) != 0)
+    throw StoreError("the database " + shown + " is no SQLite database: it is left as it is");
+}
+
+class SqliteStore : public Store {
+ public:
+  explicit SqliteStore(const DbUrl& url) : m_shown(url.shown) {
+    CheckFile(url.target, m_shown);
+    // The default file's folder is made on first use.
+    const std::filesystem::path parent = std::filesystem::path(url.target).parent_path();
+    std::error_code ignored;
+    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+    if (sqlite3_open_v2(url.target.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+      const std::string why = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+      sqlite3_close(m_db);
+      throw StoreError("the database " + m_shown + " cannot be opened: " + why);
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    Exec("PRAGMA journal_mode=WAL");
+    Exec("PRAGMA synchronous=NORMAL");  // with WAL: safe against a crash of the program
+    // Runs come in id order, which is random: the indexes' pages are wanted all over.
+    Exec("PRAGMA cache_size=-65536");
+    Exec("PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointPages));
+    // A database of this version is only read here: the write lock is for setting it up.
+    if (CurrentVersion() == SchemaVersion()) return;
+    Exec("BEGIN IMMEDIATE");
+    try {
+      Migrate(
+          Dialect::kSqlite, [this](const std::string& sql) { Exec(sql); },
+          [this] {
+            int version = 0;
+            Select1("SELECT COALESCE(MAX(version), 0) FROM schema_version", version);
+            return version;
+          });
+      Exec("COMMIT");
+    } catch (...) {
+      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(m_db);
+      throw;
+    }
+  }
+  ~SqliteStore() override { sqlite3_close(m_db); }
+
+  size_t Insert(const std::vector<Row>& rows) override {
+    std::string sql = "INSERT INTO runs (";
+    for (size_t c = 0; c < kColumnCount; ++c) sql += std::string(c ? ", " : "") + kColumnNames[c];
+    sql += ") VALUES (";
+    for (size_t c = 0; c < kColumnCount; ++c) sql += c ? ", ?" : "?";
+    sql += ") ON CONFLICT (run_id) DO NOTHING";
+    Exec("BEGIN IMMEDIATE");
+    size_t added = 0;
+    try {
+      Statement insert(m_db, sql, Where("cannot take runs"));
+      for (const Row& row : rows) {
+        sqlite3_reset(insert.get());
+        for (size_t c = 0; c < kColumnCount; ++c) {
+          if (row[c])
+            sqlite3_bind_text(insert.get(), int(c + 1), row[c]->data(), int(row[c]->size()), SQLITE_STATIC);
+          else
+            sqlite3_bind_null(insert.get(), int(c + 1));
+        }
+        if (sqlite3_step(insert.get()) != SQLITE_DONE) throw StoreError(Where("took no run") + ": " + sqlite3_errmsg(m_db));
+        added += size_t(sqlite3_changes(m_db));
+      }
+      Exec("COMMIT");
+    } catch (...) {
+      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    return added;
+  }
+
+  void Select(const std::string& columns, const std::string& tail, const std::vector<std::string>& params,
+              const std::function<void(const Values&)>& each) override {
+    Statement select(m_db, "SELECT " + columns + " FROM runs " + tail, Where("cannot be asked"));
+    for (size_t i = 0; i < params.size(); ++i)
+      sqlite3_bind_text(select.get(), int(i + 1), params[i].data(), int(params[i].size()), SQLITE_STATIC);
+    const int n = sqlite3_column_count(select.get());
+    Values values(static_cast<size_t>(n));
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+      for (int i = 0; i < n; ++i) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));
+        if (text)
+          values[size_t(i)] = std::string(text, size_t(sqlite3_column_bytes(select.get(), i)));
+        else
+          values[size_t(i)].reset();
+      }
+      each(values);
+    }
+    if (rc != SQLITE_DONE) throw StoreError(Where("cannot be read") + ": " + sqlite3_errmsg(m_db));
+  }
+
+ private:
+  std::string Where(const std::string& what) const { return "the database " + m_shown + " " + what; }
+
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string why = error ? error : sqlite3_errmsg(m_db);
+      sqlite3_free(error);
+      throw StoreError(Where("cannot be used") + ": " + why);
+    }
+  }
+
+  int CurrentVersion() {
+    sqlite3_stmt* s = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(m_db, "SELECT MAX(version) FROM schema_version", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+      version = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    return version;
+  }
+
+  void Select1(const std::string& sql, int& value) {
+    Statement s(m_db, sql, Where("cannot be read"));
+    if (sqlite3_step(s.get()) == SQLITE_ROW) value = sqlite3_column_int(s.get(), 0);
+  }
+
+  std::string m_shown;
+  sqlite3* m_db = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url) { return std::make_unique<SqliteStore>(url); }
+
+}  // namespace brenvik::records

@@ -1,0 +1,62 @@
+#include "summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+namespace brenvik::records {
+
+std::optional<GroupBy> ParseGroupBy(const std::string& text) {
+  if (text == "hour") return GroupBy::kHour;
+  if (text == "day") return GroupBy::kDay;
+  if (text == "station") return GroupBy::kStation;
+  if (text == "image") return GroupBy::kImage;
+  if (text == "result") return GroupBy::kResult;
+  return std::nullopt;
+}
+
+double Quantile(const std::vector<double>& sorted, double q) {
+  if (sorted.empty()) return 0;
+  const double at = q * double(sorted.size() - 1);
+  const size_t below = size_t(std::floor(at));
+  const size_t above = std::min(below + 1, sorted.size() - 1);
+  return sorted[below] + (sorted[above] - sorted[below]) * (at - double(below));
+}
+
+std::vector<Group> Summarise(Store& store, const Where& where, GroupBy by) {
+  // Only what the groups need is read, whatever the number of runs.
+  std::string key;
+  switch (by) {
+    case GroupBy::kHour: key = "substr(time, 1, 13), NULL"; break;
+    case GroupBy::kDay: key = "substr(time, 1, 10), NULL"; break;
+    case GroupBy::kStation: key = "station, NULL"; break;
+    case GroupBy::kImage: key = "image, image_bytes"; break;
+    case GroupBy::kResult: key = "result, NULL"; break;
+  }
+  struct Acc {
+    Group group;
+    std::vector<double> seconds;
+  };
+  std::map<std::pair<std::string, std::string>, Acc> groups;
+  store.Select(key + ", result, seconds", where.sql, where.params, [&](const Values& v) {
+    Acc& acc = groups[{v[0].value_or(""), v[1].value_or("")}];
+    ++acc.group.runs;
+    if (v[2] == "success") ++acc.group.successes;
+    if (v[3]) acc.seconds.push_back(std::strtod(v[3]->c_str(), nullptr));
+  });
+  std::vector<Group> out;
+  for (auto& [k, acc] : groups) {
+    acc.group.key = k.first;
+    acc.group.keyBytes = k.second;
+    if (!acc.seconds.empty()) {
+      std::sort(acc.seconds.begin(), acc.seconds.end());
+      acc.group.median = Quantile(acc.seconds, 0.5);
+      acc.group.p95 = Quantile(acc.seconds, 0.95);
+    }
+    out.push_back(std::move(acc.group));
+  }
+  return out;
+}
+
+}  // namespace brenvik::records

@@ -1,0 +1,362 @@
+#!/usr/bin/env python3
+"""brenvik-cli records on real databases: SQLite files and a PostgreSQL server the test starts
+itself. Imports, the questions asked of them, stations writing as they go, a server that goes
+away mid-shift, and a password that never shows. Usage: records_test.py CLI SIM [TEST...]"""
+import json
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "cli"))
+import cli_test  # noqa: E402  (takes CLI and SIM from argv)
+from cli_test import bin_stream, cli, fake_tty  # noqa: E402
+from pg_server import PASSWORD, PgServer  # noqa: E402
+from station_test import Station  # noqa: E402
+from sysfs_tree import unplug  # noqa: E402
+
+# A time without a zone is local time: here one hour east of UTC (POSIX form, no tzdata needed).
+os.environ["TZ"] = "UTC-1"
+SCHEMA = os.path.join(HERE, "..", "..", "docs", "log-line.schema.json")
+
+
+def line(**fields):
+    base = {"time": "2026-12-07T14:26:05.195Z", "image": "/srv/fw/fw.img", "size": 4328475, "sha256": "ab" * 32,
+            "kind": 5, "device": "/dev/ttyUSB0", "usb_serial": "0123ABCD", "bytes_sent": 4333640, "seconds": 1.0,
+            "average_rate": 29084832, "result": "success", "cause": None}
+    base.update(fields)
+    return json.dumps(base).encode()
+
+
+def uid(n):
+    return "00000000-0000-4000-8000-%012d" % n
+
+
+# A known set: 10 runs over two stations and two hours, one old line without an id.
+KNOWN = [
+    line(run_id=uid(1), station="s1", usb_serial="A1", seconds=1.0, time="2026-12-07T14:00:01.000Z"),
+    line(run_id=uid(2), station="s1", usb_serial="A2", seconds=2.0, time="2026-12-07T14:10:00.000Z"),
+    line(run_id=uid(3), station="s1", usb_serial="A3", seconds=3.0, time="2026-12-07T14:20:00.000Z",
+         result="failed", cause="at block 3: no answer"),
+    line(run_id=uid(4), station="s2", usb_serial="B1", seconds=4.0, time="2026-12-07T14:30:00.000Z",
+         usb_port="1-1.4"),
+    line(run_id=uid(5), station="s2", usb_serial="B2", seconds=5.0, time="2026-12-07T15:00:00.000Z",
+         sha256="cd" * 32, image="/srv/fw/new.img"),
+    line(run_id=uid(6), station="s2", usb_serial="O'Brien'); DROP TABLE runs;--", seconds=6.0,
+         time="2026-12-07T15:10:00.000Z", image="/srv/it's; DELETE FROM runs/x.img"),
+    line(run_id=uid(7), station="s2", usb_serial="B3", seconds=7.0, time="2026-12-07T15:20:00.000Z",
+         result="stopped", cause="stopped by SIGINT"),
+    # A path that is no UTF-8, as the log writes it: replacement characters and its bytes.
+    line(run_id=uid(8), station="s1", usb_serial="C1", seconds=8.0, time="2026-12-07T15:30:00.000Z",
+         image="/srv/fw/\ufffd.img", image_bytes=b"/srv/fw/\xe9.img".hex()),
+    line(run_id=uid(9), station="s1", usb_serial="C2", seconds=9.0, time="2026-12-07T15:40:00.000Z",
+         image="/srv/fw/\ufffd.img", image_bytes=b"/srv/fw/\xea.img".hex()),
+    line(usb_serial="OLD1", seconds=10.0, time="2026-12-06T09:00:00.000Z"),  # before run ids
+]
+MALFORMED = [
+    (b"not json at all", "no JSON"),
+    (b'{"time": "2026-12-07T14:00:00.000Z", "image": "/x"}', "no result"),
+    (line(result="maybe"), "result"),
+    (line(seconds="fast"), "seconds is not a number"),
+    (line(time="07/12/2026"), "time"),
+    (line(size=2 ** 64 - 1), "size"),
+    (line(usb_serial="A\u0000B"), "NUL"),
+    (line(run_id="1; DROP TABLE runs"), "run_id"),
+]
+
+
+class RecordsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pg = PgServer()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.pg.close()
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="records-test-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def fresh_pg(self):
+        return self.pg.new_database()
+
+    def databases(self):
+        return [("sqlite", "sqlite:" + self.path("r%d.db" % time.monotonic_ns())), ("postgresql", self.fresh_pg())]
+
+    def records(self, *args, check=True):
+        r = cli("records", *args, timeout=120)
+        for out in (r.stdout, r.stderr):
+            self.assertNotIn("s3cr", out)
+            self.assertNotIn("et%20pw", out)
+        if check:
+            self.assertEqual(r.returncode, 0, r.stderr)
+        return r
+
+    def find(self, db, *filters):
+        return [json.loads(l) for l in self.records("find", "--db", db, "--json", *filters).stdout.splitlines()]
+
+    def write_log(self, name, lines):
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(b"\n".join(lines) + b"\n")
+        return path
+
+    def test_an_import_twice_with_malformed_and_cut_lines(self):
+        mixed = []
+        for good, (bad, _) in zip(KNOWN, MALFORMED):
+            mixed += [good, bad]
+        mixed += KNOWN[len(MALFORMED):]
+        log = self.write_log("a.log", mixed)
+        with open(log, "ab") as f:
+            f.write(KNOWN[0][:40])  # a last line cut short
+        for kind, db in self.databases():
+            with self.subTest(kind):
+                first = json.loads(self.records("import", "--db", db, "--json", log).stdout)
+                self.assertEqual((first["new"], first["already_there"], first["malformed"]),
+                                 (len(KNOWN), 0, len(MALFORMED) + 1))
+                self.assertEqual([b["line"] for b in first["malformed_lines"]],
+                                 [2 * i + 2 for i in range(len(MALFORMED))] + [len(mixed) + 1])
+                for b, (_, why) in zip(first["malformed_lines"], MALFORMED):
+                    self.assertIn(why, b["why"])
+                again = self.records("import", "--db", db, log)
+                self.assertEqual(again.stdout, "0 new, %d already there, %d malformed\n"
+                                 % (len(KNOWN), len(MALFORMED) + 1))
+                self.assertIn("a.log:2: skipped:", again.stderr)
+                runs = self.find(db)
+                self.assertEqual(len(runs), len(KNOWN))
+                old = [r for r in runs if r["usb_serial"] == "OLD1"][0]
+                self.assertRegex(old["run_id"], "^[0-9a-f]{8}-[0-9a-f]{4}-8")  # made of its bytes
+                # The apostrophes and SQL went in as text, and are found as text.
+                evil = self.find(db, "--serial", "O'Brien'); DROP")
+                self.assertEqual([r["image"] for r in evil], ["/srv/it's; DELETE FROM runs/x.img"])
+                self.assertEqual(len(self.find(db, "--image", "/srv/it's; DELETE FROM runs/x.img")), 1)
+
+    def test_paths_that_are_no_utf8_keep_their_bytes(self):
+        log = self.write_log("a.log", KNOWN)
+        for kind, db in self.databases():
+            with self.subTest(kind):
+                self.records("import", "--db", db, log)
+                for raw, serial in ((b"/srv/fw/\xe9.img", "C1"), (b"/srv/fw/\xea.img", "C2")):
+                    got = self.find(db, "--image", os.fsdecode(raw))
+                    self.assertEqual([(r["usb_serial"], r["image_bytes"]) for r in got], [(serial, raw.hex())])
+                table = cli("records", "find", "--db", db, "--serial", "C")
+                self.assertIn("/srv/fw/\\xE9.img", table.stdout)  # told apart, and no raw byte
+
+    def test_find_and_summary_against_a_known_set(self):
+        log = self.write_log("a.log", KNOWN)
+        finds = [  # (filters, serials found)
+            (["--serial", "A"], ["A1", "A2", "A3"]),
+            (["--serial", "B", "--result", "success"], ["B1", "B2"]),
+            (["--sha256", "CDCD"], ["B2"]),
+            (["--station", "s2", "--since", "2026-12-07T15:00Z", "--until", "2026-12-07T15:20:00Z"],
+             ["B2", "O'Brien'); DROP TABLE runs;--"]),
+            (["--usb-port", "1-1.4"], ["B1"]),
+            (["--until", "2026-12-06"], []),
+            (["--until", "2026-12-07T15:00"], ["OLD1"]),  # local: 14:00Z
+            (["--until", "2026-12-07T15:01"], ["OLD1", "A1"]),
+            (["--since", "2026-12-07T16:00+01:00"], ["B2", "O'Brien'); DROP TABLE runs;--", "B3", "C1", "C2"]),
+            (["--device", "/dev/ttyUSB9"], []),
+            (["--since", "-8h"], []),
+        ]
+        summaries = [  # (by, [(key, runs, successes, median, p95)])
+            ("station", [("s1", 5, 4, 3.0, 8.8), ("s2", 4, 3, 5.5, 6.85)]),
+            ("hour", [("2026-12-06T09", 1, 1, 10.0, 10.0), ("2026-12-07T14", 4, 3, 2.5, 3.85),
+                      ("2026-12-07T15", 5, 4, 7.0, 8.8)]),
+            ("result", [("failed", 1, 0, 3.0, 3.0), ("stopped", 1, 0, 7.0, 7.0), ("success", 8, 8, 5.5, 9.65)]),
+        ]
+        for kind, db in self.databases():
+            self.records("import", "--db", db, log)
+            for filters, serials in finds:
+                with self.subTest(kind, filters=filters):
+                    # the old line (station null) only when no station is asked for
+                    got = [r["usb_serial"] for r in self.find(db, *filters)]
+                    self.assertEqual(sorted(got), sorted(serials))
+            for by, want in summaries:
+                with self.subTest(kind, by=by):
+                    out = self.records("summary", "--db", db, "--by", by, "--json").stdout
+                    got = [json.loads(l) for l in out.splitlines()]
+                    got = [(g[by], g["runs"], g["successes"], g["median_seconds"], round(g["p95_seconds"], 2))
+                           for g in got if g[by] is not None]
+                    self.assertEqual(got, want)
+            table = self.records("summary", "--db", db, "--by", "hour", "--station", "s1").stdout.splitlines()
+            self.assertEqual(table[1].split(), ["2026-12-07", "14:00", "3", "2", "33.3%", "2.000", "2.900"])
+
+    def test_several_processes_share_one_sqlite_file_and_other_files_are_refused(self):
+        import subprocess
+        db = "sqlite:" + self.path("shared.db")
+        logs = [self.write_log("p%d.log" % p, [line(run_id=uid(p * 100000 + i), usb_serial="P%d-%d" % (p, i))
+                                                for i in range(3000)]) for p in range(3)]
+        # Six imports at once, each log twice: they wait for the lock, and each run is new once.
+        procs = [subprocess.Popen([cli_test.CLI, "records", "import", "--db", db, log], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True) for log in logs * 2]
+        outs = [p.communicate(timeout=120) for p in procs]
+        self.assertEqual([p.returncode for p in procs], [0] * 6, outs)
+        self.assertEqual(sum(int(out.split()[0]) for out, _ in outs), 9000)  # each run new exactly once
+        self.assertEqual(len(self.find(db)), 9000)
+        with open(self.path("notes.txt"), "w") as f:
+            f.write("not a database\n")
+        os.mkfifo(self.path("fifo"))
+        for target, words in ((self.path("notes.txt"), "is no SQLite database"), (self.path("fifo"), "is not a file"),
+                              (self.dir, "is not a file")):
+            with self.subTest(target=target):
+                r = cli("records", "import", "--db", "sqlite:" + target, logs[0], timeout=20)
+                self.assertEqual(r.returncode, 2)
+                self.assertIn(words, r.stderr)
+        with open(self.path("notes.txt")) as f:
+            self.assertEqual(f.read(), "not a database\n")
+
+    def test_a_password_never_leaks(self):
+        db = self.fresh_pg()
+        log = self.write_log("a.log", KNOWN[:2])
+        self.records("import", "--db", db, log)
+        wrong = self.records("find", "--db", db.replace("s3cr%27et%20pw", "s3cr3t-but-wrong"), check=False)
+        self.assertEqual(wrong.returncode, 2)
+        self.assertIn("password authentication failed", wrong.stderr)
+        self.assertIn("brenvik:***@", self.records("find", "--db", "postgresql://brenvik:s3cr3t@/nodb?host=/nonexistent",
+                                                   check=False).stderr)
+        keyword = self.records("find", "--db", "host=/nonexistent password='s3cr et' dbname=x", check=False)
+        self.assertIn("password=***", keyword.stderr)
+        # A flash whose database is down: told at the end, the password masked.
+        self.pg.stop()
+        try:
+            sim = cli_test.Sim(self.dir)
+            img = self.path("fw.img")
+            with open(img, "wb") as f:
+                f.write(os.urandom(0x20000) + bin_stream([(0x80001000, os.urandom(4096))]))
+            r = cli("flash", "--device", sim.device, "--log", self.path("f.log"), "--db", db, img)
+            sim.finish()
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("1 run is not in the database postgresql://brenvik:***@", r.stderr)
+            self.assertNotIn("s3cr", r.stdout + r.stderr)
+        finally:
+            self.pg.start()
+
+
+class StationsTest(unittest.TestCase):
+    """Stations writing into one PostgreSQL as they go."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.pg = PgServer()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.pg.close()
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="records-stations-")
+        self.image = os.path.join(self.dir, "fw.img")
+        with open(self.image, "wb") as f:
+            f.write(os.urandom(0x20000) + bin_stream([(0x80001000 + i * 4096, os.urandom(4096)) for i in range(4)]))
+        import jsonschema
+        with open(SCHEMA) as f:
+            self.schema = json.load(f)
+        self.validate = jsonschema.validate
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def station(self, name, db):
+        root = os.path.join(self.dir, name, "sys")
+        os.makedirs(os.path.join(root, "class/tty"), exist_ok=True)
+        log = os.path.join(self.dir, name, "station.log")
+        return root, log, Station(root, self.image, log, "--db", db)
+
+    def handset(self, st, root, serial):
+        """One handset plugged in, flashed, and unplugged again."""
+        sim = cli_test.Sim(self.dir)
+        fake_tty(root, "ttyUSB0", "ipaq", "049f:0003", serial, "1-1.1", devname=sim.device[len("/dev/"):])
+        st.mark()
+        result = st.wait_for(lambda e: e["event"] == "result" and e.get("serial") == serial and "result" in e)
+        sim.finish()
+        unplug(root, "ttyUSB0", "1-1.1")
+        st.wait_for(lambda e: e["event"] == "left" and e.get("serial") == serial)
+        return result
+
+    def log_ids(self, log):
+        with open(log) as f:
+            lines = [json.loads(l) for l in f]
+        for l in lines:
+            self.validate(l, self.schema)
+        return [l["run_id"] for l in lines]
+
+    def db_ids(self, db):
+        r = cli("records", "find", "--db", db, "--json", timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return [json.loads(l)["run_id"] for l in r.stdout.splitlines()]
+
+    def wait_for_ids(self, db, ids, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and sorted(self.db_ids(db)) != sorted(ids):
+            time.sleep(0.3)
+        self.assertEqual(sorted(self.db_ids(db)), sorted(ids))
+
+    def test_three_stations_into_one_postgresql(self):
+        db = self.pg.new_database()
+        stations = [self.station("s%d" % i, db) for i in range(3)]
+        errors = []
+
+        def shift(i, root, st):
+            try:
+                for n in range(6):
+                    self.assertEqual(self.handset(st, root, "S%dN%d" % (i, n))["result"], "success")
+            except Exception as e:  # noqa: BLE001
+                errors.append(e)
+
+        threads = [threading.Thread(target=shift, args=(i, root, st)) for i, (root, _, st) in enumerate(stations)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        ids = []
+        for root, log, st in stations:
+            st.proc.send_signal(signal.SIGINT)
+            rc, err = st.finish()
+            self.assertEqual(rc, 0, err)
+            self.assertEqual([e["waiting"] for e in st.events if e["event"] == "records"], [0])
+            ids += self.log_ids(log)
+        self.assertEqual(errors, [])
+        self.assertEqual(len(ids), 18)
+        self.assertEqual(sorted(self.db_ids(db)), sorted(ids))  # every run, exactly once
+
+    def test_the_server_stopped_mid_shift_and_the_station_restarted(self):
+        db = self.pg.new_database()
+        before = set(self.db_ids(db))
+        root, log, st = self.station("one", db)
+        self.handset(st, root, "P1")
+        self.pg.stop()
+        self.handset(st, root, "P2")  # the runs go on while the database is away
+        self.handset(st, root, "P3")
+        self.pg.start()
+        self.handset(st, root, "P4")
+        self.wait_for_ids(db, list(before) + self.log_ids(log))  # caught up while it runs
+        # Down again, and the station stops before it is back: its restart catches up.
+        self.pg.stop()
+        self.handset(st, root, "P5")
+        st.proc.send_signal(signal.SIGINT)
+        rc, _ = st.finish()
+        self.assertEqual(rc, 0)
+        self.assertEqual([e["waiting"] for e in st.events if e["event"] == "records"], [1])
+        self.pg.start()
+        again = Station(root, self.image, log, "--db", db)
+        try:
+            self.wait_for_ids(db, list(before) + self.log_ids(log))
+        finally:
+            again.proc.send_signal(signal.SIGINT)
+            again.finish()
+        self.assertEqual(len(self.log_ids(log)), 5)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
