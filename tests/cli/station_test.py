@@ -167,7 +167,7 @@ class StationTest(unittest.TestCase):
                          ["A", "A", "B", "C", "D", "E", "F", "G"])
         summary = [ev for ev in st.events if ev["event"] == "summary"][-1]
         self.assertEqual([(r["serial"], r["result"]) for r in summary["runs"]], results)
-        ports = {"A": "1-1.1", "B": "1-1.2", "C": "1-1.3", "D": "1-1.4", "E": "1-1.5"}
+        ports = {"A": "1-1.1", "B": "1-1.2", "C": "1-1.3", "D": "1-1.4", "E": "1-1.5", "F": "1-1.6", "G": "1-1.7"}
         self.assertEqual([r["usb_port"] for r in summary["runs"]], [ports[serial] for serial, _ in results])
         # A supervisor reads the bounded progress events, not one event per record.
         kinds = {ev["event"] for ev in st.events}

@@ -176,7 +176,7 @@ class Package(unittest.TestCase):
                 self.assertEqual(complete(command, "--"), sorted(re.findall(r"(?m)^  (?:-\w,)?(--[a-z-]+)", shown)))
         for words, expected in [(["records", ""], ["import", "find", "summary"]),
                                 (["records", "summary", "--by", "h"], ["hour"]),
-                                (["flash", "--d"], ["--device"]),
+                                (["flash", "--de"], ["--device"]),
                                 (["flash", "--timeout", ""], []),
                                 (["station", "--usb-port", ""], []),
                                 (["station", "--log", "a"], ["a.img"]),
