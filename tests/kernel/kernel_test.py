@@ -43,7 +43,7 @@ def main():
               "source": source, "systemd": boot == "systemd",
               "udev_rule": boot != "systemd"}  # the .deb brings its own
     started = time.monotonic()
-    results, console = vm.boot(config, timeout=120 + 120 * len(cases))
+    results, console = vm.boot(config, timeout=300 + 120 * len(cases))
     took = time.monotonic() - started
     if results is None:
         print(console[:3000] + "\n...\n" + console[-6000:])

@@ -113,7 +113,7 @@ def boot(config, timeout):
             "-m", "1536", "-smp", "2", "-nographic", "-no-reboot", "-nodefaults", "-serial", "stdio",
             "-kernel", os.path.join(root, "boot", "vmlinux-" + release),
             "-initrd", build_initramfs(root, release, folder),
-            "-append", "console=ttyS0 panic=-1 quiet loglevel=4 rdinit=/init systemd.show_status=0"
+            "-append", "console=ttyS0 panic=-1 quiet loglevel=2 rdinit=/init systemd.show_status=0"
                        " systemd.unit=brenvik-rig.target",
             "-virtfs", "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap",
             "-virtfs", "local,path=%s,mount_tag=modules,security_model=none,readonly=on"
