@@ -16,9 +16,11 @@ def fake_tty(root, name, driver, usb_id, serial, port, devname=None):
     device = os.path.join(interface, name) if name.startswith("ttyUSB") else interface
     node = os.path.join(device, "tty", name)
     os.makedirs(node)
+    # A device without a serial number has no serial attribute at all, as on the kernel.
     for attribute, value in zip(("idVendor", "idProduct", "serial"), usb_id.split(":") + [serial]):
-        with open(os.path.join(usb, attribute), "w") as f:
-            f.write(value + "\n")
+        if value:
+            with open(os.path.join(usb, attribute), "w") as f:
+                f.write(value + "\n")
     bus = "usb-serial" if name.startswith("ttyUSB") else "usb"
     driver_dir = os.path.join(root, "bus", bus, "drivers", driver)
     os.makedirs(driver_dir, exist_ok=True)

@@ -68,8 +68,8 @@ def main():
         results["error"] = traceback.format_exc()
     with open(os.path.join(RESULTS, "results.json"), "w") as f:
         json.dump(results, f, indent=1)
-    if as_init:
-        power_off()
+    # Under systemd too: its stop jobs would only add time, and the results are written.
+    power_off()
 
 
 if __name__ == "__main__":

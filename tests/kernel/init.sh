@@ -15,8 +15,16 @@ mount -t overlay overlay -o lowerdir=/lower,upperdir=/rw/upper,workdir=/rw/work 
 mkdir -p /newroot/lib/modules /newroot/rig
 mount $nine,ro modules /newroot/lib/modules
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 results /newroot/rig
-# Files the host laid out for this boot (units, rules) go in before the next init starts.
-[ -d /newroot/rig/overlay ] && cp -a /newroot/rig/overlay/. /newroot/
+# A fresh /run, and no container's marks from the host: systemd in a container ignores the
+# kernel's command line.
+mount -t tmpfs -o mode=755 tmpfs /newroot/run
+rm -f /newroot/.dockerenv /newroot/.containerenv
+# The units the host wrote for this boot, where systemd looks for runtime units.
+if [ -d /newroot/rig/units ]; then
+  mkdir -p /newroot/run/systemd/system
+  cp /newroot/rig/units/* /newroot/run/systemd/system/
+  echo "rig: units $(ls /newroot/run/systemd/system)"
+fi
 for d in proc sys dev; do mount --move /$d /newroot/$d; done
 next=$(cat /newroot/rig/init)
 exec switch_root /newroot $next

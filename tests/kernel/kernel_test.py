@@ -17,7 +17,7 @@ CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
     "plain": ["list_and_udev", "first_words", "flash_and_unplug", "station_hotplug", "station_unplug"],
     # systemd as PID 1, for the service.
-    "systemd": [],
+    "systemd": ["service"],
 }
 
 
@@ -40,12 +40,13 @@ def main():
     cases = rest or CASES[boot]
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     config = {"cases": cases, "cli": os.path.abspath(cli), "sim": os.path.abspath(sim), "deb": deb,
-              "source": source, "systemd": boot == "systemd"}
+              "source": source, "systemd": boot == "systemd",
+              "udev_rule": boot != "systemd"}  # the .deb brings its own
     started = time.monotonic()
-    results, console = vm.boot(config, timeout=120 + 120 * len(cases))
+    results, console = vm.boot(config, timeout=300 + 120 * len(cases))
     took = time.monotonic() - started
     if results is None:
-        print(console[-6000:])
+        print(console[:3000] + "\n...\n" + console[-6000:])
         print("the guest reported nothing: its console above")
         return 1
     failed = [c for c in results["cases"] if not c["ok"]]

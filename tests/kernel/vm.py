@@ -14,6 +14,27 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 INITRAMFS_MODULES = ["virtio_pci", "9pnet_virtio", "9p", "overlay"]
 
 
+# systemd as PID 1 boots to this target: the cases run once udev is up, then power off.
+RIG_TARGET = """[Unit]
+Description=The kernel rig's cases
+Requires=basic.target brenvik-rig.service
+After=basic.target
+AllowIsolate=yes
+"""
+RIG_SERVICE = """[Unit]
+Description=The kernel rig's cases
+Wants=systemd-udevd.service systemd-journald.service
+After=basic.target systemd-udevd.service systemd-journald.service
+
+[Service]
+Type=oneshot
+ExecStart=/usr/bin/python3 %s/guest.py
+StandardOutput=journal+console
+SuccessAction=poweroff-immediate
+FailureAction=poweroff-immediate
+"""
+
+
 def kernel_dir():
     cache = os.environ.get("BRENVIK_KERNEL_CACHE", "/var/cache/brenvik-kernel")
     root = os.path.join(cache, "current", "root")
@@ -80,15 +101,19 @@ def boot(config, timeout):
             f.write("/lib/systemd/systemd" if config.get("systemd") else
                     "/usr/bin/python3 %s/guest.py" % HERE)
         if config.get("systemd"):
-            # systemd keeps the kernel's command line: a quiet console and no emergency shell.
-            pass
+            units = os.path.join(results, "units")
+            os.makedirs(units)
+            with open(os.path.join(units, "brenvik-rig.target"), "w") as f:
+                f.write(RIG_TARGET)
+            with open(os.path.join(units, "brenvik-rig.service"), "w") as f:
+                f.write(RIG_SERVICE % HERE)
         accel = "kvm" if os.environ.get("BRENVIK_KERNEL_KVM") == "1" else "tcg"
         command = [
             "qemu-system-x86_64", "-machine", "pc,accel=" + accel] + (["-cpu", "host"] if accel == "kvm" else []) + [
             "-m", "1536", "-smp", "2", "-nographic", "-no-reboot", "-nodefaults", "-serial", "stdio",
             "-kernel", os.path.join(root, "boot", "vmlinux-" + release),
             "-initrd", build_initramfs(root, release, folder),
-            "-append", "console=ttyS0 panic=-1 quiet loglevel=4 rdinit=/init systemd.show_status=0"
+            "-append", "console=ttyS0 panic=-1 quiet loglevel=2 rdinit=/init systemd.show_status=0"
                        " systemd.unit=brenvik-rig.target",
             "-virtfs", "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap",
             "-virtfs", "local,path=%s,mount_tag=modules,security_model=none,readonly=on"

@@ -19,6 +19,17 @@ def run(rig):
         assert listed[tty] == {"path": tty, "usb_id": "049f:0003", "serial": handset.serial or None,
                                "usb_port": handset.port, "name": None, "driver": "ipaq"}, listed[tty]
     assert [h["usb_port"] for h in listed.values()] != [None] * 3
+    # The layout the fake sysfs trees of the other tests copy: the class link to the port's
+    # tty folder under its usb-serial device, the driver link there, and no serial attribute
+    # on a device without one.
+    for handset, tty in zip(handsets, ttys):
+        name = os.path.basename(tty)
+        node = os.path.realpath("/sys/class/tty/" + name)
+        device = os.path.dirname(os.path.dirname(node))
+        assert node.endswith("/%s-1:1.1/%s/tty/%s" % (handset.port.split("-")[0], name, name)), node
+        assert os.path.basename(os.readlink(device + "/driver")) == "ipaq"
+        usb = os.path.dirname(os.path.dirname(device))
+        assert os.path.exists(usb + "/serial") == bool(handset.serial), usb
     text = rig.cli("list").stdout
     for handset, tty in zip(handsets, ttys):
         assert tty in text and "usb port: " + handset.port in text, text
@@ -34,6 +45,16 @@ def run(rig):
         assert props.get("ID_MM_DEVICE_IGNORE") == "1", props
     # The handset without a serial gets no link, nor /dev/brenvik/ itself as one.
     assert sorted(os.listdir("/dev/brenvik")) == sorted(s for s in SERIALS if s)
+
+    # The bench's own user, in plugdev and not root, flashes through the link; the handset
+    # without a serial by its tty.
+    image = "/tmp/udev.img"
+    rig.image(image, records=2)
+    for handset, device in ((handsets[1], "/dev/brenvik/" + SERIALS[1]), (handsets[2], ttys[2])):
+        handset.serve("--expect", image)
+        r = rig.cli("flash", image, "--device", device, user="bench")
+        assert r.returncode == 0, (device, r.stdout, r.stderr)
+        assert handset.summary()["matches_expected"], device
 
     # The links follow the handset: gone on unplug.
     handsets[0].unplug()
