@@ -12,10 +12,10 @@ import time
 
 def arrive(rig, station, serial, *sim_args):
     """A handset plugged in while the station runs; handset-sim speaks once the station has
-    opened its port (and made it raw: see Gadget.tty)."""
+    taken it. Its tty is the one the station started on: the flasher holds the handset over
+    USB at once, and the tty is gone before a poll here could be sure to see it."""
     handset = rig.plug(serial=serial)
-    handset.first_tty = handset.tty(raw=False)  # gone once the flasher holds the handset
-    station.wait("started", usb_port=handset.port)
+    handset.first_tty = station.wait("started", usb_port=handset.port)["device"]
     time.sleep(0.3)
     return handset.serve(*sim_args)
 

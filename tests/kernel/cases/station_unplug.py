@@ -40,7 +40,6 @@ def run(rig):
     for cycle in range(10):
         if cycle:
             again.plug()
-        again.tty(raw=False)
         station.wait("started", usb_port=again.port)
         time.sleep(0.3)
         again.serve("--expect", image)
