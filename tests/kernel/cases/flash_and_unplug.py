@@ -25,7 +25,7 @@ def run(rig):
     handset.serve("--expect", image)
     started = time.monotonic()
     r = flash(rig, image, tty)
-    rig.figure("flash_128KiB_seconds", round(time.monotonic() - started, 2))
+    rig.figure("flash_256KiB_seconds", round(time.monotonic() - started, 2))
     summary = handset.summary()
     assert r.returncode == 0, (r.returncode, r.stdout, r.stderr)
     assert summary["matches_expected"] and summary["protocol_errors"] == [], summary

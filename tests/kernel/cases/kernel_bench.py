@@ -69,14 +69,13 @@ def run(rig):
     station = Station(rig, image, "/tmp/bench-station.log", "--timeout", "2")
     delays = []
     for i in range(10):
+        bound = time.monotonic()  # the gadget is made and bound at once
         handset = rig.plug(serial="BE4C1%03d" % i)
-        handset.unplug()
-        handset.gone()
-        bound = time.monotonic()
-        handset.plug()
-        station.wait("started", usb_port=handset.port)
+        station.wait("started", usb_port=handset.port, serial=handset.serial)
         delays.append(time.monotonic() - bound)
+        station.wait("result", usb_port=handset.port, serial=handset.serial)
         rig.unplug_all()
+        station.wait("left", usb_port=handset.port, serial=handset.serial)
     station.stop()
     rig.figure("bench_plug_to_started_median_s", round(statistics.median(delays), 2))
     rig.figure("bench_plug_to_started_max_s", round(max(delays), 2))
