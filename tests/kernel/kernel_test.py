@@ -15,7 +15,8 @@ import vm
 
 CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
-    "plain": ["list_and_udev", "first_words", "flash_and_unplug", "station_hotplug", "station_unplug"],
+    "plain": ["list_and_udev", "first_words", "flash_and_unplug", "station_hotplug", "station_unplug",
+              "sim_gadget"],
     # systemd as PID 1, for the service.
     "systemd": ["service"],
 }

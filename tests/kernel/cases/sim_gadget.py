@@ -1,0 +1,48 @@
+"""handset-sim as a USB device of its own (--gadget), flashed through the real ipaq driver.
+It speaks as soon as its port is up, on a ttyUSB index opened for the first time since the
+driver loaded: the tty's default echo must not reach it. A gadget that a killed sim left
+bound is cleared by the next start on that UDC, and an ended sim leaves none."""
+import json
+import os
+import signal
+import subprocess
+
+import handsets
+
+SERIAL = "51AD0001"
+
+
+def start(rig, udc, image, out):
+    sim = subprocess.Popen([rig.sim_path, "--gadget", udc, "--serial", SERIAL, "--out", out, "--expect", image],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+
+    def listed():
+        r = rig.cli("list", "--json")
+        return r.returncode == 0 and [h for h in json.loads(r.stdout) if h["serial"] == SERIAL]
+    return sim, handsets.wait_for("handset-sim's gadget on the host", listed, 30)[0]
+
+
+def run(rig):
+    rig.unplug_all()
+    subprocess.run(["modprobe", "-r", "ipaq", "usbserial"], check=True)
+    subprocess.run(["modprobe", "ipaq"], check=True)
+    image = "/tmp/sim-gadget.img"
+    rig.image(image, records=8)
+    udc = rig.free_udc()
+    gadget = os.path.join(handsets.CONFIGFS, "brenvik-sim-" + udc)
+
+    # Killed while plugged in: its gadget stays behind, bound, until the next start clears it.
+    sim, _ = start(rig, udc, image, "/tmp/sim-gadget-killed")
+    sim.send_signal(signal.SIGKILL)
+    sim.wait(timeout=10)
+    assert os.path.isdir(gadget)
+
+    sim, found = start(rig, udc, image, "/tmp/sim-gadget")
+    assert (found["usb_id"], found["driver"]) == ("049f:0003", "ipaq"), found
+    r = rig.cli("flash", image, "--device", found["path"], "--timeout", "10", timeout=120)
+    assert r.returncode == 0, (r.returncode, r.stdout, r.stderr)
+    sim.wait(timeout=30)
+    with open("/tmp/sim-gadget/summary.json") as f:
+        summary = json.load(f)
+    assert summary["matches_expected"] and summary["protocol_errors"] == [], summary
+    assert not os.path.exists(gadget)  # removed on its way out
