@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -78,6 +79,8 @@ struct OutputQueue::State {
       for (size_t nl; (nl = partial.find('\n', start)) != std::string::npos; start = nl + 1)
         Push(partial.substr(start, nl + 1 - start));
       partial.erase(0, start);
+      // A bell comes alone, without a line: it rings now, not with the next line.
+      if (!partial.empty() && partial.find_first_not_of('\a') == std::string::npos) Push(std::exchange(partial, {}));
     }
     if (!partial.empty()) Push(std::move(partial));
     CloseFd(readEnd);

@@ -22,7 +22,7 @@ class OutputQueue {
   // writes directly, as before).
   static std::unique_ptr<OutputQueue> Start(int fd, size_t bound, Droppable droppable);
 
-  // Where to write: whole lines, each ended by '\n'.
+  // Where to write: whole lines, each ended by '\n', or a bell alone.
   std::FILE* File() const;
   // Closes File() and waits until what was written is out, or until the reader has taken
   // nothing for `idle`: a process that ends must not wait forever on a reader that went away.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -57,6 +58,24 @@ TEST(OutputQueue, KeepsEveryOtherLineWhileTheReaderPauses) {
   EXPECT_EQ(read.back(), '\n');
   EXPECT_LT(lines, 3000u);
   EXPECT_EQ(progress.rfind("progress 0 ", 0), 0u);  // the first ones wait; later ones go
+}
+
+// A bell is no line: it goes out as it comes, not when the next line does.
+TEST(OutputQueue, ABellGoesOutAtOnce) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  auto queue = OutputQueue::Start(fds[1], 1 << 20, {});
+  ASSERT_TRUE(queue);
+  std::fputc('\a', queue->File());
+  std::fflush(queue->File());
+  pollfd ready{fds[0], POLLIN, 0};
+  ASSERT_EQ(::poll(&ready, 1, 10000), 1);
+  char got = 0;
+  EXPECT_EQ(::read(fds[0], &got, 1), 1);
+  EXPECT_EQ(got, '\a');
+  queue->Finish(std::chrono::seconds(10));
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 // The end of the process: a reader that takes nothing, or one that closed its end, does
