@@ -5,6 +5,7 @@ import os
 import queue
 import re
 import select
+import shutil
 import statistics
 import subprocess
 import termios
@@ -84,7 +85,7 @@ def bind_to_first_byte(trace):
 
 def run(rig):
     image = "/tmp/bench.img"
-    rig.image(image, records=16)
+    rig.image(image, records=64)  # 1 MiB: the flash's fixed cost not the most of it
     with open(image, "rb") as f:
         data = f.read()
 
@@ -112,6 +113,7 @@ def run(rig):
     # Plug to the PC's first byte: handset-sim --gadget writes its acknowledgement to the
     # gadget's tty before it binds, as a handset speaks as soon as it is plugged in; the
     # figure runs from its bind to its first read of bytes from the PC (strace's stamps).
+    assert shutil.which("strace"), "the plug timings need strace (scripts/install-deps.sh all)"
     small = "/tmp/bench-plug.img"
     rig.image(small, records=2)
     station = PlainStation(rig, small, "/tmp/bench-station.log")
