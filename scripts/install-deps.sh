@@ -13,8 +13,9 @@ native=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev lib
 windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all
          wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)
-# The real-kernel rig: a VM, busybox for its initramfs, udev and kmod (depmod, modprobe).
-kernel_rig=(qemu-system-x86 busybox-static udev kmod)
+# The real-kernel rig: a VM, busybox for its initramfs, udev and kmod (depmod, modprobe);
+# strace stamps the kernel benchmark's plug timings.
+kernel_rig=(qemu-system-x86 busybox-static udev kmod strace)
 
 want=("${native[@]}")
 case "${1:-all}" in
