@@ -21,6 +21,7 @@ constexpr size_t kRowsPerInsert = 1000;
 constexpr size_t kMostWaiting = 100000;
 constexpr auto kFirstRetry = std::chrono::milliseconds(500);
 constexpr auto kLastRetry = std::chrono::seconds(10);
+constexpr auto kGoodbye = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -78,6 +79,9 @@ struct RecordWriter::State {
       wake.wait_for(lock, retry, [&] { return finishing; });
       retry = std::min<std::chrono::milliseconds>(retry * 2, kLastRetry);
     }
+    lock.unlock();
+    store.reset();  // closed before the writer is told it is done
+    lock.lock();
     done = true;
     wake.notify_all();
   }
@@ -120,6 +124,9 @@ bool RecordWriter::Finish(std::chrono::milliseconds bound) {
   m_state->wake.wait_for(lock, bound, [&] { return m_state->done || (m_state->waiting.empty() && !m_state->catchUp); });
   m_state->finishing = true;
   m_state->wake.notify_all();
+  // A moment for the writer to close its connection itself (the server sees a goodbye, not a
+  // dropped socket); one stuck in the database is left behind, never waited for.
+  m_state->wake.wait_for(lock, kGoodbye, [&] { return m_state->done; });
   return m_state->waiting.empty();
 }
 

@@ -33,6 +33,7 @@ struct ScriptedPipe : BulkPipe {
   Bytes written;
   std::vector<size_t> asked;
   bool closed = false;
+  bool* closedOut = nullptr;  // outlives the pipe, which its file destroys on Close
   bool stuck = false;  // takes nothing, and each transfer waits out its bound
 
   IoResult In(uint8_t* data, size_t size, milliseconds) override {
@@ -59,7 +60,10 @@ struct ScriptedPipe : BulkPipe {
     written.insert(written.end(), data, data + n);
     return {s.status, n};
   }
-  void Close() override { closed = true; }
+  void Close() override {
+    closed = true;
+    if (closedOut) *closedOut = true;
+  }
 };
 
 Bytes Seq(uint8_t first, size_t n) {
@@ -136,11 +140,13 @@ TEST(BulkDeviceFile, ATimeOutIsToldWithWhatMovedAndCloseGivesTheInterfaceBack) {
   auto pipe = std::make_unique<ScriptedPipe>();
   ScriptedPipe* p = pipe.get();
   p->stuck = true;
+  bool gaveBack = false;
+  p->closedOut = &gaveBack;
   BulkDeviceFile file(std::move(pipe), 512);
   const Bytes data = Seq(0, 64);
   EXPECT_EQ(file.Write(data.data(), data.size(), milliseconds(20)).status, IoStatus::kTimeout);
   file.Close();
-  EXPECT_TRUE(p->closed);
+  EXPECT_TRUE(gaveBack);
   EXPECT_EQ(file.Read(nullptr, 0, milliseconds(0)).status, IoStatus::kError) << "closed is closed";
 }
 
