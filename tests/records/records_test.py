@@ -70,7 +70,9 @@ MALFORMED = [
 ]
 
 
-class RecordsTest(unittest.TestCase):
+class WithPostgres(unittest.TestCase):
+    """A PostgreSQL server of the class's own, started once for its tests."""
+
     @classmethod
     def setUpClass(cls):
         cls.pg = PgServer()
@@ -79,6 +81,8 @@ class RecordsTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.pg.close()
 
+
+class RecordsTest(WithPostgres):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="records-test-")
 
@@ -243,16 +247,8 @@ class RecordsTest(unittest.TestCase):
             self.pg.start()
 
 
-class StationsTest(unittest.TestCase):
+class StationsTest(WithPostgres):
     """Stations writing into one PostgreSQL as they go."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.pg = PgServer()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.pg.close()
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="records-stations-")

@@ -15,9 +15,9 @@ def collect(station, kind, count, timeout=120):
 
 
 def run(rig):
-    image = "/tmp/unplug.img"
+    image = "/tmp/station-unplug.img"
     rig.image(image, records=8)
-    log = "/tmp/unplug.log"
+    log = "/tmp/station-unplug.log"
     station = Station(rig, image, log)
 
     # Eight flashed, then all pulled at once.
