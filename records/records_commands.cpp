@@ -40,6 +40,19 @@ std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err) {
   }
 }
 
+// The filters as SQL, then the store they are asked of: find and summary both start so.
+// Nothing, with the reason said, when either cannot be had; the filters go first, so that a
+// mistyped --since never waits on a database.
+std::unique_ptr<Store> OpenFiltered(const RecordsArgs& args, std::FILE* err, std::optional<Where>& where) {
+  std::string error;
+  where = BuildWhere(args.filter, std::time(nullptr), error);
+  if (!where) {
+    Say(err, error);
+    return nullptr;
+  }
+  return Open(args, err);
+}
+
 std::string Unhex(const std::string& hex) {
   std::string bytes;
   for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
@@ -116,13 +129,8 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
 }
 
 int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
-  std::string error;
-  const auto where = BuildWhere(args.filter, std::time(nullptr), error);
-  if (!where) {
-    Say(err, error);
-    return kUsage;
-  }
-  auto store = Open(args, err);
+  std::optional<Where> where;
+  auto store = OpenFiltered(args, err, where);
   if (!store) return kUsage;
   std::vector<std::vector<std::string>> rows;
   try {
@@ -163,13 +171,8 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     Say(err, "--by must be hour, day, station, image or result");
     return kUsage;
   }
-  std::string error;
-  const auto where = BuildWhere(args.filter, std::time(nullptr), error);
-  if (!where) {
-    Say(err, error);
-    return kUsage;
-  }
-  auto store = Open(args, err);
+  std::optional<Where> where;
+  auto store = OpenFiltered(args, err, where);
   if (!store) return kUsage;
   std::vector<Group> groups;
   try {
