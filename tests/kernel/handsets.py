@@ -5,20 +5,17 @@ import grp
 import json
 import os
 import shutil
-import struct
 import subprocess
+import sys
 import time
+
+# The Wine rig writes the image format too; its module imports only the standard library.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
+from gui_rig import bin_stream  # noqa: E402,F401  (the cases take it from here too)
 
 CONFIGFS = "/sys/kernel/config/usb_gadget"
 BUSES = 8
 BENCH_USER = "bench"  # not root, in plugdev: the bench's own user
-
-
-def bin_stream(records, entry=0x80001000):
-    out = b"B000FF\n" + struct.pack("<II", 0x80001000, sum(len(d) for _, d in records))
-    for address, data in records:
-        out += struct.pack("<III", address, len(data), sum(data) & 0xFFFFFFFF) + data
-    return out + struct.pack("<III", 0, entry, 0)
 
 
 def write(path, text):
