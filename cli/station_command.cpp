@@ -230,16 +230,19 @@ class StationLoop {
       report.exitCode = kExitRunFailed;
     }
     if (report.permissionDenied) return std::nullopt;
-    std::optional<Verdict> v = Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter,
-                                          m_args.flash.records);
+    std::optional<Verdict> v = Log(r, report);
     if (unplugged && !v) v = Failed(Outcome{Step::kNone, 0, Cause::kStopped, {}, {}}, station::text::kUnplugged);
     return v;
   }
 
+  // The run's line in the log, and its row for the database.
+  std::optional<Verdict> Log(StationRun& r, FlashReport& report) {
+    return Conclude(m_log, m_args.flash.logPath, r.image, report, *r.presenter, m_args.flash.records);
+  }
+
   void Fail(StationRun& r, const std::string& cause) {
     FailBeforeRun(r.report, r.handset, cause, r.presenter.get());
-    if (!r.report.concluded)
-      Conclude(m_log, m_args.flash.logPath, r.image, r.report, *r.presenter, m_args.flash.records);
+    if (!r.report.concluded) Log(r, r.report);
   }
 
   // Hashed again only when the file is not the one hashed before.
@@ -283,8 +286,7 @@ class StationLoop {
     run.report.result = station::ResultName(e.result);
     run.report.cause = e.cause;
     if (e.result != station::Result::kSuccess && run.report.exitCode == kExitOk) run.report.exitCode = kExitRunFailed;
-    if (!run.report.concluded)
-      Conclude(m_log, m_args.flash.logPath, run.image, run.report, *run.presenter, m_args.flash.records);
+    if (!run.report.concluded) Log(run, run.report);
     m_reports.push_back(run.report);
     m_awaiting.erase(it);
   }
