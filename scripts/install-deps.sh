@@ -10,8 +10,9 @@ set -euo pipefail
 # python3-jsonschema: the log line's schema in the tests.
 native=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
         help2man dpkg-dev lintian systemd libusb-1.0-0-dev libpq-dev libsqlite3-dev postgresql python3-jsonschema)
-windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all
-         wine wine32:i386 wine64)
+# The x86_64 cross compilers: the Windows tests' build where 32-bit programs cannot start.
+windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+         xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)
 # The real-kernel rig: a VM, busybox for its initramfs, udev and kmod (depmod, modprobe);
 # strace stamps the kernel benchmark's plug timings.

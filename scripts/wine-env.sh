@@ -2,10 +2,16 @@
 # The prefix lives in build/wineprefix (override with WINEPREFIX) and is reused by every
 # run; creating it takes ~20 s, and a lock keeps parallel callers from racing on it.
 brenvik_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$brenvik_root/build/wineprefix}
+# WINEARCH=win64 (the windows-x64 preset) keeps a prefix of its own.
+export WINEARCH=${WINEARCH:-win32}
+if [ "$WINEARCH" = win64 ]; then
+  export WINEPREFIX=${WINEPREFIX:-$brenvik_root/build/wineprefix64}
+  case ":$PATH:" in *":$brenvik_root/scripts/wine64:"*) ;; *) export PATH="$brenvik_root/scripts/wine64:$PATH" ;; esac
+else
+  export WINEPREFIX=${WINEPREFIX:-$brenvik_root/build/wineprefix}
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-export WINEARCH=win32
 # Wine names host files in the locale's charset: without a UTF-8 locale (an empty
 # environment has none) a path such as 固件 cannot be made at all.
 if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then export LC_ALL=C.UTF-8; fi

@@ -51,9 +51,11 @@ class RigError(Exception):
 
 class Rig:
     def __init__(self, locale):
-        self.prefix = os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
+        arch = os.environ.get("WINEARCH", "win32")
+        default_prefix = "wineprefix64" if arch == "win64" else "wineprefix"
+        self.prefix = os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", default_prefix))
         self.locale = locale
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win32",
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH=arch,
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG=locale, LC_ALL=locale)
         self.lock_file = None
         self.xvfb = None

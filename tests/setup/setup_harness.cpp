@@ -22,6 +22,8 @@ fs::path DosPath(const char* unixPath) {
 
 constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\setup.exe";
 constexpr DWORD kPollMs = 50;
+// The registry view setup.exe writes into: that of its own bitness, which is this program's.
+constexpr REGSAM kProgramView = sizeof(void*) == 4 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
 // The stand-in's files: what it records and the switch it looks for, both beside itself.
 constexpr wchar_t kCallsFile[] = L"rundll32-calls.txt";
@@ -274,7 +276,7 @@ std::string VersionSeenBySetup(const fs::path& dir) {
 template <typename T>
 std::optional<T> ReadValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type) {
   HKEY opened = nullptr;
-  if (::RegOpenKeyExW(root, key, 0, KEY_READ | KEY_WOW64_32KEY, &opened) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(root, key, 0, KEY_READ | kProgramView, &opened) != ERROR_SUCCESS)
     return std::nullopt;
   BYTE data[1024] = {};
   DWORD found = 0, size = sizeof data - sizeof(wchar_t);
@@ -299,16 +301,16 @@ std::optional<std::wstring> ReadString(HKEY root, const wchar_t* key, const wcha
 
 void DeleteKeyTree(HKEY root, const wchar_t* key) {
   HKEY opened = nullptr;
-  if (::RegOpenKeyExW(root, key, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &opened) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(root, key, 0, KEY_ALL_ACCESS | kProgramView, &opened) != ERROR_SUCCESS)
     return;
   ::RegDeleteTreeW(opened, nullptr);
   ::RegCloseKey(opened);
-  ::RegDeleteKeyExW(root, key, KEY_WOW64_32KEY, 0);
+  ::RegDeleteKeyExW(root, key, kProgramView, 0);
 }
 
 void WriteDword(HKEY root, const wchar_t* key, const wchar_t* name, DWORD value) {
   HKEY opened = nullptr;
-  Check(::RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &opened,
+  Check(::RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE | kProgramView, nullptr, &opened,
                           nullptr) == ERROR_SUCCESS,
         "cannot create a registry key");
   ::RegSetValueExW(opened, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
