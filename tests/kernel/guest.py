@@ -22,11 +22,25 @@ def mount(kind, target, options=None):
     subprocess.run(command, check=True, stderr=subprocess.DEVNULL)
 
 
-def bring_up_as_init():
+def tmp_folders_in_use(config):
+    """The folders directly in /tmp that hold the rig's own paths (a tree checked out under
+    /tmp): the guest's fresh /tmp must not hide them."""
+    return sorted({"/tmp/" + value.split("/")[2] for value in config.values()
+                   if isinstance(value, str) and value.startswith("/tmp/")})
+
+
+def bring_up_as_init(config):
     """What systemd would have done, for the cases that do without it."""
-    for kind, target, options in (("tmpfs", "/run", "mode=755"), ("tmpfs", "/tmp", "mode=1777"),
-                                  ("devpts", "/dev/pts", "gid=5,mode=620,ptmxmode=666")):
-        mount(kind, target, options)
+    mount("tmpfs", "/run", "mode=755")
+    kept = tmp_folders_in_use(config)
+    for n, folder in enumerate(kept):
+        os.makedirs("/run/rig-kept/%d" % n)
+        subprocess.run(["mount", "--bind", folder, "/run/rig-kept/%d" % n], check=True)
+    mount("tmpfs", "/tmp", "mode=1777")
+    for n, folder in enumerate(kept):
+        os.makedirs(folder)
+        subprocess.run(["mount", "--move", "/run/rig-kept/%d" % n, folder], check=True)
+    mount("devpts", "/dev/pts", "gid=5,mode=620,ptmxmode=666")
     os.makedirs("/run/udev", exist_ok=True)
     subprocess.run(["/lib/systemd/systemd-udevd", "--daemon"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -45,7 +59,7 @@ def main():
     results = {"cases": [], "figures": {}}
     try:
         if as_init:
-            bring_up_as_init()
+            bring_up_as_init(config)
         rig = handsets.Rig(config, results["figures"])
         started = time.monotonic()
         rig.start()

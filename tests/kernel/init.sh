@@ -19,6 +19,9 @@ mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 results /newroot/rig
 # kernel's command line.
 mount -t tmpfs -o mode=755 tmpfs /newroot/run
 rm -f /newroot/.dockerenv /newroot/.containerenv
+# systemd empties /tmp at boot, and with it a tree checked out under /tmp that the cases run from.
+mkdir -p /newroot/etc/tmpfiles.d
+ln -sf /dev/null /newroot/etc/tmpfiles.d/tmp.conf
 # The units the host wrote for this boot, where systemd looks for runtime units.
 if [ -d /newroot/rig/units ]; then
   mkdir -p /newroot/run/systemd/system
