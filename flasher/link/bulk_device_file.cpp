@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/write_deadline.h"
+
 namespace brenvik {
 namespace {
 
@@ -11,8 +13,6 @@ using Clock = std::chrono::steady_clock;
 
 // The longest single transfer: how late a stop request may be seen.
 constexpr std::chrono::milliseconds kSlice{100};
-// How long a packet that has begun may still take to finish after a stop request.
-constexpr std::chrono::milliseconds kStopFinishBound{1000};
 
 // The next transfer's bound: at most a slice, never zero (zero means no bound to libusb).
 std::chrono::milliseconds NextSlice(Clock::time_point deadline) {
@@ -59,18 +59,12 @@ IoResult BulkDeviceFile::Write(const uint8_t* data, size_t size, std::chrono::mi
   // A tty sends nothing for an empty write; a zero-length packet would be a byte stream's
   // stranger on the wire.
   if (size == 0) return {};
-  auto deadline = Clock::now() + timeout;
-  bool stopSeen = false;
+  WriteDeadline deadline(Clock::now() + timeout);
   size_t put = 0;
   while (put < size) {
-    // A packet that has begun is finished, so that a stop leaves no torn packet behind; a
-    // device that does not take it gets a short while, not the whole bound.
-    if (!stopSeen && StopRequested()) {
-      stopSeen = true;
-      deadline = std::min(deadline, Clock::now() + kStopFinishBound);
-    }
-    if (Clock::now() >= deadline) return {stopSeen ? IoStatus::kStopped : IoStatus::kTimeout, put};
-    const IoResult r = pipe_->Out(data + put, size - put, NextSlice(deadline));
+    if (StopRequested()) deadline.NoteStop();
+    if (Clock::now() >= deadline.At()) return {deadline.StopSeen() ? IoStatus::kStopped : IoStatus::kTimeout, put};
+    const IoResult r = pipe_->Out(data + put, size - put, NextSlice(deadline.At()));
     put += std::min(r.count, size - put);
     if (r.status == IoStatus::kTimeout) continue;
     if (r.status != IoStatus::kOk) return {r.status, put, r.systemError};

@@ -16,6 +16,7 @@
 
 #include "link/device_file.h"
 #include "link/node_kind_posix.h"
+#include "link/write_deadline.h"
 #ifdef BRENVIK_USB_DIRECT
 #include "link/usb_direct.h"
 #include "link/usb_place.h"
@@ -29,8 +30,6 @@ using Clock = std::chrono::steady_clock;
 // How often a wait looks at the stop flag: a signal that lands just before poll() must not
 // go unseen for the whole bound.
 constexpr int kStopCheckMs = 100;
-// How long a packet that has begun may still take to finish after a stop request.
-constexpr std::chrono::milliseconds kStopFinishBound{1000};
 // A pty has no transfer that tcdrain() could wait for: the last bytes may still sit unread
 // when it returns, and a peer that drops them then would go unseen. The peer is given this
 // long to hang up before the run is told that every byte went over.
@@ -86,16 +85,10 @@ class PosixDeviceFile : public DeviceFile {
     if (fd_ < 0) return Failed(IoStatus::kError, 0, EBADF);
     if (StopRequested()) return Failed(IoStatus::kStopped, 0);
     if (size == 0) return ::write(fd_, data, 0) == 0 ? IoResult{} : FromErrno(0);
-    auto deadline = Clock::now() + timeout;
-    bool stopSeen = false;
+    WriteDeadline deadline(Clock::now() + timeout);
     size_t put = 0;
     while (put < size) {
-      // A packet that has begun is finished, so that a stop leaves no torn packet behind;
-      // a peer that does not take it gets a short while, not the whole bound.
-      if (!stopSeen && StopRequested()) {
-        stopSeen = true;
-        deadline = std::min(deadline, Clock::now() + kStopFinishBound);
-      }
+      if (StopRequested()) deadline.NoteStop();
       // Data comes straight from the image's mapping: a file cut short under the run gives
       // EFAULT here, never a signal.
       ssize_t n = ::write(fd_, data + put, size - put);
@@ -105,11 +98,11 @@ class PosixDeviceFile : public DeviceFile {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) return FromErrno(put);
-      const IoResult waited = Wait(POLLOUT, deadline, !stopSeen);
+      const IoResult waited = Wait(POLLOUT, deadline.At(), !deadline.StopSeen());
       if (waited.status == IoStatus::kStopped) continue;  // seen at the top of the loop
       if (waited.status != IoStatus::kOk)
-        return Failed(stopSeen && waited.status == IoStatus::kTimeout ? IoStatus::kStopped : waited.status, put,
-                      waited.systemError);
+        return Failed(deadline.StopSeen() && waited.status == IoStatus::kTimeout ? IoStatus::kStopped : waited.status,
+                      put, waited.systemError);
     }
     return {IoStatus::kOk, put};
   }

@@ -9,6 +9,7 @@
 
 #include "link/device_file.h"
 #include "link/device_name.h"
+#include "link/write_deadline.h"
 #include "win32/text.h"
 
 namespace brenvik {
@@ -32,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 // How often a wait looks at the stop flag: a console event must not go unseen for the
 // whole bound.
 constexpr DWORD kStopCheckMs = 100;
-// How long a packet that has begun may still take to finish after a stop request.
-constexpr std::chrono::milliseconds kStopFinishBound{1000};
 
 DWORD RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -178,22 +177,20 @@ class Win32DeviceFile : public DeviceFile {
   }
 
   // Waits in slices for the pending transfer, looking at the stop flag between them. A read
-  // is given up at once; a write that has begun is finished, so that a stop leaves no torn
-  // packet behind, but a device that does not take it gets a short while, not the bound.
-  IoStatus AwaitTransfer(bool write, Clock::time_point deadline) {
-    bool stopSeen = false;
+  // is given up at once; a write that has begun is finished (WriteDeadline).
+  IoStatus AwaitTransfer(bool write, Clock::time_point bound) {
+    WriteDeadline deadline(bound);
     for (;;) {
-      if (!stopSeen && StopRequested()) {
+      if (StopRequested()) {
         if (!write) return IoStatus::kStopped;
-        stopSeen = true;
-        deadline = std::min(deadline, Clock::now() + kStopFinishBound);
+        deadline.NoteStop();
       }
       // The bound ends the wait as soon as it passes: a COM port that completes the request
       // on its own timeout just after it is still a timed-out transfer.
-      const DWORD waited = ::WaitForSingleObject(event_, std::min(RemainingMs(deadline), kStopCheckMs));
+      const DWORD waited = ::WaitForSingleObject(event_, std::min(RemainingMs(deadline.At()), kStopCheckMs));
       if (waited == WAIT_OBJECT_0) return IoStatus::kOk;
       if (waited != WAIT_TIMEOUT) return IoStatus::kError;
-      if (RemainingMs(deadline) == 0) return stopSeen ? IoStatus::kStopped : IoStatus::kTimeout;
+      if (RemainingMs(deadline.At()) == 0) return deadline.StopSeen() ? IoStatus::kStopped : IoStatus::kTimeout;
     }
   }
 
