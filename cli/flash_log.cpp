@@ -25,18 +25,11 @@
 namespace brenvik::cli {
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (const unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
-  return hex;
-}
-
 // A name that is no UTF-8 would reach the line with replacement characters, and two files
 // would share one name: the bytes go beside it.
 void PutName(nlohmann::json& j, const char* key, const std::string& name) {
   j[key] = name;
-  if (!IsUtf8(name)) j[std::string(key) + "_bytes"] = Hex(name);
+  if (!IsUtf8(name)) j[std::string(key) + "_bytes"] = HexBytes(name);
 }
 
 }  // namespace

@@ -25,6 +25,14 @@ inline bool IsUtf8(const std::string& text) {
   }
 }
 
+// A name's bytes as lower-case hex: how a line keeps a name that is no UTF-8, beside it.
+inline std::string HexBytes(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
+  return hex;
+}
+
 inline nlohmann::json TextOrNull(const std::string& text) {
   return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "json_text.h"
+
 namespace brenvik::records {
 namespace {
 
@@ -89,25 +91,6 @@ std::optional<std::string> ParseIso(const std::string& s) {
   return text.replace(20, 3, fraction);
 }
 
-bool IsUtf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (const unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
-  return hex;
-}
-
 }  // namespace
 
 std::optional<std::string> ParseWhen(const std::string& text, std::time_t now) {
@@ -178,10 +161,10 @@ std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& e
   // A path that is no UTF-8 is found by its bytes, as the log keeps them.
   for (const auto& [given, column] : {std::pair{f.image, "image"}, std::pair{f.device, "device"}}) {
     if (given.empty()) continue;
-    if (IsUtf8(given))
+    if (cli::IsUtf8(given))
       add(std::string(column) + " = ?", {given});
     else
-      add(std::string(column) + "_bytes = ?", {Hex(given)});
+      add(std::string(column) + "_bytes = ?", {cli::HexBytes(given)});
   }
   if (!f.usbPort.empty()) add("usb_port = ?", {f.usbPort});
   if (!f.station.empty()) add("station = ?", {f.station});

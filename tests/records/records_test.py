@@ -147,11 +147,15 @@ class RecordsTest(WithPostgres):
                 self.assertEqual(len(self.find(db, "--image", "/srv/it's; DELETE FROM runs/x.img")), 1)
 
     def test_paths_that_are_no_utf8_keep_their_bytes(self):
-        log = self.write_log("a.log", KNOWN)
+        # An overlong form looks like UTF-8 to a loose check; the log takes it for none.
+        overlong = line(run_id=uid(10), station="s1", usb_serial="C3", seconds=1.0, time="2026-12-07T15:50:00.000Z",
+                        image="/srv/fw/\ufffd\ufffd.img", image_bytes=b"/srv/fw/\xc0\xaf.img".hex())
+        log = self.write_log("a.log", KNOWN + [overlong])
         for kind, db in self.databases():
             with self.subTest(kind):
                 self.records("import", "--db", db, log)
-                for raw, serial in ((b"/srv/fw/\xe9.img", "C1"), (b"/srv/fw/\xea.img", "C2")):
+                for raw, serial in ((b"/srv/fw/\xe9.img", "C1"), (b"/srv/fw/\xea.img", "C2"),
+                                    (b"/srv/fw/\xc0\xaf.img", "C3")):
                     got = self.find(db, "--image", os.fsdecode(raw))
                     self.assertEqual([(r["usb_serial"], r["image_bytes"]) for r in got], [(serial, raw.hex())])
                 table = cli("records", "find", "--db", db, "--serial", "C")
