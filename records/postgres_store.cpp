@@ -215,7 +215,6 @@ class PostgresStore : public Store {
     return r;
   }
 
-
   DbUrl m_url;
   PGconn* m_conn = nullptr;
 };
