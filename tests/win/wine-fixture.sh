@@ -14,7 +14,9 @@
 # STATE is a folder of the build tree that keeps the host's pid, log and pty paths. From
 # "up" to "down", and from "absent" to "absent-end", the run holds the prefix's device
 # lock: runs that share a prefix take turns instead of undoing each other's devices.
-set -euo pipefail
+set -eEuo pipefail
+# Whatever fails says where: a step that fails silently would otherwise leave no trace.
+trap 'echo "wine-fixture: line $LINENO failed (exit $?)" >&2' ERR
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine-env.sh"
 
@@ -110,28 +112,38 @@ handset_down() {
   echo "handset interface removed"
 }
 
+# One value into the registry. A fresh 64-bit prefix once failed such a write with no word
+# at all while other tests started Wine beside it; it is said, and tried once more.
+reg_add() {
+  local rc=0
+  brenvik_wine reg add "$@" /f >/dev/null || rc=$?
+  [ "$rc" -eq 0 ] && return 0
+  echo "wine-fixture: reg add $1 failed (exit $rc); trying once more" >&2
+  sleep 1
+  brenvik_wine reg add "$@" /f >/dev/null || die "reg add $1 failed twice"
+}
 register_interface() {  # $1: the device's instance id
   local key="$classes\\$guid\\##?#${1//\\/#}#$guid"
-  brenvik_wine reg add "$key" /v DeviceInstance /d "$1" /f >/dev/null
-  brenvik_wine reg add "$key\\#\\Control" /v Linked /t REG_DWORD /d 1 /f >/dev/null
-  brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$1" /v ClassGUID /d "$guid" /f >/dev/null
+  reg_add "$key" /v DeviceInstance /d "$1"
+  reg_add "$key\\#\\Control" /v Linked /t REG_DWORD /d 1
+  reg_add "HKLM\\System\\CurrentControlSet\\Enum\\$1" /v ClassGUID /d "$guid"
 }
 
 handset_up() {
   [ -s "$state/host.out" ] || die "no pty host"
   brenvik_wine_prefix
   register_interface 'ROOT\BRENVIK\0000'
-  brenvik_wine reg add "$enum_key\\0000" /v FriendlyName /d 'Brenvik Handset (COM5)' /f >/dev/null
-  brenvik_wine reg add "$enum_key\\0000" /v DeviceDesc /d 'Not the friendly name' /f >/dev/null
-  brenvik_wine reg add "$enum_key\\0000\\Device Parameters" /v PortName /d COM5 /f >/dev/null
-  brenvik_wine reg add "$enum_key\\0000" /v LocationInformation /d 'Port_#0004.Hub_#0003' /f >/dev/null
+  reg_add "$enum_key\\0000" /v FriendlyName /d 'Brenvik Handset (COM5)'
+  reg_add "$enum_key\\0000" /v DeviceDesc /d 'Not the friendly name'
+  reg_add "$enum_key\\0000\\Device Parameters" /v PortName /d COM5
+  reg_add "$enum_key\\0000" /v LocationInformation /d 'Port_#0004.Hub_#0003'
   register_interface 'ROOT\BRENVIK\0001'
   register_interface "$usb_instance"
-  brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v DeviceDesc \
-    /d 'Windows CE USB Device' /f >/dev/null
+  reg_add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v DeviceDesc \
+    /d 'Windows CE USB Device'
   # Whatever wrote the registry: a location with an escape in it is none.
-  brenvik_wine reg add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v LocationInformation \
-    /d $'Port_#0002\e[2J.Hub_#0001' /f >/dev/null
+  reg_add "HKLM\\System\\CurrentControlSet\\Enum\\$usb_instance" /v LocationInformation \
+    /d $'Port_#0002\e[2J.Hub_#0001'
   ln -sfn "$(pty_path 3)" "$interface_link"
   echo "handset interface -> $(pty_path 3)"
 }
