@@ -7,9 +7,11 @@ set -euo pipefail
 # lintian: the package test holds the package to Debian's policy.
 # libusb-1.0-0-dev (found by pkg-config): Linux talks to a handset of the ipaq driver over usbfs.
 # libpq-dev, libsqlite3-dev: the records' databases; postgresql: the server their tests start;
-# python3-jsonschema: the log line's schema in the tests.
+# python3-jsonschema: the log line's schema in the tests; logrotate: the station's test rotates
+# its log with the package's own configuration.
 native=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
-        help2man dpkg-dev lintian systemd libusb-1.0-0-dev libpq-dev libsqlite3-dev postgresql python3-jsonschema)
+        help2man dpkg-dev lintian systemd libusb-1.0-0-dev libpq-dev libsqlite3-dev postgresql python3-jsonschema
+        logrotate)
 # The x86_64 cross compilers: the Windows tests' build where 32-bit programs cannot start.
 windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
          xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all wine wine32:i386 wine64)
@@ -33,6 +35,20 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
+# An archive mirror caught mid-sync answers with an index of the wrong size: asked again a
+# little later, it is whole. apt-get update says "E:" yet may exit 0, so its words decide.
+apt_update() {
+  local try out
+  for try in 1 2 3 4 5; do
+    if out=$($SUDO apt-get update -qq 2>&1) && ! grep -q '^E:' <<<"$out"; then return 0; fi
+    echo "install-deps: the package index is not whole yet (try $try of 5)" >&2
+    sleep $((try * 10))
+  done
+  printf '%s\n' "$out" >&2
+  echo "install-deps: could not read the package index" >&2
+  exit 1
+}
+
 # Debian's current kernel for the rig's VM, unpacked into a cache folder and never installed:
 # the host's own kernel stays as it is. The folder is named by the package's version, so a
 # newer kernel is fetched once and an unchanged one not at all.
@@ -41,7 +57,7 @@ fetch_kernel() {
   local meta pkg ver dir
   meta=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
   if [ -z "$meta" ]; then
-    $SUDO apt-get update -qq
+    apt_update
     meta=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
   fi
   ver=$(apt-cache policy "$meta" | awk '/Candidate:/ { print $2 }')
@@ -72,11 +88,17 @@ PY
   $SUDO ln -sfn "$meta-$ver" "$cache/current"
 }
 
-[ ${#missing[@]} -eq 0 ] && { [ "${1:-all}" = all ] && fetch_kernel; exit 0; }
+# Only "all" needs the rig's kernel. An if, not "&&": the script's status must not be the test's.
+finish() {
+  if [ "${1:-all}" = all ]; then fetch_kernel; fi
+  exit 0
+}
+
+[ ${#missing[@]} -eq 0 ] && finish "$@"
 
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 fi
-$SUDO apt-get update -qq
+apt_update
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-[ "${1:-all}" = all ] && fetch_kernel
+finish "$@"

@@ -4,6 +4,7 @@ handset-sim over a real pty, faults included. Usage: cli_test.py CLI SIM [TEST..
 import hashlib
 import json
 import os
+import shutil
 import signal
 import stat
 import struct
@@ -51,6 +52,13 @@ class Sim:
                 self.proc.kill()
         with open(os.path.join(self.out, "summary.json")) as f:
             return json.load(f)
+
+
+def need(program, package):
+    """Fails the calling test at once, naming the package, when `program` is not installed."""
+    if not shutil.which(program):
+        raise AssertionError("%s is not installed: scripts/install-deps.sh installs it (package %s)"
+                             % (program, package))
 
 
 def cli(*args, timeout=60, sysfs=EMPTY_SYSFS):

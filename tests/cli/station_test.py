@@ -14,7 +14,7 @@ import time
 import unittest
 
 import cli_test
-from cli_test import CLI, Sim, bin_stream, cli, fake_tty
+from cli_test import CLI, Sim, bin_stream, cli, fake_tty, need
 from sysfs_tree import unplug
 
 
@@ -187,10 +187,14 @@ class StationTest(unittest.TestCase):
         # Handsets through 4 ports, each pulled in the kernel's order (serial, ids, tty) with
         # polls in between; the log rotated by the package's logrotate configuration, later
         # deleted. Every handset arrives, is flashed and is logged exactly once.
+        need("logrotate", "logrotate")
         log = os.path.join(self.dir, "station.log")
         handsets, ports = 300, 4
         sims = [Sim(self.dir, "--sessions", "0", "--expect", self.reference) for _ in range(ports)]
         st = Station(self.root, self.image, log)
+        self.addCleanup(st.proc.kill)
+        for sim in sims:
+            self.addCleanup(sim.proc.kill)
         results, done = {}, threading.Condition()
 
         def read():
@@ -214,9 +218,10 @@ class StationTest(unittest.TestCase):
                 wait_for(serial)
                 unplug(self.root, "ttyUSB%d" % port, "1-3.%d" % port, between=0.06)
 
-        reader = threading.Thread(target=read)
+        # Daemons: a failed step here ends the test, never leaves it waiting on a thread.
+        reader = threading.Thread(target=read, daemon=True)
         reader.start()
-        workers = [threading.Thread(target=line, args=(port,)) for port in range(ports)]
+        workers = [threading.Thread(target=line, args=(port,), daemon=True) for port in range(ports)]
         for w in workers:
             w.start()
         wait_for("S099")
