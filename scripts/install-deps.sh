@@ -36,17 +36,28 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 
 # An archive mirror caught mid-sync answers with an index of the wrong size: asked again a
-# little later, it is whole. apt-get update says "E:" yet may exit 0, so its words decide.
+# little later, it is often whole. When one index stays broken, apt keeps what it read of the
+# others (index_whole=0), and the install below falls back on it.
+index_whole=1
 apt_update() {
-  local try out
-  for try in 1 2 3 4 5; do
-    if out=$($SUDO apt-get update -qq 2>&1) && ! grep -q '^E:' <<<"$out"; then return 0; fi
-    echo "install-deps: the package index is not whole yet (try $try of 5)" >&2
-    sleep $((try * 10))
+  local try
+  for try in 1 2 3; do
+    $SUDO apt-get update -qq && { index_whole=1; return 0; }
+    echo "install-deps: the package index could not be read whole (try $try of 3)" >&2
+    [ "$try" -lt 3 ] && sleep $((try * 10))
   done
-  printf '%s\n' "$out" >&2
-  echo "install-deps: could not read the package index" >&2
-  exit 1
+  index_whole=0
+  echo "install-deps: going on with the package index as read" >&2
+}
+
+# With the security suite's i386 index missing, its amd64 updates cannot be matched by their
+# i386 twins (wine32's libraries), and apt finds no solution: the point release alone then
+# gives both architectures the same versions.
+apt_install() {
+  $SUDO apt-get install -y -qq --no-install-recommends "$@" && return 0
+  [ "$index_whole" = 0 ] || return 1
+  echo "install-deps: installing from the point release alone, the security index being incomplete" >&2
+  $SUDO apt-get install -y -qq --no-install-recommends -t bookworm "$@"
 }
 
 # Debian's current kernel for the rig's VM, unpacked into a cache folder and never installed:
@@ -100,5 +111,5 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 fi
 apt_update
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_install "${missing[@]}"
 finish "$@"
