@@ -105,6 +105,8 @@ class Rig:
                 time.sleep(0.2)
 
     def _start_x(self):
+        if not shutil.which("Xvfb"):
+            raise RigError("no Xvfb: scripts/install-deps.sh all installs it (package xvfb)")
         log_path = os.path.join(self.tmp, "xvfb.log")
         number = DISPLAY_NUMBER
         if os.path.exists(f"/tmp/.X{number}-lock"):  # taken: let the server pick a free one

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The rig on a real kernel: boots Debian's kernel once for the named boot and runs every
-case of that boot in it. Usage: kernel_test.py BOOT CLI SIM [--cpack CPACK CPackConfig.cmake WORKDIR] [CASE...]
-(the systemd boot installs the .deb that CPack builds)
+case of that boot in it. Usage: kernel_test.py BOOT CLI SIM [--cpack CPACK CPackConfig.cmake WORKDIR] [--windows BUILD] [CASE...]
+(the systemd boot installs the .deb that CPack builds; the windows boot runs the i686 build
+BUILD, for a host whose kernel cannot start 32-bit programs)
 
 A case is one file in cases/ with run(rig); CASES below says which boot runs it. A new case
 is a new file and one more name in its boot's list."""
@@ -19,6 +20,8 @@ CASES = {
               "sim_gadget"],
     # systemd as PID 1, for the service.
     "systemd": ["service"],
+    # The shipped i686 Windows programs under the host's 32-bit Wine.
+    "windows": ["windows_i686"],
 }
 
 
@@ -38,10 +41,14 @@ def main():
     if rest[:1] == ["--cpack"]:
         deb = build_deb(*rest[1:4])
         rest = rest[4:]
+    windows = None
+    if rest[:1] == ["--windows"]:
+        windows = os.path.abspath(rest[1])
+        rest = rest[2:]
     cases = rest or CASES[boot]
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     config = {"cases": cases, "cli": os.path.abspath(cli), "sim": os.path.abspath(sim), "deb": deb,
-              "source": source, "systemd": boot == "systemd",
+              "windows_build": windows, "source": source, "systemd": boot == "systemd",
               "udev_rule": boot != "systemd"}  # the .deb brings its own
     started = time.monotonic()
     results, console = vm.boot(config, timeout=300 + 120 * len(cases))

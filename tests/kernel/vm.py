@@ -88,6 +88,8 @@ def build_initramfs(root, release, folder):
 def boot(config, timeout):
     """Boots once, runs config["cases"] in the guest and returns (results, console text).
     results is what the guest wrote to results.json, or None when it wrote nothing."""
+    if not shutil.which("qemu-system-x86_64"):
+        sys.exit("no qemu-system-x86_64: scripts/install-deps.sh all installs it (package qemu-system-x86)")
     root = kernel_dir()
     release = os.listdir(os.path.join(root, "lib", "modules"))[0]
     folder = tempfile.mkdtemp(prefix="brenvik-kernel-")
