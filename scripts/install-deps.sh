@@ -17,13 +17,15 @@ windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mi
          xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all wine wine32:i386 wine64)
 fuzz=(clang-14 libclang-rt-14-dev)
 # The real-kernel rig: a VM, busybox for its initramfs, udev and kmod (depmod, modprobe);
-# strace stamps the kernel benchmark's plug timings.
-kernel_rig=(qemu-system-x86 busybox-static udev kmod strace)
+# strace stamps the kernel benchmark's plug timings; passwd makes the guest's bench user.
+kernel_rig=(qemu-system-x86 busybox-static udev kmod strace passwd)
+# scripts/station-screenshot.py shows the station's board in a real terminal.
+docs=(xterm)
 
 want=("${native[@]}")
 case "${1:-all}" in
   native) ;;
-  all) want+=("${windows[@]}" "${fuzz[@]}" "${kernel_rig[@]}") ;;
+  all) want+=("${windows[@]}" "${fuzz[@]}" "${kernel_rig[@]}" "${docs[@]}") ;;
   *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
 esac
 
@@ -52,12 +54,19 @@ apt_update() {
 
 # With the security suite's i386 index missing, its amd64 updates cannot be matched by their
 # i386 twins (wine32's libraries), and apt finds no solution: the point release alone then
-# gives both architectures the same versions.
+# gives both architectures the same versions. Where the machine already has such updates
+# installed, only that index has their twins: the i386 packages are left out, and said so.
 apt_install() {
+  local p native=() foreign=()
   $SUDO apt-get install -y -qq --no-install-recommends "$@" && return 0
   [ "$index_whole" = 0 ] || return 1
   echo "install-deps: installing from the point release alone, the security index being incomplete" >&2
-  $SUDO apt-get install -y -qq --no-install-recommends -t bookworm "$@"
+  $SUDO apt-get install -y -qq --no-install-recommends -t bookworm "$@" && return 0
+  for p; do case $p in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac; done
+  [ ${#foreign[@]} -gt 0 ] || return 1
+  [ ${#native[@]} -eq 0 ] || $SUDO apt-get install -y -qq --no-install-recommends "${native[@]}" || return 1
+  echo "install-deps: ${foreign[*]} cannot be installed while the archive's i386 security index is" \
+       "broken: the Windows tests run on the x86_64 build, and the shipped i686 programs are not run" >&2
 }
 
 # Debian's current kernel for the rig's VM, unpacked into a cache folder and never installed:
