@@ -64,6 +64,12 @@ apt_install() {
   $SUDO apt-get install -y -qq --no-install-recommends -t bookworm "$@" && return 0
   for p; do case $p in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac; done
   [ ${#foreign[@]} -gt 0 ] || return 1
+  # An i386 architecture without its index still sways apt's choice of amd64 versions into a
+  # dead end; where no i386 package is installed yet, it goes until the next run adds it again.
+  if ! grep -qx i386 <<<"$(dpkg-query -W -f='${Architecture}\n')"; then
+    $SUDO dpkg --remove-architecture i386
+    apt_update
+  fi
   [ ${#native[@]} -eq 0 ] || $SUDO apt-get install -y -qq --no-install-recommends "${native[@]}" || return 1
   echo "install-deps: ${foreign[*]} cannot be installed while the archive's i386 security index is" \
        "broken: the Windows tests run on the x86_64 build, and the shipped i686 programs are not run" >&2
