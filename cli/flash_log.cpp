@@ -7,7 +7,7 @@
 #include <iterator>
 #include <utility>
 
-#include "json_text.h"
+#include "text/json_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -23,6 +23,12 @@
 #endif
 
 namespace brenvik::cli {
+
+using text::HexBytes;
+using text::IsUtf8;
+using text::JsonLine;
+using text::TextOrNull;
+using text::WholeOrNull;
 namespace {
 
 // A name that is no UTF-8 would reach the line with replacement characters, and two files

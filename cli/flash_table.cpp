@@ -3,11 +3,16 @@
 #include <algorithm>
 
 #include "commands.h"
-#include "json_text.h"
-#include "printable.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 #include "progress_text.h"
 
 namespace brenvik::cli {
+
+using text::JsonLine;
+using text::Printable;
+using text::TextOrNull;
+using text::WholeOrNull;
 namespace {
 
 std::string Format(const char* format, double value) {

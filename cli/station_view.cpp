@@ -1,8 +1,8 @@
 #include "station_view.h"
 
 
-#include "json_text.h"
-#include "printable.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -13,6 +13,10 @@
 #endif
 
 namespace brenvik::cli {
+
+using text::JsonLine;
+using text::Printable;
+using text::TextOrNull;
 namespace {
 
 using station::Event;

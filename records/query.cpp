@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "json_text.h"
+#include "text/json_text.h"
 
 namespace brenvik::records {
 namespace {
@@ -161,10 +161,10 @@ std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& e
   // A path that is no UTF-8 is found by its bytes, as the log keeps them.
   for (const auto& [given, column] : {std::pair{f.image, "image"}, std::pair{f.device, "device"}}) {
     if (given.empty()) continue;
-    if (cli::IsUtf8(given))
+    if (text::IsUtf8(given))
       add(std::string(column) + " = ?", {given});
     else
-      add(std::string(column) + "_bytes = ?", {cli::HexBytes(given)});
+      add(std::string(column) + "_bytes = ?", {text::HexBytes(given)});
   }
   if (!f.usbPort.empty()) add("usb_port = ?", {f.usbPort});
   if (!f.station.empty()) add("station = ?", {f.station});

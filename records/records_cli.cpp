@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "json_text.h"
-#include "printable.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 #include "record_writer.h"
 
 namespace brenvik::records {
@@ -32,7 +32,7 @@ int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string&
   std::string error;
   const auto url = ChooseDbUrl(db, error);
   if (!url) {
-    std::fprintf(stderr, "brenvik-cli: %s\n", cli::Printable(error).c_str());
+    std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(error).c_str());
     return cli::kExitUsage;
   }
   RecordWriter writer(*url, catchUpLog);
@@ -44,18 +44,18 @@ int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string&
   const std::string why = writer.LastError();
   if (flash.json) {
     std::fprintf(stdout, "%s\n",
-                 cli::JsonLine({{"event", "records"}, {"database", url->shown}, {"waiting", waiting},
-                                {"error", cli::TextOrNull(why)}})
+                 text::JsonLine({{"event", "records"}, {"database", url->shown}, {"waiting", waiting},
+                                {"error", text::TextOrNull(why)}})
                      .c_str());
   } else if (waiting == 0) {
-    std::fprintf(stderr, "brenvik-cli: every run is in the database %s\n", cli::Printable(url->shown).c_str());
+    std::fprintf(stderr, "brenvik-cli: every run is in the database %s\n", text::Printable(url->shown).c_str());
   } else {
     std::string text = std::to_string(waiting) + (waiting == 1 ? " run is" : " runs are") + " not in the database " +
                        url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");
     text += flash.logPath.empty() ? ": without --log they are not kept anywhere else"
                                   : ": they are in the log, and 'brenvik-cli records import " + flash.logPath +
                                         "' adds them";
-    std::fprintf(stderr, "brenvik-cli: %s\n", cli::Printable(text).c_str());
+    std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(text).c_str());
   }
   std::fflush(nullptr);
   return code;

@@ -8,17 +8,18 @@
 #include <ctime>
 
 #include "importer.h"
-#include "json_text.h"
-#include "printable.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 #include "store.h"
 #include "summary.h"
-#include "terminal_size.h"
+#include "text/terminal_size.h"
 #include "text_table.h"
 
 namespace brenvik::records {
+
+using text::Printable;
 namespace {
 
-using cli::Printable;
 using nlohmann::json;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
@@ -119,7 +120,7 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     json bad = json::array();
     for (const BadLine& b : counts.bad) bad.push_back({{"file", b.file}, {"line", b.line}, {"why", b.why}});
     std::fprintf(out, "%s\n",
-                 cli::JsonLine({{"new", counts.added}, {"already_there", counts.already}, {"malformed", counts.malformed},
+                 text::JsonLine({{"new", counts.added}, {"already_there", counts.already}, {"malformed", counts.malformed},
                                 {"malformed_lines", bad}})
                      .c_str());
   } else {
@@ -136,7 +137,7 @@ int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   try {
     store->Select(kFindColumns, where->sql + " ORDER BY time, run_id", where->params, [&](const Values& v) {
       if (args.json) {
-        std::fprintf(out, "%s\n", cli::JsonLine(RunJson(v)).c_str());
+        std::fprintf(out, "%s\n", text::JsonLine(RunJson(v)).c_str());
         return;
       }
       const std::string time = v[kTime]->substr(0, 19);
@@ -160,7 +161,7 @@ int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
       {"time (UTC)"}, {"station", false, 8},  {"serial", false, 10},  {"port", false, 6},
       {"device", false, 10, true}, {"image", false, 12, true}, {"sha256"}, {"result"},
       {"seconds", true}, {"cause", false, 10}};
-  for (const std::string& line : FitTable(columns, rows, cli::QueryTerminalSize(out).columns))
+  for (const std::string& line : FitTable(columns, rows, text::QueryTerminalSize(out).columns))
     std::fprintf(out, "%s\n", line.c_str());
   return kOk;
 }
@@ -193,7 +194,7 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
              {"median_seconds", g.median ? json(*g.median) : json(nullptr)},
              {"p95_seconds", g.p95 ? json(*g.p95) : json(nullptr)}};
       if (!g.keyBytes.empty()) j[args.by + "_bytes"] = g.keyBytes;
-      std::fprintf(out, "%s\n", cli::JsonLine(j).c_str());
+      std::fprintf(out, "%s\n", text::JsonLine(j).c_str());
     }
     return kOk;
   }
@@ -215,7 +216,7 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
                                             {"failure rate", true},
                                             {"median s", true},
                                             {"p95 s", true}};
-  for (const std::string& line : FitTable(columns, rows, cli::QueryTerminalSize(out).columns))
+  for (const std::string& line : FitTable(columns, rows, text::QueryTerminalSize(out).columns))
     std::fprintf(out, "%s\n", line.c_str());
   return kOk;
 }
