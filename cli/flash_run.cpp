@@ -175,7 +175,7 @@ std::string AbsoluteImagePath(const std::string& path) {
 }
 
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,
-                                RunPresenter& presenter, RunSink* records) {
+                                RunPresenter& presenter, records::RunSink* records) {
   // A run that ended before its own classification is logged with the kind of its image.
   if (!report.opened && image.kind) report.kind = *image.kind;
   report.concluded = true;

@@ -8,16 +8,33 @@
 #include <ctime>
 
 #include "importer.h"
-#include "text/json_text.h"
-#include "text/printable.h"
 #include "store.h"
 #include "summary.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 #include "text/terminal_size.h"
 #include "text_table.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
+using enum records::Column;
+using records::BadLine;
+using records::BuildWhere;
+using records::ChooseDbUrl;
+using records::Group;
+using records::GroupBy;
+using records::ImportCounts;
+using records::ImportLog;
+using records::OpenStore;
+using records::ParseGroupBy;
+using records::Store;
+using records::StoreError;
+using records::Summarise;
+using records::Values;
+using records::kColumnNames;
+using records::Where;
 using text::Printable;
+
 namespace {
 
 using nlohmann::json;
@@ -221,4 +238,4 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   return kOk;
 }
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

@@ -4,7 +4,7 @@
 
 #include "text/display_width.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
 using text::CutToWidth;
 using text::DisplayWidth;
@@ -52,4 +52,4 @@ std::vector<std::string> FitTable(const std::vector<TableColumn>& columns,
   return lines;
 }
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

@@ -3,11 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "record_writer.h"
 #include "text/json_text.h"
 #include "text/printable.h"
-#include "record_writer.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
+
+using records::ChooseDbUrl;
+using records::Filter;
+using records::RecordWriter;
+
 namespace {
 
 constexpr auto kWaitAtEnd = std::chrono::seconds(3);
@@ -25,7 +30,7 @@ void AddDbOption(CLI::App& command, std::string& db) {
                      "BRENVIK_DB). The log stays the record of truth: a database that is down never fails a run.");
 }
 
-int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
+int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
                 const std::function<int()>& run) {
   const char* env = std::getenv("BRENVIK_DB");
   if (db.empty() && !(env && *env)) return run();
@@ -33,7 +38,7 @@ int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string&
   const auto url = ChooseDbUrl(db, error);
   if (!url) {
     std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(error).c_str());
-    return cli::kExitUsage;
+    return kExitUsage;
   }
   RecordWriter writer(*url, catchUpLog);
   flash.records = &writer;
@@ -108,7 +113,7 @@ int RecordsCli::Run() {
   if (m_import->parsed()) return RunRecordsImport(m_args, stdout, stderr);
   if (m_find->parsed()) return RunRecordsFind(m_args, stdout, stderr);
   if (m_summary->parsed()) return RunRecordsSummary(m_args, stdout, stderr);
-  return cli::kExitUsage;
+  return kExitUsage;
 }
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

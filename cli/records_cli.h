@@ -10,7 +10,7 @@
 #include "commands.h"
 #include "records_commands.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
 void AddDbOption(CLI::App& command, std::string& db);
 
@@ -18,7 +18,7 @@ void AddDbOption(CLI::App& command, std::string& db);
 // its end waits a little for them and says how many still wait (they are in the log).
 // `catchUpLog`: a log whose runs also go in. `tellAlways`: say it also when none waits (the
 // station's summary).
-int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
+int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
                 const std::function<int()>& run);
 
 class RecordsCli {
@@ -36,4 +36,4 @@ class RecordsCli {
   CLI::App* m_summary = nullptr;
 };
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli
