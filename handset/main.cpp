@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
   GadgetOptions gadget;
   if (*gadgetOpt) {
     std::string why;
-    if (!ParseUsbId(usbId, gadget.vendor, gadget.product))
+    if (!ParseUsbId(usbId, gadget.id))
       why = "--usb-id: " + usbId + " is not VID:PID in hex (e.g. 049f:0003)";
     else if (*serialOpt)
       why = CheckSerial(serial);
