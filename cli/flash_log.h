@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,9 +32,11 @@ struct FlashRecord {
 // replacement characters and again, losslessly, as its bytes in hex ("image_bytes").
 std::string LogLine(const FlashRecord& record);
 
+class LogFile;
+
 class FlashLog {
  public:
-  FlashLog() = default;
+  FlashLog();
   FlashLog(const FlashLog&) = delete;
   FlashLog& operator=(const FlashLog&) = delete;
   ~FlashLog();
@@ -48,15 +51,8 @@ class FlashLog {
   bool Append(const FlashRecord& record, std::string& error);
 
  private:
-  void Close();
-  bool Reopen(std::string& error);
   std::mutex m_mutex;
-  std::string m_path, m_image;
-#ifdef _WIN32
-  void* m_file = nullptr;  // HANDLE
-#else
-  int m_fd = -1;
-#endif
+  std::unique_ptr<LogFile> m_file;  // the platform's file: log_file_posix.cpp, log_file_win32.cpp
 };
 
 // Now, as "2026-12-07T14:30:05.123Z".

@@ -1,50 +1,26 @@
 #include "flash_run.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <filesystem>
-#include <system_error>
 
 #include "console_escapes.h"
-#include "run_sink.h"
-#include "run_identity.h"
 #include "link/protocol.h"
 #include "run/classify.h"
 #include "run/download_run.h"
 #include "run/outcome_text.h"
+#include "run_identity.h"
+#include "run_sink.h"
+#include "stop_requests.h"
+#include "text/terminal_size.h"
 
 namespace brenvik::cli {
 
 PresenterStyle StyleFor(bool json) {
   if (json) return PresenterStyle::kJson;
   // A console that would print the bar's escapes as text gets the plain lines instead.
-  return ::isatty(::fileno(stdout)) && ConsoleDrawsEscapes(stdout) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
+  return text::IsTerminal(stdout) && ConsoleDrawsEscapes(stdout) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
 }
 
 namespace {
-
-bool IsAccessDenied(int systemError) {
-#ifdef _WIN32
-  return systemError == 5;  // ERROR_ACCESS_DENIED
-#else
-  return systemError == EACCES || systemError == EPERM;
-#endif
-}
-
-std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-#ifdef SIGHUP
-    case SIGHUP: return "SIGHUP";
-    case SIGQUIT: return "SIGQUIT";
-#endif
-    default: return "signal " + std::to_string(signal);
-  }
-}
 
 // Where a run failed and why, as the table's cause column says it (its result column says
 // "failed" or "stopped").
@@ -157,21 +133,6 @@ void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::
 void LoggedImage::Map(const FlashArgs& args) {
   mapping = MapImageFile(view, args.image);
   if (view.Mapped()) kind = args.autoUpgrade ? ClassifyImage(args.image, mapping.size).kind : KIND_DIO;
-}
-
-std::string AbsoluteImagePath(const std::string& path) {
-  // The bytes as given, through UTF-8 both ways: a narrow path on Windows would pass
-  // through the C locale and come out as other characters.
-  std::error_code ec;
-#ifdef _WIN32
-  const std::filesystem::path absolute = std::filesystem::absolute(std::u8string(path.begin(), path.end()), ec);
-  if (ec) return path;
-  const std::u8string text = absolute.u8string();
-  return std::string(text.begin(), text.end());
-#else
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
-#endif
 }
 
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,

@@ -55,9 +55,6 @@ struct LoggedImage {
   void Map(const FlashArgs& args);
 };
 
-// The image's path as the log names it: absolute, the bytes as given.
-std::string AbsoluteImagePath(const std::string& path);
-
 // The log's line for a run, which fails a run that went through when it cannot be written:
 // a flash that the bench cannot show did not happen as far as the bench knows.
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,

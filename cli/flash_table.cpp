@@ -13,6 +13,7 @@ using text::JsonLine;
 using text::Printable;
 using text::TextOrNull;
 using text::WholeOrNull;
+
 namespace {
 
 std::string Format(const char* format, double value) {

@@ -12,6 +12,7 @@
 namespace brenvik::cli {
 
 using text::TextOrNull;
+
 namespace {
 
 constexpr const char* kChanged = "the file changed while it was inspected";

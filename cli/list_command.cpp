@@ -10,6 +10,7 @@ namespace brenvik::cli {
 using text::JsonLine;
 using text::Printable;
 using text::TextOrNull;
+
 namespace {
 
 void PrintJson(const DiscoveryResult& found, std::FILE* out) {

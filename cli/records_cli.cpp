@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "record_writer.h"
+#include "records_commands.h"
 #include "text/json_text.h"
 #include "text/printable.h"
 
@@ -66,34 +67,45 @@ int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catc
   return code;
 }
 
-RecordsCli::RecordsCli(CLI::App& app) {
-  m_records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them.");
-  m_records->require_subcommand(1);
-  m_records->footer(
+// The records command and its three subcommands, with what they were given.
+struct RecordsCli::Commands {
+  explicit Commands(CLI::App& app);
+  void AddFilters(CLI::App& command);
+  RecordsArgs args;
+  CLI::App* records = nullptr;
+  CLI::App* import = nullptr;
+  CLI::App* find = nullptr;
+  CLI::App* summary = nullptr;
+};
+
+RecordsCli::Commands::Commands(CLI::App& app) {
+  records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them.");
+  records->require_subcommand(1);
+  records->footer(
       "Exit codes:\n  0  done (malformed lines of a log are told and skipped)\n  1  the database failed part way\n"
       "  2  bad usage, or a database or log that cannot be used");
 
-  m_import = m_records->add_subcommand("import", "Add the runs of flash logs; a run already there is not added again.");
-  m_import->add_option("LOG", m_args.logs, "Log files written by flash --log or station --log")->required();
-  m_import->add_option("--db", m_args.db, kDbHelp);
-  m_import->add_flag("--json", m_args.json, "The counts as one JSON line.");
+  import = records->add_subcommand("import", "Add the runs of flash logs; a run already there is not added again.");
+  import->add_option("LOG", args.logs, "Log files written by flash --log or station --log")->required();
+  import->add_option("--db", args.db, kDbHelp);
+  import->add_flag("--json", args.json, "The counts as one JSON line.");
 
-  m_find = m_records->add_subcommand("find", "The runs that match, oldest first.");
-  AddFilters(*m_find);
-  m_find->add_flag("--json", m_args.json, "One JSON line per run instead of a table.");
+  find = records->add_subcommand("find", "The runs that match, oldest first.");
+  AddFilters(*find);
+  find->add_flag("--json", args.json, "One JSON line per run instead of a table.");
 
-  m_summary = m_records->add_subcommand(
+  summary = records->add_subcommand(
       "summary", "Per group: runs, successes, the failure rate, the median and 95th percentile of the duration.");
-  m_summary->add_option("--by", m_args.by, "hour, day, station, image or result")
+  summary->add_option("--by", args.by, "hour, day, station, image or result")
       ->check(CLI::IsMember({"hour", "day", "station", "image", "result"}))
       ->required();
-  AddFilters(*m_summary);
-  m_summary->add_flag("--json", m_args.json, "One JSON line per group instead of a table.");
+  AddFilters(*summary);
+  summary->add_flag("--json", args.json, "One JSON line per group instead of a table.");
 }
 
-void RecordsCli::AddFilters(CLI::App& c) {
-  Filter& f = m_args.filter;
-  c.add_option("--db", m_args.db, kDbHelp);
+void RecordsCli::Commands::AddFilters(CLI::App& c) {
+  Filter& f = args.filter;
+  c.add_option("--db", args.db, kDbHelp);
   c.add_option("--serial", f.serialPrefix, "USB serial numbers that start so");
   c.add_option("--sha256", f.sha256Prefix, "Images whose SHA-256 starts so");
   c.add_option("--image", f.image, "The image's absolute path, as the log names it");
@@ -107,12 +119,16 @@ void RecordsCli::AddFilters(CLI::App& c) {
   c.add_option("--until", f.until, "Before this time; as --since");
 }
 
-bool RecordsCli::Parsed() const { return m_records->parsed(); }
+RecordsCli::RecordsCli(CLI::App& app) : m_commands(std::make_unique<Commands>(app)) {}
+RecordsCli::~RecordsCli() = default;
+
+bool RecordsCli::Parsed() const { return m_commands->records->parsed(); }
 
 int RecordsCli::Run() {
-  if (m_import->parsed()) return RunRecordsImport(m_args, stdout, stderr);
-  if (m_find->parsed()) return RunRecordsFind(m_args, stdout, stderr);
-  if (m_summary->parsed()) return RunRecordsSummary(m_args, stdout, stderr);
+  const Commands& c = *m_commands;
+  if (c.import->parsed()) return RunRecordsImport(c.args, stdout, stderr);
+  if (c.find->parsed()) return RunRecordsFind(c.args, stdout, stderr);
+  if (c.summary->parsed()) return RunRecordsSummary(c.args, stdout, stderr);
   return kExitUsage;
 }
 

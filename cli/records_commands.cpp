@@ -1,7 +1,5 @@
 #include "records_commands.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cinttypes>
 #include <cstdlib>
@@ -116,7 +114,7 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   auto store = Open(args, err);
   if (!store) return kUsage;
   ImportCounts counts;
-  const bool terminal = ::isatty(::fileno(err)) == 1;
+  const bool terminal = text::IsTerminal(err);
   int code = kOk;
   for (const std::string& log : args.logs) {
     auto progress = [&](size_t lines) {

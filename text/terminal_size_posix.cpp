@@ -11,4 +11,6 @@ TerminalSize QueryTerminalSize(std::FILE* stream) {
   return {ws.ws_col, ws.ws_row};
 }
 
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
 }  // namespace brenvik::text

@@ -12,4 +12,6 @@ TerminalSize QueryTerminalSize(std::FILE* stream) {
   return {size_t(info.srWindow.Right - info.srWindow.Left + 1), size_t(info.srWindow.Bottom - info.srWindow.Top + 1)};
 }
 
+bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
+
 }  // namespace brenvik::text

@@ -12,4 +12,7 @@ struct TerminalSize {
 };
 TerminalSize QueryTerminalSize(std::FILE* stream);
 
+// Whether the stream is a terminal (a console on Windows, or another character device).
+bool IsTerminal(std::FILE* stream);
+
 }  // namespace brenvik::text
