@@ -34,7 +34,7 @@ std::string LogLine(const FlashRecord& r) {
                    {"bytes_sent", r.bytesSent},
                    {"seconds", double(int64_t(r.seconds * 1000 + 0.5)) / 1000},
                    {"average_rate", WholeOrNull(r.averageRate)},
-                   {"result", r.result},
+                   {"result", station::ResultName(r.result)},
                    {"cause", TextOrNull(r.cause)},
                    {"run_id", r.runId},
                    {"station", TextOrNull(r.station)},

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "station/result.h"
+
 namespace brenvik::cli {
 
 struct FlashRecord {
@@ -21,7 +23,7 @@ struct FlashRecord {
   uint64_t bytesSent = 0;
   double seconds = 0;
   std::optional<double> averageRate;  // bytes per second; none where no byte went out
-  std::string result;  // "success", "failed", "stopped"
+  station::Result result = station::Result::kFailed;
   std::string cause;   // "" on success
   std::string runId;    // a random UUID, one per run
   std::string station;  // the host's name

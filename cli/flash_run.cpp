@@ -14,6 +14,8 @@
 
 namespace brenvik::cli {
 
+using station::Result;
+
 PresenterStyle StyleFor(bool json) {
   if (json) return PresenterStyle::kJson;
   // A console that would print the bar's escapes as text gets the plain lines instead.
@@ -32,17 +34,17 @@ std::string RunCause(const Outcome& outcome, int signal) {
 }
 
 Verdict Judged(const Outcome& outcome, int signal) {
-  if (outcome.Ok()) return {outcome, kExitOk, "success", "", ""};
+  if (outcome.Ok()) return {outcome, kExitOk, Result::kSuccess, "", ""};
   const std::string cause = RunCause(outcome, signal);
   if (outcome.cause == Cause::kStopped && signal != 0)
-    return {outcome, 128 + signal, "stopped", cause, "brenvik-cli: " + cause};
-  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed " + cause};
+    return {outcome, 128 + signal, Result::kStopped, cause, "brenvik-cli: " + cause};
+  return {outcome, kExitRunFailed, Result::kFailed, cause, "brenvik-cli: failed " + cause};
 }
 
 }  // namespace
 
 Verdict Failed(const Outcome& outcome, const std::string& cause) {
-  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed: " + cause};
+  return {outcome, kExitRunFailed, Result::kFailed, cause, "brenvik-cli: failed: " + cause};
 }
 
 namespace {
@@ -97,7 +99,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
   }
   if (prepared != PrepareResult::kReady) {
     presenter.Failure(report.cause, report.exitCode);
-    report.result = "failed";
+    report.result = Result::kFailed;
     report.seconds = elapsed();
     conclude(report);
     return;
@@ -124,7 +126,7 @@ void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::
   report.serial = handset.serial;
   report.usbPort = handset.usbPort;
   report.started = UtcNow();
-  report.result = "failed";
+  report.result = Result::kFailed;
   report.cause = cause;
   report.exitCode = kExitRunFailed;
   if (presenter) presenter->Failure(cause, kExitRunFailed);
@@ -142,7 +144,7 @@ std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, Logge
   report.concluded = true;
   if (!log.IsOpen() && !records) return std::nullopt;
   std::optional<Verdict> verdict;
-  const bool went = report.result == "success";
+  const bool went = report.result == Result::kSuccess;
   // A file written between the hash and a run's own mapping would leave a wrong hash on record.
   const bool changed = image.sha256 && !image.view.Unchanged();
   if (changed && went) {
@@ -164,7 +166,7 @@ std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, Logge
     return verdict;
   }
   const std::string lost = "the flash log " + logPath + " could not be written (" + why + ")";
-  if (report.result != "success") {
+  if (report.result != Result::kSuccess) {
     presenter.Failure(lost + ": this run is not recorded", report.exitCode);
     return verdict;
   }

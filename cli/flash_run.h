@@ -22,7 +22,7 @@ PresenterStyle StyleFor(bool json);
 struct Verdict {
   Outcome outcome;
   int exitCode = kExitOk;
-  std::string result;  // "success", "failed", "stopped"
+  station::Result result = station::Result::kFailed;
   std::string cause;   // the table's and the log's cause; "" on success
   std::string line;    // the line before the final text; "" on success
 };

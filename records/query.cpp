@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "station/result.h"
 #include "text/json_text.h"
 
 namespace brenvik::records {
@@ -169,7 +170,7 @@ std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& e
   if (!f.usbPort.empty()) add("usb_port = ?", {f.usbPort});
   if (!f.station.empty()) add("station = ?", {f.station});
   if (!f.result.empty()) {
-    if (f.result != "success" && f.result != "failed" && f.result != "stopped") {
+    if (!station::ParseResult(f.result)) {
       error = "--result must be success, failed or stopped";
       return std::nullopt;
     }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "download/sha256.h"
+#include "station/result.h"
 
 namespace brenvik::records {
 
@@ -133,8 +134,7 @@ std::optional<Row> ParseLogLine(std::string_view line, std::string& why) {
     why = "its time is not UTC in ISO 8601 (2026-12-07T14:30:05.123Z)";
     return std::nullopt;
   }
-  const std::string& result = *row[kResult];
-  if (result != "success" && result != "failed" && result != "stopped") {
+  if (!station::ParseResult(*row[kResult])) {
     why = "its result is none of success, failed, stopped";
     return std::nullopt;
   }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "station/result.h"
+
 namespace brenvik::records {
 
 std::optional<GroupBy> ParseGroupBy(const std::string& text) {
@@ -42,7 +44,7 @@ std::vector<Group> Summarise(Store& store, const Where& where, GroupBy by) {
   store.Select(key + ", result, seconds", where.sql, where.params, [&](const Values& v) {
     Acc& acc = groups[{v[0].value_or(""), v[1].value_or("")}];
     ++acc.group.runs;
-    if (v[2] == "success") ++acc.group.successes;
+    if (station::ParseResult(v[2].value_or("")) == station::Result::kSuccess) ++acc.group.successes;
     if (v[3]) acc.seconds.push_back(std::strtod(v[3]->c_str(), nullptr));
   });
   std::vector<Group> out;
