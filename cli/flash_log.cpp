@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "columns.h"
 #include "log_file.h"
 #include "text/json_text.h"
 
@@ -14,33 +15,52 @@ using text::JsonLine;
 using text::TextOrNull;
 using text::WholeOrNull;
 
+using enum records::Column;
+using records::Column;
+using records::ColumnName;
+using records::InLog;
+using records::kColumns;
+
 namespace {
 
 // A name that is no UTF-8 would reach the line with replacement characters, and two files
-// would share one name: the bytes go beside it.
-void PutName(nlohmann::json& j, const char* key, const std::string& name) {
-  j[key] = name;
-  if (!IsUtf8(name)) j[std::string(key) + "_bytes"] = HexBytes(name);
+// would share one name: its bytes go beside it.
+nlohmann::json BytesOf(const std::string& name) { return IsUtf8(name) ? nlohmann::json(nullptr) : nlohmann::json(HexBytes(name)); }
+
+// The record's value of one column of the row, null where it is not known.
+nlohmann::json ValueOf(const FlashRecord& r, Column column) {
+  switch (column) {
+    case kRunId: return r.runId;
+    case kStation: return TextOrNull(r.station);
+    case kTime: return r.time;
+    case kImage: return r.image;
+    case kImageBytes: return BytesOf(r.image);
+    case kSize: return r.size;
+    case kSha256: return TextOrNull(r.sha256);
+    case kKind: return r.kind;
+    case kDevice: return r.device;
+    case kDeviceBytes: return BytesOf(r.device);
+    case kUsbPort: return TextOrNull(r.usbPort);
+    case kUsbSerial: return TextOrNull(r.usbSerial);
+    case kBytesSent: return r.bytesSent;
+    case kSeconds: return double(int64_t(r.seconds * 1000 + 0.5)) / 1000;
+    case kAverageRate: return WholeOrNull(r.averageRate);
+    case kResult: return station::ResultName(r.result);
+    case kCause: return TextOrNull(r.cause);
+    case kColumnCount: break;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 std::string LogLine(const FlashRecord& r) {
-  nlohmann::json j{{"time", r.time},
-                   {"size", r.size},
-                   {"sha256", TextOrNull(r.sha256)},
-                   {"kind", r.kind},
-                   {"usb_serial", TextOrNull(r.usbSerial)},
-                   {"bytes_sent", r.bytesSent},
-                   {"seconds", double(int64_t(r.seconds * 1000 + 0.5)) / 1000},
-                   {"average_rate", WholeOrNull(r.averageRate)},
-                   {"result", station::ResultName(r.result)},
-                   {"cause", TextOrNull(r.cause)},
-                   {"run_id", r.runId},
-                   {"station", TextOrNull(r.station)},
-                   {"usb_port", TextOrNull(r.usbPort)}};
-  PutName(j, "image", r.image);
-  PutName(j, "device", r.device);
+  nlohmann::json j = nlohmann::json::object();
+  for (size_t c = 0; c < kColumnCount; ++c) {
+    nlohmann::json value = ValueOf(r, Column(c));
+    if (value.is_null() && kColumns[c].inLog == InLog::kWhereNoUtf8) continue;
+    j[ColumnName(c)] = std::move(value);
+  }
   return JsonLine(j);
 }
 

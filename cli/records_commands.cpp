@@ -29,7 +29,10 @@ using records::Store;
 using records::StoreError;
 using records::Summarise;
 using records::Values;
-using records::kColumnNames;
+using records::ColumnName;
+using records::InLog;
+using records::ValueKind;
+using records::kColumns;
 using records::Where;
 using text::Printable;
 
@@ -87,22 +90,27 @@ std::string Seconds(double s) {
   return text;
 }
 
-const char* kFindColumns =
-    "run_id, station, time, image, image_bytes, size, sha256, kind, device, device_bytes, usb_port, usb_serial, "
-    "bytes_sent, seconds, average_rate, result, cause";
+// Every column of the row, in its order: the JSON names them so, and the table picks some.
+std::string FindColumns() {
+  std::string columns;
+  for (size_t c = 0; c < kColumnCount; ++c) columns += std::string(c ? ", " : "") + ColumnName(c);
+  return columns;
+}
 
 json RunJson(const Values& v) {
   json j = json::object();
   for (size_t c = 0; c < kColumnCount; ++c) {
+    const char* name = ColumnName(c);
     if (!v[c]) {
-      if (c != kImageBytes && c != kDeviceBytes) j[kColumnNames[c]] = nullptr;
+      // A name's bytes are there only where the name is no UTF-8, as in the log.
+      if (kColumns[c].inLog != InLog::kWhereNoUtf8) j[name] = nullptr;
       continue;
     }
     const std::string& text = *v[c];
-    switch (c) {
-      case kSize: case kKind: case kBytesSent: case kAverageRate: j[kColumnNames[c]] = std::strtoll(text.c_str(), nullptr, 10); break;
-      case kSeconds: j[kColumnNames[c]] = std::strtod(text.c_str(), nullptr); break;
-      default: j[kColumnNames[c]] = text;
+    switch (kColumns[c].kind) {
+      case ValueKind::kWhole: j[name] = std::strtoll(text.c_str(), nullptr, 10); break;
+      case ValueKind::kNumber: j[name] = std::strtod(text.c_str(), nullptr); break;
+      case ValueKind::kText: j[name] = text; break;
     }
   }
   return j;
@@ -150,7 +158,7 @@ int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   if (!store) return kUsage;
   std::vector<std::vector<std::string>> rows;
   try {
-    store->Select(kFindColumns, where->sql + " ORDER BY time, run_id", where->params, [&](const Values& v) {
+    store->Select(FindColumns(), where->sql + " ORDER BY time, run_id", where->params, [&](const Values& v) {
       if (args.json) {
         std::fprintf(out, "%s\n", text::JsonLine(RunJson(v)).c_str());
         return;

@@ -95,7 +95,7 @@ class SqliteStore : public Store {
 
   size_t Insert(const std::vector<Row>& rows) override {
     std::string sql = "INSERT INTO runs (";
-    for (size_t c = 0; c < kColumnCount; ++c) sql += std::string(c ? ", " : "") + kColumnNames[c];
+    for (size_t c = 0; c < kColumnCount; ++c) sql += std::string(c ? ", " : "") + ColumnName(c);
     sql += ") VALUES (";
     for (size_t c = 0; c < kColumnCount; ++c) sql += c ? ", ?" : "?";
     sql += ") ON CONFLICT (run_id) DO NOTHING";
