@@ -91,9 +91,9 @@ std::string Seconds(double s) {
 }
 
 // Every column of the row, in its order: the JSON names them so, and the table picks some.
-std::string FindColumns() {
-  std::string columns;
-  for (size_t c = 0; c < kColumnCount; ++c) columns += std::string(c ? ", " : "") + ColumnName(c);
+std::vector<records::Column> FindColumns() {
+  std::vector<records::Column> columns;
+  for (size_t c = 0; c < kColumnCount; ++c) columns.push_back(records::Column(c));
   return columns;
 }
 
@@ -158,7 +158,7 @@ int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   if (!store) return kUsage;
   std::vector<std::vector<std::string>> rows;
   try {
-    store->Select(FindColumns(), where->sql + " ORDER BY time, run_id", where->params, [&](const Values& v) {
+    store->Select({FindColumns(), *where, true}, [&](const Values& v) {
       if (args.json) {
         std::fprintf(out, "%s\n", text::JsonLine(RunJson(v)).c_str());
         return;

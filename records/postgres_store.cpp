@@ -29,19 +29,6 @@ const char* CastOf(size_t column) {
   return "";
 }
 
-// "?" as PostgreSQL numbers its parameters.
-std::string Numbered(const std::string& sql) {
-  std::string out;
-  int n = 0;
-  for (char c : sql) {
-    if (c == '?')
-      out += "$" + std::to_string(++n);
-    else
-      out += c;
-  }
-  return out;
-}
-
 class PostgresStore : public Store {
  public:
   explicit PostgresStore(const DbUrl& url) : m_url(url) {
@@ -82,11 +69,11 @@ class PostgresStore : public Store {
     return InsertOnce(rows);
   }
 
-  void Select(const std::string& columns, const std::string& tail, const std::vector<std::string>& params,
-              const std::function<void(const Values&)>& each) override {
-    const std::string sql = Numbered("SELECT " + columns + " FROM runs " + tail);
+  void Select(const Query& query, const std::function<void(const Values&)>& each) override {
+    const SelectStatement statement = BuildSelect(query, true);
+    const std::string& sql = statement.sql;
     std::vector<const char*> values;
-    for (const std::string& p : params) values.push_back(p.c_str());
+    for (const std::string& p : statement.params) values.push_back(p.c_str());
     for (int attempt = 0;; ++attempt) {
       if (PQsendQueryParams(m_conn, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0) &&
           PQsetSingleRowMode(m_conn))
