@@ -20,7 +20,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "gui"))
 from gui_rig import Driver, Rig, Sim, wine_path  # noqa: E402
 
-APP = os.path.join(ROOT, "build", "windows", "flasher", "app", "Brenvik.exe")
+APP = os.path.join(ROOT, "build", "windows", "dialog", "app", "Brenvik.exe")
 CLI = os.path.join(ROOT, "build", "windows", "cli", "brenvik-cli.exe")
 DRIVER = os.path.join(ROOT, "build", "windows", "tests", "gui", "driver", "brenvik-uidriver.exe")
 SIM = os.path.join(ROOT, "build", "linux", "handset", "handset-sim")

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-namespace brenvik::cli {
-
+namespace brenvik::records {
 class RunSink;
+}
+
+namespace brenvik::cli {
 
 enum ExitCode : int {
   kExitOk = 0,
@@ -24,7 +26,7 @@ struct FlashArgs {
   bool all = false;                  // every handset found, besides those named
   std::vector<std::string> usbIds;   // VID:PID of handsets outside the driver's table
   std::string logPath;               // append one JSON line per handset and run
-  RunSink* records = nullptr;     // each run's line also into the records' database
+  records::RunSink* records = nullptr;    // each run's line also into the records' database
   bool autoUpgrade = true;
   double timeoutSeconds = 60;
   bool json = false;

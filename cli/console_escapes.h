@@ -5,12 +5,9 @@
 
 namespace brenvik::cli {
 
-#ifdef _WIN32
-// Turns escape processing on where the console has it (Windows 10 and later); false where
-// the escapes would show as text, or the stream is no console.
+// POSIX: every terminal does. Windows: turns escape processing on where the console has it
+// (Windows 10 and later); false where the escapes would show as text, or the stream is no
+// console.
 bool ConsoleDrawsEscapes(std::FILE* stream);
-#else
-inline bool ConsoleDrawsEscapes(std::FILE*) { return true; }  // every terminal here does
-#endif
 
 }  // namespace brenvik::cli

@@ -14,6 +14,7 @@
 #include "flash_log.h"
 #include "flash_run.h"
 #include "flash_table.h"
+#include "image_identity.h"
 #include "reporters.h"
 #include "link/protocol.h"
 #include "run/classify.h"

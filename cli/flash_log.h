@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "station/result.h"
 
 namespace brenvik::cli {
 
@@ -20,7 +23,7 @@ struct FlashRecord {
   uint64_t bytesSent = 0;
   double seconds = 0;
   std::optional<double> averageRate;  // bytes per second; none where no byte went out
-  std::string result;  // "success", "failed", "stopped"
+  station::Result result = station::Result::kFailed;
   std::string cause;   // "" on success
   std::string runId;    // a random UUID, one per run
   std::string station;  // the host's name
@@ -31,9 +34,11 @@ struct FlashRecord {
 // replacement characters and again, losslessly, as its bytes in hex ("image_bytes").
 std::string LogLine(const FlashRecord& record);
 
+class LogFile;
+
 class FlashLog {
  public:
-  FlashLog() = default;
+  FlashLog();
   FlashLog(const FlashLog&) = delete;
   FlashLog& operator=(const FlashLog&) = delete;
   ~FlashLog();
@@ -48,15 +53,8 @@ class FlashLog {
   bool Append(const FlashRecord& record, std::string& error);
 
  private:
-  void Close();
-  bool Reopen(std::string& error);
   std::mutex m_mutex;
-  std::string m_path, m_image;
-#ifdef _WIN32
-  void* m_file = nullptr;  // HANDLE
-#else
-  int m_fd = -1;
-#endif
+  std::unique_ptr<LogFile> m_file;  // the platform's file: log_file_posix.cpp, log_file_win32.cpp
 };
 
 // Now, as "2026-12-07T14:30:05.123Z".

@@ -1,50 +1,28 @@
 #include "flash_run.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <filesystem>
-#include <system_error>
 
 #include "console_escapes.h"
-#include "run_sink.h"
-#include "run_identity.h"
 #include "link/protocol.h"
 #include "run/classify.h"
 #include "run/download_run.h"
 #include "run/outcome_text.h"
+#include "run_identity.h"
+#include "run_sink.h"
+#include "stop_requests.h"
+#include "text/terminal_size.h"
 
 namespace brenvik::cli {
+
+using station::Result;
 
 PresenterStyle StyleFor(bool json) {
   if (json) return PresenterStyle::kJson;
   // A console that would print the bar's escapes as text gets the plain lines instead.
-  return ::isatty(::fileno(stdout)) && ConsoleDrawsEscapes(stdout) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
+  return text::IsTerminal(stdout) && ConsoleDrawsEscapes(stdout) ? PresenterStyle::kTerminal : PresenterStyle::kPlain;
 }
 
 namespace {
-
-bool IsAccessDenied(int systemError) {
-#ifdef _WIN32
-  return systemError == 5;  // ERROR_ACCESS_DENIED
-#else
-  return systemError == EACCES || systemError == EPERM;
-#endif
-}
-
-std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-#ifdef SIGHUP
-    case SIGHUP: return "SIGHUP";
-    case SIGQUIT: return "SIGQUIT";
-#endif
-    default: return "signal " + std::to_string(signal);
-  }
-}
 
 // Where a run failed and why, as the table's cause column says it (its result column says
 // "failed" or "stopped").
@@ -56,17 +34,17 @@ std::string RunCause(const Outcome& outcome, int signal) {
 }
 
 Verdict Judged(const Outcome& outcome, int signal) {
-  if (outcome.Ok()) return {outcome, kExitOk, "success", "", ""};
+  if (outcome.Ok()) return {outcome, kExitOk, Result::kSuccess, "", ""};
   const std::string cause = RunCause(outcome, signal);
   if (outcome.cause == Cause::kStopped && signal != 0)
-    return {outcome, 128 + signal, "stopped", cause, "brenvik-cli: " + cause};
-  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed " + cause};
+    return {outcome, 128 + signal, Result::kStopped, cause, "brenvik-cli: " + cause};
+  return {outcome, kExitRunFailed, Result::kFailed, cause, "brenvik-cli: failed " + cause};
 }
 
 }  // namespace
 
 Verdict Failed(const Outcome& outcome, const std::string& cause) {
-  return {outcome, kExitRunFailed, "failed", cause, "brenvik-cli: failed: " + cause};
+  return {outcome, kExitRunFailed, Result::kFailed, cause, "brenvik-cli: failed: " + cause};
 }
 
 namespace {
@@ -121,7 +99,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
   }
   if (prepared != PrepareResult::kReady) {
     presenter.Failure(report.cause, report.exitCode);
-    report.result = "failed";
+    report.result = Result::kFailed;
     report.seconds = elapsed();
     conclude(report);
     return;
@@ -148,7 +126,7 @@ void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::
   report.serial = handset.serial;
   report.usbPort = handset.usbPort;
   report.started = UtcNow();
-  report.result = "failed";
+  report.result = Result::kFailed;
   report.cause = cause;
   report.exitCode = kExitRunFailed;
   if (presenter) presenter->Failure(cause, kExitRunFailed);
@@ -159,29 +137,14 @@ void LoggedImage::Map(const FlashArgs& args) {
   if (view.Mapped()) kind = args.autoUpgrade ? ClassifyImage(args.image, mapping.size).kind : KIND_DIO;
 }
 
-std::string AbsoluteImagePath(const std::string& path) {
-  // The bytes as given, through UTF-8 both ways: a narrow path on Windows would pass
-  // through the C locale and come out as other characters.
-  std::error_code ec;
-#ifdef _WIN32
-  const std::filesystem::path absolute = std::filesystem::absolute(std::u8string(path.begin(), path.end()), ec);
-  if (ec) return path;
-  const std::u8string text = absolute.u8string();
-  return std::string(text.begin(), text.end());
-#else
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
-#endif
-}
-
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,
-                                RunPresenter& presenter, RunSink* records) {
+                                RunPresenter& presenter, records::RunSink* records) {
   // A run that ended before its own classification is logged with the kind of its image.
   if (!report.opened && image.kind) report.kind = *image.kind;
   report.concluded = true;
   if (!log.IsOpen() && !records) return std::nullopt;
   std::optional<Verdict> verdict;
-  const bool went = report.result == "success";
+  const bool went = report.result == Result::kSuccess;
   // A file written between the hash and a run's own mapping would leave a wrong hash on record.
   const bool changed = image.sha256 && !image.view.Unchanged();
   if (changed && went) {
@@ -203,7 +166,7 @@ std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, Logge
     return verdict;
   }
   const std::string lost = "the flash log " + logPath + " could not be written (" + why + ")";
-  if (report.result != "success") {
+  if (report.result != Result::kSuccess) {
     presenter.Failure(lost + ": this run is not recorded", report.exitCode);
     return verdict;
   }

@@ -22,7 +22,7 @@ PresenterStyle StyleFor(bool json);
 struct Verdict {
   Outcome outcome;
   int exitCode = kExitOk;
-  std::string result;  // "success", "failed", "stopped"
+  station::Result result = station::Result::kFailed;
   std::string cause;   // the table's and the log's cause; "" on success
   std::string line;    // the line before the final text; "" on success
 };
@@ -55,12 +55,9 @@ struct LoggedImage {
   void Map(const FlashArgs& args);
 };
 
-// The image's path as the log names it: absolute, the bytes as given.
-std::string AbsoluteImagePath(const std::string& path);
-
 // The log's line for a run, which fails a run that went through when it cannot be written:
 // a flash that the bench cannot show did not happen as far as the bench knows.
 std::optional<Verdict> Conclude(FlashLog& log, const std::string& logPath, LoggedImage& image, FlashReport& report,
-                                RunPresenter& presenter, RunSink* records);
+                                RunPresenter& presenter, records::RunSink* records);
 
 }  // namespace brenvik::cli

@@ -3,11 +3,17 @@
 #include <algorithm>
 
 #include "commands.h"
-#include "json_text.h"
-#include "printable.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 #include "progress_text.h"
 
 namespace brenvik::cli {
+
+using text::JsonLine;
+using text::Printable;
+using text::TextOrNull;
+using text::WholeOrNull;
+
 namespace {
 
 std::string Format(const char* format, double value) {
@@ -29,7 +35,7 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
     for (const FlashReport& r : reports) {
       nlohmann::json run{{"device", r.device}, {"kind", r.kind}, {"bytes_sent", r.bytesSent},
                          {"seconds", r.seconds}, {"kib_per_second", KiBPerSecond(r)},
-                         {"average_rate", WholeOrNull(r.averageRate)}, {"result", r.result},
+                         {"average_rate", WholeOrNull(r.averageRate)}, {"result", station::ResultName(r.result)},
                          {"cause", TextOrNull(r.cause)}};
       if (identities) run.update({{"serial", TextOrNull(r.serial)}, {"usb_port", TextOrNull(r.usbPort)}});
       runs.push_back(std::move(run));
@@ -42,7 +48,7 @@ void PrintSummary(const std::vector<FlashReport>& reports, bool json, std::FILE*
   std::vector<std::vector<std::string>> rows{{"device", "kind", "bytes", "time", "speed", "result", "cause"}};
   for (const FlashReport& r : reports)
     rows.push_back({Printable(r.device), std::to_string(r.kind), std::to_string(r.bytesSent),
-                    Format("%.1f s", r.seconds), Speed(r), r.result, Printable(r.cause)});
+                    Format("%.1f s", r.seconds), Speed(r), station::ResultName(r.result), Printable(r.cause)});
   std::vector<size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "station/result.h"
+
 namespace brenvik::cli {
 
 struct FlashReport {
@@ -21,7 +23,7 @@ struct FlashReport {
   uint64_t bytesSent = 0;
   double seconds = 0;
   std::optional<double> averageRate;  // bytes per second from the first byte to the last
-  std::string result;    // "success", "failed", "stopped"
+  station::Result result = station::Result::kFailed;  // until the run is judged
   std::string cause;     // one line, without the program's name; "" on success
   int exitCode = 0;
 };

@@ -4,12 +4,15 @@
 #include "download/image_view.h"
 #include "download/sha256.h"
 #include "inspection.h"
-#include "json_text.h"
+#include "text/json_text.h"
 #include "link/protocol.h"
 #include "run/outcome_text.h"
 #include "link/wire.h"
 
 namespace brenvik::cli {
+
+using text::TextOrNull;
+
 namespace {
 
 constexpr const char* kChanged = "the file changed while it was inspected";

@@ -1,11 +1,16 @@
 #include "commands.h"
-#include "json_text.h"
+#include "text/json_text.h"
 #include "link/device_discovery.h"
 #include "link/protocol.h"
-#include "printable.h"
+#include "text/printable.h"
 #include "targets.h"
 
 namespace brenvik::cli {
+
+using text::JsonLine;
+using text::Printable;
+using text::TextOrNull;
+
 namespace {
 
 void PrintJson(const DiscoveryResult& found, std::FILE* out) {

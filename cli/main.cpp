@@ -3,109 +3,14 @@
 
 #include "commands.h"
 #include "link/device_discovery.h"
-#include "utf8_args.h"
-#ifndef _WIN32
 #include "records_cli.h"
-#endif
+#include "stop_requests.h"
+#include "utf8_args.h"
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace {
-
-volatile std::sig_atomic_t g_stopSignal = 0;
-volatile std::sig_atomic_t g_stopCount = 0;  // the station stops its runs at the second
-
-#ifndef _WIN32
-// Standard streams that were terminals, and /dev/null to put in their place once the
-// terminal is gone: later writes then change nothing, wherever they come from.
-bool g_wasTerminal[3] = {};
-int g_devNull = -1;
-
-void OnStopSignal(int signal) {
-  if (signal == SIGHUP && g_devNull >= 0)
-    for (int fd = 1; fd <= 2; ++fd)
-      if (g_wasTerminal[fd]) ::dup2(g_devNull, fd);  // async-signal-safe
-  // The first signal names the stop; a later one does not rename it.
-  if (g_stopSignal == 0) g_stopSignal = signal;
-  g_stopCount = g_stopCount + 1;
-}
-
-// A flash is never cut short by a signal: SIGINT, SIGTERM, a closed terminal (SIGHUP) and
-// SIGQUIT stop it at the next packet, so that it is recorded and said; output that nobody
-// reads any more (a closed pipe) must not end it either.
-void HandleSignals() {
-  for (int fd = 0; fd <= 2; ++fd) g_wasTerminal[fd] = ::isatty(fd) == 1;
-  g_devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no restart: a waiting poll() returns and sees the request
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &sa, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-  ::signal(SIGXFSZ, SIG_IGN);  // a log at the file size limit fails its write (EFBIG), which is told
-}
-
-// A closed standard descriptor would be taken by the next file opened (the log, the handset's
-// link), and text meant for the terminal would go into it.
-void KeepStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1) continue;
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0 && null != fd) {
-      ::dup2(null, fd);
-      ::close(null);
-    }
-  }
-}
-#else
-// Set by the main thread once the run's result line is out; a closing console waits for it.
-HANDLE g_runEnded = nullptr;
-volatile LONG g_exitCode = 0;
-// The system ends a process about 5 s after its console was closed.
-constexpr DWORD kCloseWaitMs = 4500;
-
-// Ctrl-C, Ctrl-Break and a closed console stop a flash as SIGINT does on Linux. The system
-// calls this on a thread of its own.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-      g_stopSignal = SIGINT;
-      g_stopCount = g_stopCount + 1;
-      return TRUE;
-    case CTRL_CLOSE_EVENT:
-      g_stopSignal = SIGINT;
-      g_stopCount = 2;  // the console goes in seconds: the runs stop now
-      // The process ends as soon as this returns: let the run stop at its packet boundary
-      // and tell so first, then end with the run's own exit code rather than the system's.
-      if (::WaitForSingleObject(g_runEnded, kCloseWaitMs) == WAIT_OBJECT_0) ::ExitProcess(DWORD(g_exitCode));
-      return TRUE;
-    default:
-      return FALSE;
-  }
-}
-
-void HandleConsoleEvents() {
-  g_runEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
-
-int RunEnded(int code) {
-  std::fflush(nullptr);
-  g_exitCode = code;
-  if (g_runEnded) ::SetEvent(g_runEnded);
-  return code;
-}
-#endif
 
 // CLI11's ranges let "nan" through (every comparison with it is false).
 const CLI::Validator kSeconds(
@@ -139,17 +44,9 @@ const char* const kExitCodesHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-  KeepStandardDescriptors();
-#endif
-  const brenvik::cli::Utf8Args args(argc, argv);
-#ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);  // the system's Chinese messages are UTF-8 text
-#endif
   using namespace brenvik::cli;
-#ifndef _WIN32
-  using namespace brenvik::records;
-#endif
+  PrepareStandardStreams();
+  const Utf8Args args(argc, argv);
   CLI::App app{"Brenvik command-line flasher: writes firmware images into the handset."};
   app.footer(kExitCodesHelp);
   app.require_subcommand(1);
@@ -177,10 +74,8 @@ int main(int argc, char** argv) {
       ->check(kSeconds)
       ->default_val(60);
   f->add_flag("--json", flash.json, "One JSON object per line instead of text.");
-#ifndef _WIN32
   std::string flashDb;
   AddDbOption(*f, flashDb);
-#endif
   f->add_option("IMAGE", flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
 
   StationArgs station;
@@ -216,10 +111,8 @@ int main(int argc, char** argv) {
       ->check(kSeconds)
       ->default_val(60);
   st->add_flag("--json", station.flash.json, "One JSON object per line instead of text.");
-#ifndef _WIN32
   std::string stationDb;
   AddDbOption(*st, stationDb);
-#endif
   st->add_option("IMAGE", station.flash.image, "Image file: .img .raw .bin .nb0 .dio")->required();
 
   InspectArgs inspect;
@@ -236,9 +129,7 @@ int main(int argc, char** argv) {
       ->check(kUsbId)
       ->allow_extra_args(false);
 
-#ifndef _WIN32
   RecordsCli records(app);
-#endif
 
   try {
     app.parse(args.Count(), args.Values());
@@ -248,33 +139,21 @@ int main(int argc, char** argv) {
   }
   if (f->parsed()) {
     flash.autoUpgrade = !noAutoUpgrade;
-    flash.stop = &g_stopSignal;
-#ifndef _WIN32
-    HandleSignals();
-    return WithRecords(flashDb, flash, "", false, [&] { return RunFlash(flash); });
-#else
-    HandleConsoleEvents();
-    return RunEnded(RunFlash(flash));
-#endif
+    flash.stop = StopSignal();
+    WatchStopRequests();
+    return RunEnded(WithRecords(flashDb, flash, "", false, [&] { return RunFlash(flash); }));
   }
   if (st->parsed()) {
     station.flash.autoUpgrade = !stationNoAutoUpgrade;
-    station.flash.stop = &g_stopSignal;
-    station.stopCount = &g_stopCount;
-#ifndef _WIN32
-    HandleSignals();
+    station.flash.stop = StopSignal();
+    station.stopCount = StopCount();
+    WatchStopRequests();
     // The station catches up from its own log: a restart leaves no run out of the database.
-    return WithRecords(stationDb, station.flash, station.flash.logPath, true,
-                       [&] { return RunStation(station); });
-#else
-    HandleConsoleEvents();
-    return RunEnded(RunStation(station));
-#endif
+    return RunEnded(WithRecords(stationDb, station.flash, station.flash.logPath, true,
+                                [&] { return RunStation(station); }));
   }
   if (i->parsed()) return RunInspect(inspect, stdout);
   if (l->parsed()) return RunList(list, stdout);
-#ifndef _WIN32
   if (records.Parsed()) return records.Run();
-#endif
   return kExitUsage;
 }

@@ -11,32 +11,12 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include "pipe_io.h"
 
 namespace brenvik::cli {
 namespace {
 
 using Steady = std::chrono::steady_clock;
-
-#ifdef _WIN32
-bool OpenPipe(int fds[2]) { return ::_pipe(fds, 65536, _O_BINARY | _O_NOINHERIT) == 0; }
-long ReadSome(int fd, char* buffer, size_t size) { return ::_read(fd, buffer, unsigned(size)); }
-long WriteSome(int fd, const char* data, size_t size) { return ::_write(fd, data, unsigned(size)); }
-std::FILE* OpenFile(int fd) { return ::_fdopen(fd, "wb"); }
-void CloseFd(int fd) { ::_close(fd); }
-#else
-bool OpenPipe(int fds[2]) { return ::pipe2(fds, O_CLOEXEC) == 0; }
-long ReadSome(int fd, char* buffer, size_t size) { return ::read(fd, buffer, size); }
-long WriteSome(int fd, const char* data, size_t size) { return ::write(fd, data, size); }
-std::FILE* OpenFile(int fd) { return ::fdopen(fd, "w"); }
-void CloseFd(int fd) { ::close(fd); }
-#endif
 
 }  // namespace
 
@@ -71,7 +51,7 @@ struct OutputQueue::State {
     std::string partial;
     std::vector<char> buffer(65536);
     while (true) {
-      const long got = ReadSome(readEnd, buffer.data(), buffer.size());
+      const long got = pipe_io::ReadSome(readEnd, buffer.data(), buffer.size());
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       partial.append(buffer.data(), size_t(got));
@@ -83,7 +63,7 @@ struct OutputQueue::State {
       if (!partial.empty() && partial.find_first_not_of('\a') == std::string::npos) Push(std::exchange(partial, {}));
     }
     if (!partial.empty()) Push(std::move(partial));
-    CloseFd(readEnd);
+    pipe_io::CloseFd(readEnd);
     std::lock_guard<std::mutex> lock(mutex);
     inputEnded = true;
     work.notify_one();
@@ -101,7 +81,7 @@ struct OutputQueue::State {
       lock.unlock();
       bool failed = false;
       for (size_t done = 0; done < line.size();) {
-        const long wrote = WriteSome(out, line.data() + done, line.size() - done);
+        const long wrote = pipe_io::WriteSome(out, line.data() + done, line.size() - done);
         if (wrote < 0 && errno == EINTR) continue;
         if (wrote <= 0) {
           failed = true;
@@ -127,16 +107,16 @@ OutputQueue::OutputQueue(std::shared_ptr<State> state) : m_state(std::move(state
 
 std::unique_ptr<OutputQueue> OutputQueue::Start(int fd, size_t bound, Droppable droppable) {
   int fds[2];
-  if (!OpenPipe(fds)) return nullptr;
+  if (!pipe_io::OpenPipe(fds)) return nullptr;
   auto state = std::make_shared<State>();
   state->out = fd;
   state->readEnd = fds[0];
   state->bound = bound;
   state->droppable = std::move(droppable);
-  state->file = OpenFile(fds[1]);
+  state->file = pipe_io::OpenFile(fds[1]);
   if (!state->file) {
-    CloseFd(fds[0]);
-    CloseFd(fds[1]);
+    pipe_io::CloseFd(fds[0]);
+    pipe_io::CloseFd(fds[1]);
     return nullptr;
   }
   try {

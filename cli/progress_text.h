@@ -34,13 +34,6 @@ std::string AmountText(uint64_t sent, uint64_t total);
 std::string RateText(double bytesPerSecond);
 std::string LeftText(double seconds);
 
-// Columns a UTF-8 text takes: 2 for a wide (CJK) character; a stray byte counts as one.
-size_t DisplayWidth(std::string_view text);
-// The longest head of `text` within `width` columns, never cut inside a character.
-std::string CutToWidth(std::string_view text, size_t width);
-// A long name keeps its head and its tail: "/dev/serial/by-…-port0".
-std::string ShortenMiddle(std::string_view text, size_t width);
-
 // The one bar of a single run, fitted into `width` columns: the status goes first, then
 // the time left, then it is cut.
 std::string FitBar(const Figures& f, const std::string& status, size_t width);

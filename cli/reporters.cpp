@@ -3,11 +3,19 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "json_text.h"
-#include "printable.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 #include "run/outcome_text.h"
+#include "text/terminal_size.h"
 
 namespace brenvik::cli {
+
+using text::JsonLine;
+using text::Printable;
+using text::QueryTerminalSize;
+using text::TerminalSize;
+using text::TextOrNull;
+using text::WholeOrNull;
 
 const char* CaptionName(MessageCaption caption) {
   switch (caption) {

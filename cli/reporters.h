@@ -17,7 +17,7 @@
 #include "download/outcome.h"
 #include "progress_text.h"
 #include "run/messages.h"
-#include "terminal_size.h"
+#include "text/terminal_size.h"
 
 namespace brenvik::cli {
 
@@ -43,7 +43,7 @@ std::unique_ptr<RunPresenter> MakePresenter(PresenterStyle style, std::FILE* out
 // fitted to the terminal's size as it is at each drawing.
 class Board {
  public:
-  using SizeQuery = std::function<TerminalSize()>;
+  using SizeQuery = std::function<text::TerminalSize()>;
   // Done rows green and failed ones red, unless NO_COLOR is set or the terminal is dumb.
   explicit Board(std::FILE* out, SizeQuery size = {});
   size_t AddLine();

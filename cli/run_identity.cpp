@@ -7,15 +7,7 @@
 #include <cstring>
 
 #include "download/sha256.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "win32/text.h"
-#else
-#include <sys/random.h>
-#include <unistd.h>
-#endif
+#include "host_facts.h"
 
 namespace brenvik::cli {
 namespace {
@@ -25,27 +17,13 @@ namespace {
 // address are hashed: unique, which is all a run id must be.
 std::array<uint8_t, 16> UniqueBytes() {
   std::array<uint8_t, 16> bytes{};
-#ifndef _WIN32
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);
-    if (n <= 0) break;
-    got += size_t(n);
-  }
-  if (got == bytes.size()) return bytes;
-#endif
+  if (SystemRandomBytes(bytes)) return bytes;
   static std::atomic<uint64_t> counter{0};
   struct {
     uint64_t clock, steady, count, pid;
     const void* stack;
   } seed{uint64_t(std::chrono::system_clock::now().time_since_epoch().count()),
-         uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()), ++counter,
-#ifdef _WIN32
-         uint64_t(::GetCurrentProcessId()),
-#else
-         uint64_t(::getpid()),
-#endif
-         &bytes};
+         uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()), ++counter, ProcessId(), &bytes};
   Sha256 sha;
   sha.Update(reinterpret_cast<const uint8_t*>(&seed), sizeof seed);
   const auto digest = sha.Final();
@@ -68,16 +46,6 @@ std::string NewRunId() {
   return id;
 }
 
-std::string StationName() {
-#ifdef _WIN32
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-  return ::GetComputerNameW(name, &size) ? win32::Narrow(name, int(size)) : std::string();
-#else
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-#endif
-}
+std::string StationName() { return HostName(); }
 
 }  // namespace brenvik::cli

@@ -72,9 +72,9 @@ class Ended {
 station::RunResult ResultOf(const StationRun& run) {
   const FlashReport& r = run.report;
   if (run.phase == StationRun::kUnplugged) return {station::RunStatus::kUnplugged, station::text::kUnplugged};
-  if (r.result == "success") return {station::RunStatus::kSuccess, {}};
+  if (r.result == station::Result::kSuccess) return {station::RunStatus::kSuccess, {}};
   if (r.permissionDenied) return {station::RunStatus::kPermissionDenied, r.cause};
-  if (r.result == "stopped") return {station::RunStatus::kStopped, r.cause};
+  if (r.result == station::Result::kStopped) return {station::RunStatus::kStopped, r.cause};
   return {station::RunStatus::kFailed, r.cause};
 }
 
@@ -221,11 +221,11 @@ class StationLoop {
   // The run's line in the log, written on its thread before its result is shown. An open
   // refused for lack of permission is tried again: only the station's last word is logged.
   std::optional<Verdict> Settle(StationRun& r, FlashReport& report) {
-    if (report.result == "failed" && !report.permissionDenied) AwaitLooks(r);
+    if (report.result == station::Result::kFailed && !report.permissionDenied) AwaitLooks(r);
     int flashing = StationRun::kFlashing;
     const bool unplugged = !r.phase.compare_exchange_strong(flashing, StationRun::kSettled);
     if (unplugged) {
-      report.result = "failed";
+      report.result = station::Result::kFailed;
       report.cause = station::text::kUnplugged;
       report.exitCode = kExitRunFailed;
     }
@@ -283,7 +283,7 @@ class StationLoop {
     auto it = m_awaiting.find(e.slot);
     if (it == m_awaiting.end()) return;
     StationRun& run = *it->second;
-    run.report.result = station::ResultName(e.result);
+    run.report.result = e.result;
     run.report.cause = e.cause;
     if (e.result != station::Result::kSuccess && run.report.exitCode == kExitOk) run.report.exitCode = kExitRunFailed;
     if (!run.report.concluded) Log(run, run.report);

@@ -1,18 +1,15 @@
 #include "station_view.h"
 
-
-#include "json_text.h"
-#include "printable.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#else
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#endif
+#include "text/json_text.h"
+#include "text/printable.h"
+#include "text/terminal_size.h"
 
 namespace brenvik::cli {
+
+using text::JsonLine;
+using text::Printable;
+using text::TextOrNull;
+
 namespace {
 
 using station::Event;
@@ -98,7 +95,7 @@ void StationView::Line(const std::string& text) {
 void StationView::Show(const Event& e, const station::Counters& counters) {
   if (e.kind == Event::Kind::kStopRequested) ++m_stops;
   if (e.kind == Event::Kind::kResult && m_bell) {
-    std::FILE* bell = ::isatty(::fileno(m_out)) ? m_out : m_err;
+    std::FILE* bell = text::IsTerminal(m_out) ? m_out : m_err;
     std::fputc('\a', bell);
     std::fflush(bell);
   }

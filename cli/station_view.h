@@ -24,7 +24,7 @@ class StationView {
   // that an operator sees why a handset is not taken. Nothing when there are none.
   void ShowFilters(const station::Filter& filter);
   // The database the runs also go into: the header says how many still wait for it.
-  void SetRecords(const RunSink* records) { m_records = records; }
+  void SetRecords(const records::RunSink* records) { m_records = records; }
   void Show(const station::Event& event, const station::Counters& counters);
   // The presenter of one run: its progress in the slot's row, line or events.
   std::unique_ptr<RunPresenter> RunView(const station::Slot& slot, const std::string& device);
@@ -51,7 +51,7 @@ class StationView {
   std::map<std::string, size_t> m_rows;  // one per port, whoever is plugged into it
   std::mutex m_mutex;
   std::map<int, nlohmann::json> m_results;
-  const RunSink* m_records = nullptr;  // a run's own result, until the station's says it
+  const records::RunSink* m_records = nullptr;  // a run's own result, until the station's says it
 };
 
 }  // namespace brenvik::cli

@@ -1,12 +1,8 @@
 #include "targets.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#else
-#include "link/device_name.h"
-#endif
-
 #include <algorithm>
+
+#include "same_node.h"
 
 namespace brenvik::cli {
 namespace {
@@ -17,19 +13,6 @@ std::string HowToName() {
            "path that `brenvik-cli list` shows)";
   return "name the handset's device with --device PATH (a serial port such as /dev/ttyUSB0, or the pty "
          "that handset-sim prints), or add a handset outside the ipaq driver's table with --usb-id VID:PID";
-}
-
-bool SameNode(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-#ifndef _WIN32
-  // std::filesystem::equivalent refuses device files: compare what stat says instead.
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-#else
-  // COM7, com7 and \\.\COM7 are one port: compared by what the system resolves them to.
-  return ReadDeviceName(a).identity == ReadDeviceName(b).identity;
-#endif
 }
 
 // What discovery knows of a named device: its serial number for the log. The name may be

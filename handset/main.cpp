@@ -20,7 +20,7 @@
 #include "gadget_line.h"
 #include "finite_number.h"
 #include "output_files.h"
-#include "printable.h"
+#include "text/printable.h"
 #include "pty_host.h"
 #include "serve.h"
 #include "tty_line.h"
@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
   GadgetOptions gadget;
   if (*gadgetOpt) {
     std::string why;
-    if (!ParseUsbId(usbId, gadget.vendor, gadget.product))
+    if (!ParseUsbId(usbId, gadget.id))
       why = "--usb-id: " + usbId + " is not VID:PID in hex (e.g. 049f:0003)";
     else if (*serialOpt)
       why = CheckSerial(serial);
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
   if (*ttyOpt) {
     auto tty = std::make_unique<TtyLine>();
     if (const auto r = tty->Open(ttyPath, error); r != TtyLine::OpenResult::kOk) {
-      std::cerr << "handset-sim: " << brenvik::cli::Printable(error) << "\n";
+      std::cerr << "handset-sim: " << brenvik::text::Printable(error) << "\n";
       return r == TtyLine::OpenResult::kNotTerminal ? 2 : 1;
     }
     served = ttyPath;
@@ -253,11 +253,11 @@ int main(int argc, char** argv) {
   } else if (*gadgetOpt) {
     auto usb = std::make_unique<GadgetLine>();
     if (const GadgetFailure f = usb->Open(gadget, error); f != GadgetFailure::kNone) {
-      std::cerr << "handset-sim: " << brenvik::cli::Printable(error) << "\n";
+      std::cerr << "handset-sim: " << brenvik::text::Printable(error) << "\n";
       return ExitCodeOf(f);
     }
-    std::cerr << "handset-sim: USB device " << usbId << " serial \"" << brenvik::cli::Printable(gadget.serial)
-              << "\" on " << brenvik::cli::Printable(usb->Udc()) << "\n";
+    std::cerr << "handset-sim: USB device " << usbId << " serial \"" << brenvik::text::Printable(gadget.serial)
+              << "\" on " << brenvik::text::Printable(usb->Udc()) << "\n";
     served = usb->TtyPath();
     line = std::move(usb);
   } else {

@@ -110,17 +110,6 @@ void RemoveGadgetDir(const std::string& dir) {
 
 }  // namespace
 
-bool ParseUsbId(const std::string& text, uint16_t& vendor, uint16_t& product) {
-  const size_t colon = text.find(':');
-  if (colon == std::string::npos) return false;
-  auto part = [](const std::string& s, uint16_t& out) {
-    if (s.empty() || s.size() > 4 || !std::all_of(s.begin(), s.end(), ::isxdigit)) return false;
-    out = uint16_t(std::stoul(s, nullptr, 16));
-    return true;
-  };
-  return part(text.substr(0, colon), vendor) && part(text.substr(colon + 1), product);
-}
-
 std::string CheckSerial(const std::string& serial) {
   if (serial.size() > kMaxUsbString)
     return "the serial number is " + std::to_string(serial.size()) + " bytes long; a USB string holds at most " +
@@ -243,8 +232,8 @@ GadgetFailure UsbGadget::LayOut(const GadgetOptions& o, std::string& error) {
   const std::string function = dir_ + "/functions/" + kFunction;
   // An empty serial number is written too: the device then answers its string with
   // nothing, which the host takes as no serial number.
-  const bool laidOut = MakeDir(dir_, error) && WriteAttr(dir_ + "/idVendor", hex(o.vendor), error) &&
-                       WriteAttr(dir_ + "/idProduct", hex(o.product), error) &&
+  const bool laidOut = MakeDir(dir_, error) && WriteAttr(dir_ + "/idVendor", hex(o.id.vendor), error) &&
+                       WriteAttr(dir_ + "/idProduct", hex(o.id.product), error) &&
                        WriteAttr(dir_ + "/bcdUSB", "0x0200", error) && MakeDir(dir_ + "/strings/0x409", error) &&
                        WriteAttr(dir_ + "/strings/0x409/manufacturer", "Brenvik", error) &&
                        WriteAttr(dir_ + "/strings/0x409/product", "handset-sim", error) &&

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "link/device_discovery.h"
+
 namespace brenvik::handset {
 
 struct GadgetOptions {
-  uint16_t vendor = 0x049f;
-  uint16_t product = 0x0003;
+  UsbId id{0x049f, 0x0003};  // parsed by the core's ParseUsbId, as brenvik-cli's --usb-id is
   std::string serial;  // empty: the device has no serial number
   std::string udc;     // empty: the first free one
 };
@@ -26,8 +27,6 @@ struct GadgetPaths {
 // Why no gadget could be made; each has its own exit code.
 enum class GadgetFailure { kNone, kFailed, kNoConfigfs, kNoComposite, kNoUdc };
 
-// "VID:PID" in hex, e.g. "049f:0003".
-bool ParseUsbId(const std::string& text, uint16_t& vendor, uint16_t& product);
 // What configfs takes as a USB string and gives back unchanged; empty on success.
 std::string CheckSerial(const std::string& serial);
 std::string RandomSerial();

@@ -18,26 +18,15 @@ struct ResultFree {
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
-bool Typed(size_t column) {
-  return column == kSize || column == kKind || column == kBytesSent || column == kSeconds || column == kAverageRate;
-}
+// The staging table holds text: each value is cast to its column's type on the way in.
 const char* CastOf(size_t column) {
-  if (column == kSeconds) return "::double precision";
-  if (column == kKind) return "::integer";
-  return Typed(column) ? "::bigint" : "";
-}
-
-// "?" as PostgreSQL numbers its parameters.
-std::string Numbered(const std::string& sql) {
-  std::string out;
-  int n = 0;
-  for (char c : sql) {
-    if (c == '?')
-      out += "$" + std::to_string(++n);
-    else
-      out += c;
+  switch (kColumns[column].sql) {
+    case SqlType::kText: break;
+    case SqlType::kInteger: return "::integer";
+    case SqlType::kBigint: return "::bigint";
+    case SqlType::kDouble: return "::double precision";
   }
-  return out;
+  return "";
 }
 
 class PostgresStore : public Store {
@@ -80,11 +69,11 @@ class PostgresStore : public Store {
     return InsertOnce(rows);
   }
 
-  void Select(const std::string& columns, const std::string& tail, const std::vector<std::string>& params,
-              const std::function<void(const Values&)>& each) override {
-    const std::string sql = Numbered("SELECT " + columns + " FROM runs " + tail);
+  void Select(const Query& query, const std::function<void(const Values&)>& each) override {
+    const SelectStatement statement = BuildSelect(query, true);
+    const std::string& sql = statement.sql;
     std::vector<const char*> values;
-    for (const std::string& p : params) values.push_back(p.c_str());
+    for (const std::string& p : statement.params) values.push_back(p.c_str());
     for (int attempt = 0;; ++attempt) {
       if (PQsendQueryParams(m_conn, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0) &&
           PQsetSingleRowMode(m_conn))
@@ -119,9 +108,9 @@ class PostgresStore : public Store {
     Run("BEGIN", {});
     try {
       std::string columns;
-      for (size_t c = 0; c < kColumnCount; ++c) columns += std::string(c ? ", " : "") + kColumnNames[c];
+      for (size_t c = 0; c < kColumnCount; ++c) columns += std::string(c ? ", " : "") + ColumnName(c);
       std::string staging = "CREATE TEMP TABLE IF NOT EXISTS runs_in (";
-      for (size_t c = 0; c < kColumnCount; ++c) staging += std::string(c ? ", " : "") + kColumnNames[c] + " TEXT";
+      for (size_t c = 0; c < kColumnCount; ++c) staging += std::string(c ? ", " : "") + ColumnName(c) + " TEXT";
       Run(staging + ") ON COMMIT DELETE ROWS", {});
       Result copy(PQexec(m_conn, ("COPY runs_in (" + columns + ") FROM STDIN (FORMAT binary)").c_str()));
       if (PQresultStatus(copy.get()) != PGRES_COPY_IN) throw StoreError(Failure("took no run", copy.get()));
@@ -142,7 +131,7 @@ class PostgresStore : public Store {
       while (PGresult* more = PQgetResult(m_conn)) PQclear(more);
       if (!Ok(ended.get())) throw StoreError(Failure("took no run", ended.get()));
       std::string select;
-      for (size_t c = 0; c < kColumnCount; ++c) select += std::string(c ? ", " : "") + kColumnNames[c] + CastOf(c);
+      for (size_t c = 0; c < kColumnCount; ++c) select += std::string(c ? ", " : "") + ColumnName(c) + CastOf(c);
       Result added = Run("INSERT INTO runs (" + columns + ") SELECT " + select +
                              " FROM runs_in ON CONFLICT (run_id) DO NOTHING",
                          {});

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 #include <utility>
 
-#include "json_text.h"
+#include "station/result.h"
+#include "text/json_text.h"
 
 namespace brenvik::records {
 namespace {
@@ -140,48 +142,43 @@ std::string PrefixEnd(const std::string& prefix) {
 
 std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& error) {
   Where w;
-  auto add = [&](const std::string& condition, std::initializer_list<std::string> values) {
-    w.sql += (w.sql.empty() ? "WHERE " : " AND ") + condition;
-    w.params.insert(w.params.end(), values);
-  };
+  auto add = [&](Column column, Compare compare, const std::string& value) { w.push_back({column, compare, value}); };
   // A prefix is a range on the column's index.
-  auto prefix = [&](const char* column, const std::string& value) {
+  auto prefix = [&](Column column, const std::string& value) {
     if (value.empty()) return;
-    const std::string end = PrefixEnd(value);
-    if (end.empty())
-      add(std::string(column) + " >= ?", {value});
-    else
-      add(std::string(column) + " >= ? AND " + column + " < ?", {value, end});
+    add(column, Compare::kAtLeast, value);
+    if (const std::string end = PrefixEnd(value); !end.empty()) add(column, Compare::kBelow, end);
   };
-  prefix("usb_serial", f.serialPrefix);
+  prefix(kUsbSerial, f.serialPrefix);
   std::string sha = f.sha256Prefix;
   for (char& c : sha)
     if (c >= 'A' && c <= 'F') c = char(c - 'A' + 'a');
-  prefix("sha256", sha);
+  prefix(kSha256, sha);
   // A path that is no UTF-8 is found by its bytes, as the log keeps them.
-  for (const auto& [given, column] : {std::pair{f.image, "image"}, std::pair{f.device, "device"}}) {
+  for (const auto& [given, column, bytes] :
+       {std::tuple{f.image, kImage, kImageBytes}, std::tuple{f.device, kDevice, kDeviceBytes}}) {
     if (given.empty()) continue;
-    if (cli::IsUtf8(given))
-      add(std::string(column) + " = ?", {given});
+    if (text::IsUtf8(given))
+      add(column, Compare::kEqual, given);
     else
-      add(std::string(column) + "_bytes = ?", {cli::HexBytes(given)});
+      add(bytes, Compare::kEqual, text::HexBytes(given));
   }
-  if (!f.usbPort.empty()) add("usb_port = ?", {f.usbPort});
-  if (!f.station.empty()) add("station = ?", {f.station});
+  if (!f.usbPort.empty()) add(kUsbPort, Compare::kEqual, f.usbPort);
+  if (!f.station.empty()) add(kStation, Compare::kEqual, f.station);
   if (!f.result.empty()) {
-    if (f.result != "success" && f.result != "failed" && f.result != "stopped") {
+    if (!station::ParseResult(f.result)) {
       error = "--result must be success, failed or stopped";
       return std::nullopt;
     }
-    add("result = ?", {f.result});
+    add(kResult, Compare::kEqual, f.result);
   }
   struct Bound {
     const std::string& given;
-    const char* op;
+    Compare compare;
     const char* name;
   };
-  for (const Bound& b : {Bound{f.since, ">=", "--since"}, Bound{f.until, "<", "--until"}}) {
-    const auto& [given, op, name] = b;
+  for (const Bound& b : {Bound{f.since, Compare::kAtLeast, "--since"}, Bound{f.until, Compare::kBelow, "--until"}}) {
+    const auto& [given, compare, name] = b;
     if (given.empty()) continue;
     const auto when = ParseWhen(given, now);
     if (!when) {
@@ -189,7 +186,7 @@ std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& e
               "yesterday, or back from now such as -8h, -30m, -2d";
       return std::nullopt;
     }
-    add(std::string("time ") + op + " ?", {*when});
+    add(kTime, compare, *when);
   }
   return w;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "columns.h"
+
 namespace brenvik::records {
 
 struct Filter {
@@ -14,10 +16,18 @@ struct Filter {
   std::string since, until;  // as given: ISO 8601, "today", "-8h"
 };
 
-struct Where {
-  std::string sql;  // "WHERE ..." with "?" for each value, or ""
-  std::vector<std::string> params;
+enum class Compare { kEqual, kAtLeast, kBelow };
+
+// One condition on a column: its value is only ever bound, never written into SQL.
+struct Condition {
+  Column column;
+  Compare compare;
+  std::string value;
+  bool operator==(const Condition&) const = default;
 };
+
+// The runs that meet every condition; none: every run.
+using Where = std::vector<Condition>;
 
 // Nothing, with `error`, for a time or a result that is not understood.
 std::optional<Where> BuildWhere(const Filter& filter, std::time_t now, std::string& error);

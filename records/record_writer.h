@@ -12,7 +12,7 @@
 
 namespace brenvik::records {
 
-class RecordWriter : public cli::RunSink {
+class RecordWriter : public RunSink {
  public:
   // `catchUpLog`: a log whose runs go in too (a station's own, so that a restart misses
   // none); "" for none.

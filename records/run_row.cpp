@@ -5,12 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include "download/sha256.h"
+#include "station/result.h"
 
 namespace brenvik::records {
-
-const std::array<const char*, kColumnCount> kColumnNames = {
-    "run_id", "station", "time", "image", "image_bytes", "size", "sha256", "kind", "device", "device_bytes",
-    "usb_port", "usb_serial", "bytes_sent", "seconds", "average_rate", "result", "cause"};
 
 namespace {
 
@@ -49,7 +46,7 @@ bool IsUuid(std::string_view s) {
   return true;
 }
 
-enum class Kind { kText, kWhole, kNumber };
+using Kind = ValueKind;
 
 // A value of the line as the column's text; `why` says what is wrong with it.
 bool Take(const json& line, const char* key, Kind kind, bool required, std::optional<std::string>& out,
@@ -84,6 +81,28 @@ bool Take(const json& line, const char* key, Kind kind, bool required, std::opti
   return false;
 }
 
+bool HasForm(Form form, const std::string& text) {
+  switch (form) {
+    case Form::kAny: return true;
+    case Form::kUtcTime: return IsLogTime(text);
+    case Form::kLowerHex: return IsHex(text);
+    case Form::kUuid: return IsUuid(text);
+    case Form::kResult: return station::ParseResult(text).has_value();
+  }
+  return false;
+}
+
+std::string FormFault(Form form, const char* name) {
+  switch (form) {
+    case Form::kUtcTime: return std::string("its ") + name + " is not UTC in ISO 8601 (2026-12-07T14:30:05.123Z)";
+    case Form::kResult: return std::string("its ") + name + " is none of success, failed, stopped";
+    case Form::kLowerHex: return std::string(name) + " is not lowercase hex";
+    case Form::kUuid: return std::string("its ") + name + " is no UUID";
+    case Form::kAny: break;
+  }
+  return std::string(name) + " is malformed";
+}
+
 }  // namespace
 
 std::string LineRunId(std::string_view line) {
@@ -114,39 +133,16 @@ std::optional<Row> ParseLogLine(std::string_view line, std::string& why) {
     why = "it is no JSON object";
     return std::nullopt;
   }
-  struct Field {
-    Column column;
-    Kind kind;
-    bool required;
-  };
-  static const Field fields[] = {
-      {kRunId, Kind::kText, false},     {kStation, Kind::kText, false},     {kTime, Kind::kText, true},
-      {kImage, Kind::kText, true},      {kImageBytes, Kind::kText, false},  {kSize, Kind::kWhole, false},
-      {kSha256, Kind::kText, false},    {kKind, Kind::kWhole, false},       {kDevice, Kind::kText, false},
-      {kDeviceBytes, Kind::kText, false}, {kUsbPort, Kind::kText, false},   {kUsbSerial, Kind::kText, false},
-      {kBytesSent, Kind::kWhole, false}, {kSeconds, Kind::kNumber, false},  {kAverageRate, Kind::kWhole, false},
-      {kResult, Kind::kText, true},     {kCause, Kind::kText, false}};
   Row row;
-  for (const Field& f : fields)
-    if (!Take(j, kColumnNames[f.column], f.kind, f.required, row[f.column], why)) return std::nullopt;
-  if (!IsLogTime(*row[kTime])) {
-    why = "its time is not UTC in ISO 8601 (2026-12-07T14:30:05.123Z)";
-    return std::nullopt;
-  }
-  const std::string& result = *row[kResult];
-  if (result != "success" && result != "failed" && result != "stopped") {
-    why = "its result is none of success, failed, stopped";
-    return std::nullopt;
-  }
-  for (Column hex : {kImageBytes, kDeviceBytes, kSha256})
-    if (row[hex] && !IsHex(*row[hex])) {
-      why = std::string(kColumnNames[hex]) + " is not lowercase hex";
-      return std::nullopt;
-    }
-  if (row[kRunId] && !IsUuid(*row[kRunId])) {
-    why = "its run_id is no UUID";
-    return std::nullopt;
-  }
+  for (size_t c = 0; c < kColumnCount; ++c)
+    if (!Take(j, kColumns[c].name, kColumns[c].kind, kColumns[c].required, row[c], why)) return std::nullopt;
+  // The forms are checked after every kind, the time and the result first.
+  for (const Form form : {Form::kUtcTime, Form::kResult, Form::kLowerHex, Form::kUuid})
+    for (size_t c = 0; c < kColumnCount; ++c)
+      if (kColumns[c].form == form && row[c] && !HasForm(form, *row[c])) {
+        why = FormFault(form, kColumns[c].name);
+        return std::nullopt;
+      }
   if (!row[kRunId]) row[kRunId] = LineRunId(line);
   return row;
 }

@@ -1,23 +1,14 @@
-// One run as the records keep it: the columns of the runs table, read from a line of the
-// flash log. Every value is kept as the text the database is given as a bound parameter.
+// One run as the records keep it: the row of columns.h, read from a line of the flash log.
+// Every value is kept as the text the database is given as a bound parameter.
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "columns.h"
+
 namespace brenvik::records {
-
-enum Column : size_t {
-  kRunId, kStation, kTime, kImage, kImageBytes, kSize, kSha256, kKind, kDevice, kDeviceBytes,
-  kUsbPort, kUsbSerial, kBytesSent, kSeconds, kAverageRate, kResult, kCause, kColumnCount
-};
-
-// The column names in the order above, as the schema and the log name them.
-extern const std::array<const char*, kColumnCount> kColumnNames;
-
-using Row = std::array<std::optional<std::string>, kColumnCount>;
 
 // The row of one log line, or nothing with `why` when the line is no run. A line without its
 // own run_id (written before there was one) gets a stable one: a hash of its bytes.

@@ -1,44 +1,77 @@
 #include "schema.h"
 
+#include <algorithm>
+
+#include "columns.h"
+
 namespace brenvik::records {
+namespace {
 
-// A new version is a new step at the end of this list, never a change to one before it: a
-// database at version 1 runs only step 2 (ALTER TABLE runs ADD COLUMN ..., a new index), and
-// SchemaVersion() grows by one. Both dialects take the same step.
-int SchemaVersion() { return 1; }
+std::string TypeOf(Dialect dialect, SqlType type) {
+  switch (type) {
+    // Text in PostgreSQL compares byte by byte ("C"), as in SQLite: the prefix searches are
+    // ranges on an index, and the same in both.
+    case SqlType::kText: return dialect == Dialect::kPostgres ? "TEXT COLLATE \"C\"" : "TEXT";
+    case SqlType::kInteger: return "INTEGER";
+    case SqlType::kBigint: return "BIGINT";
+    case SqlType::kDouble: return "DOUBLE PRECISION";
+  }
+  return "TEXT";
+}
 
+std::string Definition(Dialect dialect, const ColumnSpec& c) {
+  return std::string(" ") + c.name + " " + TypeOf(dialect, c.sql) +
+         (c.primaryKey ? " PRIMARY KEY" : c.required ? " NOT NULL" : "");
+}
+
+// The columns that version `version` added, as its step adds them.
+std::vector<std::string> AddedColumns(Dialect dialect, int version) {
+  std::vector<std::string> added;
+  for (const ColumnSpec& c : kColumns)
+    if (c.since == version) added.push_back("ALTER TABLE runs ADD COLUMN" + Definition(dialect, c));
+  return added;
+}
+
+}  // namespace
+
+// The indexes of each version, after its columns: the first is version 1's. A new version
+// adds its columns in columns.cpp (with `since` that version) and any index as a new entry
+// here, never a change to one before it: a database at version 1 runs only step 2.
+const std::vector<std::vector<std::string>> kIndexes = {{
+    "CREATE INDEX runs_time ON runs (time)",
+    "CREATE INDEX runs_usb_serial ON runs (usb_serial)",
+    "CREATE INDEX runs_sha256 ON runs (sha256)",
+    "CREATE INDEX runs_image ON runs (image)",
+    "CREATE INDEX runs_station_time ON runs (station, time)",
+    "CREATE INDEX runs_device ON runs (device)",
+    "CREATE INDEX runs_usb_port ON runs (usb_port)",
+}};
+
+int SchemaVersion() {
+  int version = int(kIndexes.size());
+  for (const ColumnSpec& c : kColumns) version = std::max(version, c.since);
+  return version;
+}
+
+// Both dialects take the same step.
 std::vector<std::string> SchemaStep(Dialect dialect, int from) {
-  if (from != 0) return {};
-  // Text in PostgreSQL compares byte by byte ("C"), as in SQLite: the prefix searches are
-  // ranges on an index, and the same in both.
-  const std::string text = dialect == Dialect::kPostgres ? "TEXT COLLATE \"C\"" : "TEXT";
-  return {
-      "CREATE TABLE runs ("
-      " run_id " + text + " PRIMARY KEY,"
-      " station " + text + ","
-      " time " + text + " NOT NULL,"  // UTC, ISO 8601, as the log writes it: sorts as time
-      " image " + text + " NOT NULL,"
-      " image_bytes " + text + ","    // the path's bytes in hex where it is no UTF-8
-      " size BIGINT,"
-      " sha256 " + text + ","
-      " kind INTEGER,"
-      " device " + text + ","
-      " device_bytes " + text + ","
-      " usb_port " + text + ","
-      " usb_serial " + text + ","
-      " bytes_sent BIGINT,"
-      " seconds DOUBLE PRECISION,"
-      " average_rate BIGINT,"
-      " result " + text + " NOT NULL,"
-      " cause " + text + ")",
-      "CREATE INDEX runs_time ON runs (time)",
-      "CREATE INDEX runs_usb_serial ON runs (usb_serial)",
-      "CREATE INDEX runs_sha256 ON runs (sha256)",
-      "CREATE INDEX runs_image ON runs (image)",
-      "CREATE INDEX runs_station_time ON runs (station, time)",
-      "CREATE INDEX runs_device ON runs (device)",
-      "CREATE INDEX runs_usb_port ON runs (usb_port)",
-  };
+  const int version = from + 1;
+  std::vector<std::string> step;
+  if (version == 1) {
+    std::string table = "CREATE TABLE runs (";
+    bool first = true;
+    for (const ColumnSpec& c : kColumns) {
+      if (c.since != 1) continue;
+      table += (first ? "" : ",") + Definition(dialect, c);
+      first = false;
+    }
+    step.push_back(table + ")");
+  } else {
+    step = AddedColumns(dialect, version);
+  }
+  if (version >= 1 && size_t(version) <= kIndexes.size())
+    step.insert(step.end(), kIndexes[size_t(version) - 1].begin(), kIndexes[size_t(version) - 1].end());
+  return step;
 }
 
 }  // namespace brenvik::records

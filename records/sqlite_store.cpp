@@ -95,7 +95,7 @@ class SqliteStore : public Store {
 
   size_t Insert(const std::vector<Row>& rows) override {
     std::string sql = "INSERT INTO runs (";
-    for (size_t c = 0; c < kColumnCount; ++c) sql += std::string(c ? ", " : "") + kColumnNames[c];
+    for (size_t c = 0; c < kColumnCount; ++c) sql += std::string(c ? ", " : "") + ColumnName(c);
     sql += ") VALUES (";
     for (size_t c = 0; c < kColumnCount; ++c) sql += c ? ", ?" : "?";
     sql += ") ON CONFLICT (run_id) DO NOTHING";
@@ -122,9 +122,10 @@ class SqliteStore : public Store {
     return added;
   }
 
-  void Select(const std::string& columns, const std::string& tail, const std::vector<std::string>& params,
-              const std::function<void(const Values&)>& each) override {
-    Statement select(m_db, "SELECT " + columns + " FROM runs " + tail, Where("cannot be asked"));
+  void Select(const Query& query, const std::function<void(const Values&)>& each) override {
+    const SelectStatement statement = BuildSelect(query, false);
+    const std::vector<std::string>& params = statement.params;
+    Statement select(m_db, statement.sql, Where("cannot be asked"));
     for (size_t i = 0; i < params.size(); ++i)
       sqlite3_bind_text(select.get(), int(i + 1), params[i].data(), int(params[i].size()), SQLITE_STATIC);
     const int n = sqlite3_column_count(select.get());

@@ -1,5 +1,6 @@
 // The records' database behind one small interface: SQLite on a bench, PostgreSQL for a line.
-// Every value goes in as a bound parameter; SQL text holds only "?" where values go.
+// Rows and questions cross it typed; each store writes its own SQL, and every value goes in
+// as a bound parameter.
 #pragma once
 
 #include <functional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "db_url.h"
+#include "query.h"
 #include "run_row.h"
 
 namespace brenvik::records {
@@ -22,15 +24,29 @@ class StoreError : public std::runtime_error {
 
 using Values = std::vector<std::optional<std::string>>;
 
+// A question of the runs: these columns of the runs that meet `where`.
+struct Query {
+  std::vector<Column> columns;
+  Where where;
+  bool oldestFirst = false;  // by time, then run_id
+};
+
+// The SELECT of a query, its values apart in their order. Placeholders are numbered as they are
+// written: "$1", "$2", ... for PostgreSQL (`numbered`), "?" for SQLite.
+struct SelectStatement {
+  std::string sql;
+  std::vector<std::string> params;
+};
+SelectStatement BuildSelect(const Query& query, bool numbered);
+
 class Store {
  public:
   virtual ~Store() = default;
   // Adds, in one transaction, the rows whose run_id is not there yet; gives how many were new.
   virtual size_t Insert(const std::vector<Row>& rows) = 0;
-  // SELECT `columns` FROM runs `tail`, where `tail` takes `params` at its "?" in order; each
-  // result row is handed to `each` as text (NULL as nothing).
-  virtual void Select(const std::string& columns, const std::string& tail, const std::vector<std::string>& params,
-                      const std::function<void(const Values&)>& each) = 0;
+  // Each row that answers `query` is handed to `each`, its columns in the query's order, as
+  // text (NULL as nothing).
+  virtual void Select(const Query& query, const std::function<void(const Values&)>& each) = 0;
 };
 
 // Opens the database, creating its tables (or bringing them up to this version) on first use.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "station/result.h"
+
 namespace brenvik::records {
 
 std::optional<GroupBy> ParseGroupBy(const std::string& text) {
@@ -25,24 +27,27 @@ double Quantile(const std::vector<double>& sorted, double q) {
 }
 
 std::vector<Group> Summarise(Store& store, const Where& where, GroupBy by) {
-  // Only what the groups need is read, whatever the number of runs.
-  std::string key;
+  // Only what the groups need is read, whatever the number of runs: the key's column (and an
+  // image's bytes), the result and the duration. An hour or a day is the head of the time.
+  Column key = kResult;
+  size_t keyLength = std::string::npos;
   switch (by) {
-    case GroupBy::kHour: key = "substr(time, 1, 13), NULL"; break;
-    case GroupBy::kDay: key = "substr(time, 1, 10), NULL"; break;
-    case GroupBy::kStation: key = "station, NULL"; break;
-    case GroupBy::kImage: key = "image, image_bytes"; break;
-    case GroupBy::kResult: key = "result, NULL"; break;
+    case GroupBy::kHour: key = kTime, keyLength = 13; break;
+    case GroupBy::kDay: key = kTime, keyLength = 10; break;
+    case GroupBy::kStation: key = kStation; break;
+    case GroupBy::kImage: key = kImage; break;
+    case GroupBy::kResult: key = kResult; break;
   }
   struct Acc {
     Group group;
     std::vector<double> seconds;
   };
   std::map<std::pair<std::string, std::string>, Acc> groups;
-  store.Select(key + ", result, seconds", where.sql, where.params, [&](const Values& v) {
-    Acc& acc = groups[{v[0].value_or(""), v[1].value_or("")}];
+  store.Select({{key, kImageBytes, kResult, kSeconds}, where}, [&](const Values& v) {
+    const std::string bytes = by == GroupBy::kImage ? v[1].value_or("") : "";
+    Acc& acc = groups[{v[0].value_or("").substr(0, keyLength), bytes}];
     ++acc.group.runs;
-    if (v[2] == "success") ++acc.group.successes;
+    if (station::ParseResult(v[2].value_or("")) == station::Result::kSuccess) ++acc.group.successes;
     if (v[3]) acc.seconds.push_back(std::strtod(v[3]->c_str(), nullptr));
   });
   std::vector<Group> out;

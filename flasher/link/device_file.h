@@ -29,6 +29,8 @@ struct IoResult {
 
 // The system's text for an error code of IoResult::systemError.
 std::string SystemErrorText(int code);
+// Whether that code is the system refusing access (EACCES or EPERM; ERROR_ACCESS_DENIED).
+bool IsAccessDenied(int code);
 
 enum class OpenStatus {
   kOpened,

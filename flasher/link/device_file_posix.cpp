@@ -156,6 +156,8 @@ class PosixDeviceFile : public DeviceFile {
 
 std::string SystemErrorText(int code) { return ::strerror(code); }
 
+bool IsAccessDenied(int code) { return code == EACCES || code == EPERM; }
+
 DeviceOpening OpenDevicePath(const std::string& path) {
   DeviceOpening out;
   OpenResult& r = out.result;

@@ -250,6 +250,8 @@ void MakeCommBinaryClean(HANDLE handle) {
 
 std::string SystemErrorText(int code) { return win32::SystemMessage(DWORD(code)); }
 
+bool IsAccessDenied(int code) { return code == ERROR_ACCESS_DENIED; }
+
 DeviceOpening OpenDevicePath(const std::string& path) {
   DeviceOpening out;
   OpenResult& r = out.result;

@@ -8,7 +8,8 @@
 
 namespace brenvik::sysfs {
 
-bool Printable(const std::string& s);
+// True when `s` holds no C0 control character and no DEL: text that may be shown as it is.
+bool HasNoControlCharacters(const std::string& s);
 // An attribute's text; nothing when it is unreadable, too long or no regular file.
 std::optional<std::string> ReadAttribute(const std::filesystem::path& file);
 // The first line of an attribute, or empty when it is unreadable or not plain text.

@@ -92,10 +92,10 @@ std::optional<UsbPlace> PlaceOf(const fs::path& usbDevice, const fs::path& inter
     return std::nullopt;
   // The node's name as the kernel gives it; it must stay under /dev.
   const std::string name = sysfs::UeventValue(usbDevice / "uevent", "DEVNAME");
-  if (name.empty() || !sysfs::Printable(name) || name.front() == '/' || name.find("..") != std::string::npos)
+  if (name.empty() || !sysfs::HasNoControlCharacters(name) || name.front() == '/' || name.find("..") != std::string::npos)
     return std::nullopt;
   p.node = "/dev/" + name;
-  if (!sysfs::Printable(p.port)) return std::nullopt;
+  if (!sysfs::HasNoControlCharacters(p.port)) return std::nullopt;
   return p;
 }
 

@@ -4,15 +4,6 @@
 
 namespace brenvik::station {
 
-const char* ResultName(Result result) {
-  switch (result) {
-    case Result::kSuccess: return "success";
-    case Result::kFailed: return "failed";
-    case Result::kStopped: return "stopped";
-  }
-  return "failed";
-}
-
 std::string StateText(const Slot& slot) {
   switch (slot.state) {
     case SlotState::kWaiting: return "waiting";

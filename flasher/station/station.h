@@ -24,6 +24,7 @@
 
 #include "link/device_discovery.h"
 #include "station/filter.h"
+#include "station/result.h"
 
 namespace brenvik::station {
 
@@ -65,10 +66,6 @@ struct RunResult {
   RunStatus status = RunStatus::kSuccess;
   std::string cause;  // one line, for kFailed
 };
-
-// What a run of the session came to, in the summary and the result event.
-enum class Result { kSuccess, kFailed, kStopped };
-const char* ResultName(Result result);  // "success", "failed", "stopped"
 
 enum class SlotState {
   kWaiting,  // plugged in, not started: the station is stopping or has its count

@@ -27,10 +27,10 @@ TEST(UsbGadgetOptions, TakesIdsAndSerialsAUsbDeviceCanCarry) {
       {"-49f:3", false, 0, 0},             {"0x49f:3", false, 0, 0},
   };
   for (const Case& c : ids) {
-    uint16_t vendor = 0, product = 0;
-    EXPECT_EQ(ParseUsbId(c.text, vendor, product), c.ok) << c.text;
+    UsbId id;
+    EXPECT_EQ(ParseUsbId(c.text, id), c.ok) << c.text;
     if (c.ok) {
-      EXPECT_TRUE(vendor == c.vendor && product == c.product) << c.text;
+      EXPECT_TRUE(id.vendor == c.vendor && id.product == c.product) << c.text;
     }
   }
   EXPECT_EQ(CheckSerial(""), "");  // a handset without a serial number

@@ -14,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/scripts/wine-env.sh"
 
-exe=${BRENVIK_EXE:-$root/build/windows/flasher/app/Brenvik.exe}
+exe=${BRENVIK_EXE:-$root/build/windows/dialog/app/Brenvik.exe}
 sim=${HANDSET_SIM:-$root/build/linux/handset/handset-sim}
 out=${BRENVIK_RUN_DIR:-$root/build/dialog-run}
 image=

@@ -4,6 +4,7 @@
 
 #include "db_url.h"
 #include "query.h"
+#include "store.h"
 
 namespace brenvik::records {
 namespace {
@@ -74,8 +75,11 @@ TEST(Prefix, TheRangeEndsAfterEveryTextWithThePrefix) {
   filter.serialPrefix = "O'Brien";
   const auto where = BuildWhere(filter, 0, error);
   ASSERT_TRUE(where);
-  EXPECT_EQ(where->sql, "WHERE usb_serial >= ? AND usb_serial < ?");  // values only as parameters
-  EXPECT_EQ(where->params, (std::vector<std::string>{"O'Brien", "O'Brieo"}));
+  const SelectStatement select = BuildSelect({{kUsbSerial}, *where}, false);
+  EXPECT_EQ(select.sql, "SELECT usb_serial FROM runs WHERE usb_serial >= ? AND usb_serial < ?");  // values only as parameters
+  EXPECT_EQ(select.params, (std::vector<std::string>{"O'Brien", "O'Brieo"}));
+  EXPECT_EQ(BuildSelect({{kUsbSerial}, *where}, true).sql,
+            "SELECT usb_serial FROM runs WHERE usb_serial >= $1 AND usb_serial < $2");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "printable.h"
+#include "text/printable.h"
 
-namespace brenvik::cli {
+namespace brenvik::text {
 namespace {
 
 TEST(Printable, EscapesWhatCouldSteerATerminal) {
@@ -22,4 +22,4 @@ TEST(Printable, EscapesWhatCouldSteerATerminal) {
 }
 
 }  // namespace
-}  // namespace brenvik::cli
+}  // namespace brenvik::text

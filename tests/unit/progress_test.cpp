@@ -6,6 +6,7 @@
 #include "download/rate_meter.h"
 #include "fakes/download_rig.h"
 #include "progress_text.h"
+#include "text/display_width.h"
 
 namespace brenvik {
 namespace {
@@ -122,6 +123,7 @@ TEST(ProgressBytes, EveryProcedureCountsWhatItWrote) {
 }
 
 using namespace brenvik::cli;
+using namespace brenvik::text;
 
 BoardRow Row(std::string name, RowState state, std::string text, unsigned percent = 40) {
   return BoardRow{std::move(name), state, Figures{percent, "12.0/32.0 MiB", "7.9 MiB/s", "0:02 left"}, std::move(text)};

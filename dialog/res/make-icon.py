@@ -2,7 +2,7 @@
 """Writes Brenvik.ico: a handset with a download arrow, as a 32x32 and a 16x16 image of
 16 colours (4 bits per pixel, the standard Windows palette, with a transparency mask).
 
-The icon is committed; run this only to change it:  make-icon.py flasher/res/Brenvik.ico
+The icon is committed; run this only to change it:  make-icon.py dialog/res/Brenvik.ico
 """
 import struct
 import sys

@@ -1,16 +1,17 @@
 // The records' part of brenvik-cli's command line: --db for flash and station, and the
-// records command with import, find and summary.
+// records command with import, find and summary. brenvik-cli.exe has no records: there
+// records_cli_none.cpp adds nothing and runs a flash as it is.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
-#include "records_commands.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
 void AddDbOption(CLI::App& command, std::string& db);
 
@@ -18,22 +19,19 @@ void AddDbOption(CLI::App& command, std::string& db);
 // its end waits a little for them and says how many still wait (they are in the log).
 // `catchUpLog`: a log whose runs also go in. `tellAlways`: say it also when none waits (the
 // station's summary).
-int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
+int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
                 const std::function<int()>& run);
 
 class RecordsCli {
  public:
   explicit RecordsCli(CLI::App& app);
+  ~RecordsCli();
   bool Parsed() const;
   int Run();
 
  private:
-  void AddFilters(CLI::App& command);
-  RecordsArgs m_args;
-  CLI::App* m_records = nullptr;
-  CLI::App* m_import = nullptr;
-  CLI::App* m_find = nullptr;
-  CLI::App* m_summary = nullptr;
+  struct Commands;
+  std::unique_ptr<Commands> m_commands;  // none where the records are not built
 };
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
 struct TableColumn {
   std::string title;
@@ -20,4 +20,4 @@ struct TableColumn {
 std::vector<std::string> FitTable(const std::vector<TableColumn>& columns,
                                   const std::vector<std::vector<std::string>>& rows, size_t width);
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

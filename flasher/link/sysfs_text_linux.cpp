@@ -19,7 +19,7 @@ constexpr size_t kAttributeLimit = 4096;
 
 }  // namespace
 
-bool Printable(const std::string& s) {
+bool HasNoControlCharacters(const std::string& s) {
   return std::none_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
 }
 
@@ -47,14 +47,14 @@ std::string ReadLine(const fs::path& file) {
   std::string line = ReadAttribute(file).value_or("");
   line = line.substr(0, line.find('\n'));
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  return Printable(line) ? line : std::string();
+  return HasNoControlCharacters(line) ? line : std::string();
 }
 
 std::string LinkName(const fs::path& link) {
   std::error_code ec;
   fs::path target = fs::read_symlink(link, ec);
   const std::string name = ec ? std::string() : target.filename().string();
-  return Printable(name) ? name : std::string();
+  return HasNoControlCharacters(name) ? name : std::string();
 }
 
 std::string UeventValue(const fs::path& uevent, const std::string& key) {

@@ -1,8 +1,8 @@
-#include "printable.h"
+#include "text/printable.h"
 
 #include <cstdio>
 
-namespace brenvik::cli {
+namespace brenvik::text {
 namespace {
 
 // The length of the well-formed UTF-8 sequence at `s` (overlong forms, surrogates and code
@@ -53,4 +53,4 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-}  // namespace brenvik::cli
+}  // namespace brenvik::text

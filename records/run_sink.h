@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace brenvik::cli {
+namespace brenvik::records {
 
 class RunSink {
  public:
@@ -16,4 +16,4 @@ class RunSink {
   virtual size_t Waiting() const = 0;
 };
 
-}  // namespace brenvik::cli
+}  // namespace brenvik::records

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "progress_text.h"
+#include "text/display_width.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
-using cli::CutToWidth;
-using cli::DisplayWidth;
-using cli::ShortenMiddle;
+using text::CutToWidth;
+using text::DisplayWidth;
+using text::ShortenMiddle;
 
 std::vector<std::string> FitTable(const std::vector<TableColumn>& columns,
                                   const std::vector<std::vector<std::string>>& rows, size_t width) {
@@ -52,4 +52,4 @@ std::vector<std::string> FitTable(const std::vector<TableColumn>& columns,
   return lines;
 }
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

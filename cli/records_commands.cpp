@@ -1,24 +1,43 @@
 #include "records_commands.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cinttypes>
 #include <cstdlib>
 #include <ctime>
 
 #include "importer.h"
-#include "json_text.h"
-#include "printable.h"
 #include "store.h"
 #include "summary.h"
-#include "terminal_size.h"
+#include "text/json_text.h"
+#include "text/printable.h"
+#include "text/terminal_size.h"
 #include "text_table.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
+
+using enum records::Column;
+using records::BadLine;
+using records::BuildWhere;
+using records::ChooseDbUrl;
+using records::Group;
+using records::GroupBy;
+using records::ImportCounts;
+using records::ImportLog;
+using records::OpenStore;
+using records::ParseGroupBy;
+using records::Store;
+using records::StoreError;
+using records::Summarise;
+using records::Values;
+using records::ColumnName;
+using records::InLog;
+using records::ValueKind;
+using records::kColumns;
+using records::Where;
+using text::Printable;
+
 namespace {
 
-using cli::Printable;
 using nlohmann::json;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
@@ -71,22 +90,27 @@ std::string Seconds(double s) {
   return text;
 }
 
-const char* kFindColumns =
-    "run_id, station, time, image, image_bytes, size, sha256, kind, device, device_bytes, usb_port, usb_serial, "
-    "bytes_sent, seconds, average_rate, result, cause";
+// Every column of the row, in its order: the JSON names them so, and the table picks some.
+std::vector<records::Column> FindColumns() {
+  std::vector<records::Column> columns;
+  for (size_t c = 0; c < kColumnCount; ++c) columns.push_back(records::Column(c));
+  return columns;
+}
 
 json RunJson(const Values& v) {
   json j = json::object();
   for (size_t c = 0; c < kColumnCount; ++c) {
+    const char* name = ColumnName(c);
     if (!v[c]) {
-      if (c != kImageBytes && c != kDeviceBytes) j[kColumnNames[c]] = nullptr;
+      // A name's bytes are there only where the name is no UTF-8, as in the log.
+      if (kColumns[c].inLog != InLog::kWhereNoUtf8) j[name] = nullptr;
       continue;
     }
     const std::string& text = *v[c];
-    switch (c) {
-      case kSize: case kKind: case kBytesSent: case kAverageRate: j[kColumnNames[c]] = std::strtoll(text.c_str(), nullptr, 10); break;
-      case kSeconds: j[kColumnNames[c]] = std::strtod(text.c_str(), nullptr); break;
-      default: j[kColumnNames[c]] = text;
+    switch (kColumns[c].kind) {
+      case ValueKind::kWhole: j[name] = std::strtoll(text.c_str(), nullptr, 10); break;
+      case ValueKind::kNumber: j[name] = std::strtod(text.c_str(), nullptr); break;
+      case ValueKind::kText: j[name] = text; break;
     }
   }
   return j;
@@ -98,7 +122,7 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   auto store = Open(args, err);
   if (!store) return kUsage;
   ImportCounts counts;
-  const bool terminal = ::isatty(::fileno(err)) == 1;
+  const bool terminal = text::IsTerminal(err);
   int code = kOk;
   for (const std::string& log : args.logs) {
     auto progress = [&](size_t lines) {
@@ -119,7 +143,7 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     json bad = json::array();
     for (const BadLine& b : counts.bad) bad.push_back({{"file", b.file}, {"line", b.line}, {"why", b.why}});
     std::fprintf(out, "%s\n",
-                 cli::JsonLine({{"new", counts.added}, {"already_there", counts.already}, {"malformed", counts.malformed},
+                 text::JsonLine({{"new", counts.added}, {"already_there", counts.already}, {"malformed", counts.malformed},
                                 {"malformed_lines", bad}})
                      .c_str());
   } else {
@@ -134,9 +158,9 @@ int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   if (!store) return kUsage;
   std::vector<std::vector<std::string>> rows;
   try {
-    store->Select(kFindColumns, where->sql + " ORDER BY time, run_id", where->params, [&](const Values& v) {
+    store->Select({FindColumns(), *where, true}, [&](const Values& v) {
       if (args.json) {
-        std::fprintf(out, "%s\n", cli::JsonLine(RunJson(v)).c_str());
+        std::fprintf(out, "%s\n", text::JsonLine(RunJson(v)).c_str());
         return;
       }
       const std::string time = v[kTime]->substr(0, 19);
@@ -160,7 +184,7 @@ int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
       {"time (UTC)"}, {"station", false, 8},  {"serial", false, 10},  {"port", false, 6},
       {"device", false, 10, true}, {"image", false, 12, true}, {"sha256"}, {"result"},
       {"seconds", true}, {"cause", false, 10}};
-  for (const std::string& line : FitTable(columns, rows, cli::QueryTerminalSize(out).columns))
+  for (const std::string& line : FitTable(columns, rows, text::QueryTerminalSize(out).columns))
     std::fprintf(out, "%s\n", line.c_str());
   return kOk;
 }
@@ -193,7 +217,7 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
              {"median_seconds", g.median ? json(*g.median) : json(nullptr)},
              {"p95_seconds", g.p95 ? json(*g.p95) : json(nullptr)}};
       if (!g.keyBytes.empty()) j[args.by + "_bytes"] = g.keyBytes;
-      std::fprintf(out, "%s\n", cli::JsonLine(j).c_str());
+      std::fprintf(out, "%s\n", text::JsonLine(j).c_str());
     }
     return kOk;
   }
@@ -215,9 +239,9 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
                                             {"failure rate", true},
                                             {"median s", true},
                                             {"p95 s", true}};
-  for (const std::string& line : FitTable(columns, rows, cli::QueryTerminalSize(out).columns))
+  for (const std::string& line : FitTable(columns, rows, text::QueryTerminalSize(out).columns))
     std::fprintf(out, "%s\n", line.c_str());
   return kOk;
 }
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 constexpr const char* kHandsetDriver = "ipaq";
 
 using sysfs::LinkName;
-using sysfs::Printable;
+using sysfs::HasNoControlCharacters;
 using sysfs::ReadAttribute;
 using sysfs::ReadLine;
 
@@ -39,7 +39,7 @@ std::optional<std::string> DevName(const fs::path& ttyEntry) {
     const fs::path rel(name);
     const bool inside = !name.empty() && rel.is_relative() &&
                         std::none_of(rel.begin(), rel.end(), [](const fs::path& part) { return part == ".."; });
-    if (!inside || !Printable(name)) return std::nullopt;
+    if (!inside || !HasNoControlCharacters(name)) return std::nullopt;
     return name;
   }
   return ttyEntry.filename().string();
@@ -143,7 +143,7 @@ DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
     if (hasId) h.usbId = UsbIdText(id);
     h.serial = ReadLine(place.usbDevice / "serial");
     h.usbPort = place.usbDevice.filename().string();
-    if (!Printable(h.usbPort)) h.usbPort.clear();
+    if (!HasNoControlCharacters(h.usbPort)) h.usbPort.clear();
     result.handsets.push_back(std::move(h));
   }
   // A handset that a flasher talks to over usbfs has no tty while it does, nor for a moment

@@ -5,11 +5,14 @@
 #include <cstddef>
 #include <cstdio>
 
-namespace brenvik::cli {
+namespace brenvik::text {
 
 struct TerminalSize {
   size_t columns = 0, rows = 0;  // 0: not a terminal, or it would not say
 };
 TerminalSize QueryTerminalSize(std::FILE* stream);
 
-}  // namespace brenvik::cli
+// Whether the stream is a terminal (a console on Windows, or another character device).
+bool IsTerminal(std::FILE* stream);
+
+}  // namespace brenvik::text

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-namespace brenvik::cli {
+namespace brenvik::text {
 
 // "\x1B" for C0 controls, DEL and bytes that are no UTF-8; "\u0085" for C1 controls. Valid
 // UTF-8 text (Chinese included) and blanks pass unchanged.
 std::string Printable(std::string_view text);
 
-}  // namespace brenvik::cli
+}  // namespace brenvik::text

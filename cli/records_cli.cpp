@@ -3,11 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "json_text.h"
-#include "printable.h"
 #include "record_writer.h"
+#include "records_commands.h"
+#include "text/json_text.h"
+#include "text/printable.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
+
+using records::ChooseDbUrl;
+using records::Filter;
+using records::RecordWriter;
+
 namespace {
 
 constexpr auto kWaitAtEnd = std::chrono::seconds(3);
@@ -25,15 +31,15 @@ void AddDbOption(CLI::App& command, std::string& db) {
                      "BRENVIK_DB). The log stays the record of truth: a database that is down never fails a run.");
 }
 
-int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
+int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catchUpLog, bool tellAlways,
                 const std::function<int()>& run) {
   const char* env = std::getenv("BRENVIK_DB");
   if (db.empty() && !(env && *env)) return run();
   std::string error;
   const auto url = ChooseDbUrl(db, error);
   if (!url) {
-    std::fprintf(stderr, "brenvik-cli: %s\n", cli::Printable(error).c_str());
-    return cli::kExitUsage;
+    std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(error).c_str());
+    return kExitUsage;
   }
   RecordWriter writer(*url, catchUpLog);
   flash.records = &writer;
@@ -44,51 +50,62 @@ int WithRecords(const std::string& db, cli::FlashArgs& flash, const std::string&
   const std::string why = writer.LastError();
   if (flash.json) {
     std::fprintf(stdout, "%s\n",
-                 cli::JsonLine({{"event", "records"}, {"database", url->shown}, {"waiting", waiting},
-                                {"error", cli::TextOrNull(why)}})
+                 text::JsonLine({{"event", "records"}, {"database", url->shown}, {"waiting", waiting},
+                                {"error", text::TextOrNull(why)}})
                      .c_str());
   } else if (waiting == 0) {
-    std::fprintf(stderr, "brenvik-cli: every run is in the database %s\n", cli::Printable(url->shown).c_str());
+    std::fprintf(stderr, "brenvik-cli: every run is in the database %s\n", text::Printable(url->shown).c_str());
   } else {
     std::string text = std::to_string(waiting) + (waiting == 1 ? " run is" : " runs are") + " not in the database " +
                        url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");
     text += flash.logPath.empty() ? ": without --log they are not kept anywhere else"
                                   : ": they are in the log, and 'brenvik-cli records import " + flash.logPath +
                                         "' adds them";
-    std::fprintf(stderr, "brenvik-cli: %s\n", cli::Printable(text).c_str());
+    std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(text).c_str());
   }
   std::fflush(nullptr);
   return code;
 }
 
-RecordsCli::RecordsCli(CLI::App& app) {
-  m_records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them.");
-  m_records->require_subcommand(1);
-  m_records->footer(
+// The records command and its three subcommands, with what they were given.
+struct RecordsCli::Commands {
+  explicit Commands(CLI::App& app);
+  void AddFilters(CLI::App& command);
+  RecordsArgs args;
+  CLI::App* records = nullptr;
+  CLI::App* import = nullptr;
+  CLI::App* find = nullptr;
+  CLI::App* summary = nullptr;
+};
+
+RecordsCli::Commands::Commands(CLI::App& app) {
+  records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them.");
+  records->require_subcommand(1);
+  records->footer(
       "Exit codes:\n  0  done (malformed lines of a log are told and skipped)\n  1  the database failed part way\n"
       "  2  bad usage, or a database or log that cannot be used");
 
-  m_import = m_records->add_subcommand("import", "Add the runs of flash logs; a run already there is not added again.");
-  m_import->add_option("LOG", m_args.logs, "Log files written by flash --log or station --log")->required();
-  m_import->add_option("--db", m_args.db, kDbHelp);
-  m_import->add_flag("--json", m_args.json, "The counts as one JSON line.");
+  import = records->add_subcommand("import", "Add the runs of flash logs; a run already there is not added again.");
+  import->add_option("LOG", args.logs, "Log files written by flash --log or station --log")->required();
+  import->add_option("--db", args.db, kDbHelp);
+  import->add_flag("--json", args.json, "The counts as one JSON line.");
 
-  m_find = m_records->add_subcommand("find", "The runs that match, oldest first.");
-  AddFilters(*m_find);
-  m_find->add_flag("--json", m_args.json, "One JSON line per run instead of a table.");
+  find = records->add_subcommand("find", "The runs that match, oldest first.");
+  AddFilters(*find);
+  find->add_flag("--json", args.json, "One JSON line per run instead of a table.");
 
-  m_summary = m_records->add_subcommand(
+  summary = records->add_subcommand(
       "summary", "Per group: runs, successes, the failure rate, the median and 95th percentile of the duration.");
-  m_summary->add_option("--by", m_args.by, "hour, day, station, image or result")
+  summary->add_option("--by", args.by, "hour, day, station, image or result")
       ->check(CLI::IsMember({"hour", "day", "station", "image", "result"}))
       ->required();
-  AddFilters(*m_summary);
-  m_summary->add_flag("--json", m_args.json, "One JSON line per group instead of a table.");
+  AddFilters(*summary);
+  summary->add_flag("--json", args.json, "One JSON line per group instead of a table.");
 }
 
-void RecordsCli::AddFilters(CLI::App& c) {
-  Filter& f = m_args.filter;
-  c.add_option("--db", m_args.db, kDbHelp);
+void RecordsCli::Commands::AddFilters(CLI::App& c) {
+  Filter& f = args.filter;
+  c.add_option("--db", args.db, kDbHelp);
   c.add_option("--serial", f.serialPrefix, "USB serial numbers that start so");
   c.add_option("--sha256", f.sha256Prefix, "Images whose SHA-256 starts so");
   c.add_option("--image", f.image, "The image's absolute path, as the log names it");
@@ -102,13 +119,17 @@ void RecordsCli::AddFilters(CLI::App& c) {
   c.add_option("--until", f.until, "Before this time; as --since");
 }
 
-bool RecordsCli::Parsed() const { return m_records->parsed(); }
+RecordsCli::RecordsCli(CLI::App& app) : m_commands(std::make_unique<Commands>(app)) {}
+RecordsCli::~RecordsCli() = default;
+
+bool RecordsCli::Parsed() const { return m_commands->records->parsed(); }
 
 int RecordsCli::Run() {
-  if (m_import->parsed()) return RunRecordsImport(m_args, stdout, stderr);
-  if (m_find->parsed()) return RunRecordsFind(m_args, stdout, stderr);
-  if (m_summary->parsed()) return RunRecordsSummary(m_args, stdout, stderr);
-  return cli::kExitUsage;
+  const Commands& c = *m_commands;
+  if (c.import->parsed()) return RunRecordsImport(c.args, stdout, stderr);
+  if (c.find->parsed()) return RunRecordsFind(c.args, stdout, stderr);
+  if (c.summary->parsed()) return RunRecordsSummary(c.args, stdout, stderr);
+  return kExitUsage;
 }
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace brenvik::cli {
+namespace brenvik::text {
 
 inline std::string JsonLine(const nlohmann::json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -46,4 +46,4 @@ inline nlohmann::json WholeOrNull(const std::optional<double>& value) {
   return value ? nlohmann::json(uint64_t(std::llround(*value))) : nlohmann::json(nullptr);
 }
 
-}  // namespace brenvik::cli
+}  // namespace brenvik::text

@@ -7,12 +7,12 @@
 
 #include "query.h"
 
-namespace brenvik::records {
+namespace brenvik::cli {
 
 struct RecordsArgs {
   std::string db;  // --db; empty: BRENVIK_DB, else the user's default file
   std::vector<std::string> logs;
-  Filter filter;
+  records::Filter filter;
   std::string by;  // summary: hour, day, station, image, result
   bool json = false;
 };
@@ -21,4 +21,4 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err);
 int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err);
 int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err);
 
-}  // namespace brenvik::records
+}  // namespace brenvik::cli

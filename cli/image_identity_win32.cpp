@@ -2,24 +2,12 @@
 
 #include <chrono>
 #include <filesystem>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
+#include <system_error>
 
 namespace brenvik::cli {
 
 std::optional<station::ImageIdentity> ReadImageIdentity(const std::string& path) {
   station::ImageIdentity id;
-#ifndef _WIN32
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  id.device = uint64_t(st.st_dev);
-  id.inode = uint64_t(st.st_ino);
-  id.size = uint64_t(st.st_size);
-  id.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  id.ctimeNs = int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-#else
   // The file index would need a handle of its own; the size and the last write time tell a
   // replaced release as well here.
   std::error_code ec;
@@ -30,8 +18,17 @@ std::optional<station::ImageIdentity> ReadImageIdentity(const std::string& path)
   const auto written = std::filesystem::last_write_time(p, ec);
   if (ec) return std::nullopt;
   id.mtimeNs = std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
-#endif
   return id;
+}
+
+std::string AbsoluteImagePath(const std::string& path) {
+  // The bytes as given, through UTF-8 both ways: a narrow path would pass through the C
+  // locale and come out as other characters.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::u8string(path.begin(), path.end()), ec);
+  if (ec) return path;
+  const std::u8string text = absolute.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 }  // namespace brenvik::cli
