@@ -1,7 +1,9 @@
 """handset-sim as a USB device of its own (--gadget), flashed through the real ipaq driver.
 It speaks as soon as its port is up, on a ttyUSB index opened for the first time since the
 driver loaded: the tty's default echo must not reach it. A gadget that a killed sim left
-bound is cleared by the next start on that UDC, and an ended sim leaves none."""
+bound is cleared by the next start on that UDC, and an ended sim leaves none. Started as a
+shell job (its own process group), it serves from a child: SIGKILL to the job's process
+ends that child too, and the UDC is free again."""
 import json
 import os
 import signal
@@ -12,9 +14,9 @@ import handsets
 SERIAL = "51AD0001"
 
 
-def start(rig, udc, image, out):
+def start(rig, udc, image, out, **kw):
     sim = subprocess.Popen([rig.sim_path, "--gadget", udc, "--serial", SERIAL, "--out", out, "--expect", image],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, **kw)
 
     def listed():
         r = rig.cli("list", "--json")
@@ -36,6 +38,23 @@ def run(rig):
     sim.send_signal(signal.SIGKILL)
     sim.wait(timeout=10)
     assert os.path.isdir(gadget)
+
+    out = "/tmp/sim-gadget-leader"
+    sim, _ = start(rig, udc, image, out, process_group=0)
+    sim.send_signal(signal.SIGKILL)
+    sim.wait(timeout=10)
+
+    def child_gone():
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if out.encode() in f.read():
+                        return False
+            except OSError:
+                pass
+        return True
+    handsets.wait_for("the serving child to end with its stand-in", child_gone, 20)
+    assert not os.path.exists(gadget)  # it unplugged and removed its gadget on its way out
 
     sim, found = start(rig, udc, image, "/tmp/sim-gadget")
     assert (found["usb_id"], found["driver"]) == ("049f:0003", "ipaq"), found
