@@ -15,6 +15,7 @@
 #include "run/classify.h"
 #include "run/download_run.h"
 #include "run/outcome_text.h"
+#include "station/station.h"
 
 namespace brenvik::cli {
 
@@ -116,6 +117,9 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
       report.cause = DescribeOpen(run.Opening());
       report.exitCode = kExitNoDevice;
       report.permissionDenied = run.Opening().status == OpenStatus::kCannotOpen && IsAccessDenied(run.Opening().systemError);
+#ifdef __linux__
+      if (report.permissionDenied) report.cause += std::string(": ") + station::text::kPermissionHint;
+#endif
       break;
     case PrepareResult::kReady: break;
   }

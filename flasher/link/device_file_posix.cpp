@@ -169,6 +169,9 @@ DeviceOpening OpenDevicePath(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     r.systemError = errno;
+#ifdef BRENVIK_USB_DIRECT
+    if (r.systemError == ENOENT && TtyTakenByFlasher(path)) return fail(OpenStatus::kBusy);
+#endif
     return fail(OpenStatus::kCannotOpen);
   }
   r.kind = NodeKindOf(st.st_mode);

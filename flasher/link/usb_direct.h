@@ -18,4 +18,9 @@ namespace brenvik {
 // `path` is what the user named.
 DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path);
 
+// Whether a flasher took the handset whose tty had this name (a path that is gone now):
+// while it talks to it, the tty does not exist, and a second flasher naming it must hear
+// "busy", not that no such file exists.
+bool TtyTakenByFlasher(const std::string& path);
+
 }  // namespace brenvik

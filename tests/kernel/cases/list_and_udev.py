@@ -1,7 +1,10 @@
 """list on several buses, and the udev rule: what the real ipaq driver, sysfs and udev give."""
 import json
 import os
+import pwd
+import re
 import stat
+import subprocess
 
 SERIALS = ["0A1B2C3D", "CAFE0001", ""]
 
@@ -55,6 +58,17 @@ def run(rig):
         r = rig.cli("flash", image, "--device", device, user="bench")
         assert r.returncode == 0, (device, r.stdout, r.stderr)
         assert handset.summary()["matches_expected"], device
+
+    # A user outside plugdev is refused, told the path they named, the node refused and what
+    # to do; nothing is taken from the driver.
+    bench = pwd.getpwnam("bench")
+    r = subprocess.run([rig.cli_path, "flash", image, "--device", ttys[0]], capture_output=True, text=True,
+                       timeout=60, user=bench.pw_uid, group=bench.pw_gid, extra_groups=[])
+    assert r.returncode == 3, (r.returncode, r.stdout, r.stderr)
+    assert re.search(re.escape("cannot open " + ttys[0]) + r" \(its USB device /dev/bus/usb/\d+/\d+\): Permission "
+                     r"denied: add the user to the group plugdev and install the udev rule", r.stdout + r.stderr), \
+        (r.stdout, r.stderr)
+    assert os.path.exists(ttys[0])
 
     # The links follow the handset: gone on unplug.
     handsets[0].unplug()
