@@ -23,4 +23,10 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path);
 // "busy", not that no such file exists.
 bool TtyTakenByFlasher(const std::string& path);
 
+// Whether another program holds the tty at `path`: open, or locked.
+// Taking the handset from the driver would pull it from under that program. Locks are seen
+// for every user; open files only in the processes this one may look into (its own user's,
+// all of them as root).
+bool TtyHeldElsewhere(const std::string& path);
+
 }  // namespace brenvik

@@ -10,6 +10,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -230,6 +233,53 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
   out.device = std::make_unique<BulkDeviceFile>(
       std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, ep, ttyName), kReadSize);
   return out;
+}
+
+bool TtyHeldElsewhere(const std::string& path) {
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+  // A lock of flock() or fcntl() on the node, whoever holds it: "N: FLOCK ... PID MAJ:MIN:INODE ...".
+  if (FILE* locks = std::fopen("/proc/locks", "re")) {
+    char line[256];
+    bool locked = false;
+    while (!locked && std::fgets(line, sizeof line, locks)) {
+      unsigned major = 0, minor = 0;
+      unsigned long inode = 0;
+      // The fields after the number: class, mode, type, pid, then the id (a waiter's "->"
+      // line does not parse).
+      char kind[16], mode[16], type[16];
+      long pid = 0;
+      if (std::sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%lu", kind, mode, type, &pid, &major, &minor, &inode) == 7)
+        locked = pid != ::getpid() && makedev(major, minor) == node.st_dev && inode == node.st_ino;
+    }
+    std::fclose(locks);
+    if (locked) return true;
+  }
+  // An open file of another process: every process's descriptors that this one may see.
+  DIR* processes = ::opendir("/proc");
+  if (!processes) return false;
+  const std::string self = std::to_string(::getpid());
+  bool held = false;
+  while (!held) {
+    const dirent* process = ::readdir(processes);
+    if (!process) break;
+    const std::string pid = process->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const std::string fds = "/proc/" + pid + "/fd";
+    DIR* dir = ::opendir(fds.c_str());
+    if (!dir) continue;  // gone, or not ours to look into
+    while (const dirent* fd = ::readdir(dir)) {
+      struct stat st {};
+      if (fd->d_name[0] == '.' || ::stat((fds + "/" + fd->d_name).c_str(), &st) != 0) continue;
+      if (S_ISCHR(st.st_mode) && st.st_rdev == node.st_rdev) {
+        held = true;
+        break;
+      }
+    }
+    ::closedir(dir);
+  }
+  ::closedir(processes);
+  return held;
 }
 
 bool TtyTakenByFlasher(const std::string& path) {

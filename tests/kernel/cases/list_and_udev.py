@@ -5,6 +5,7 @@ import pwd
 import re
 import stat
 import subprocess
+import time
 
 SERIALS = ["0A1B2C3D", "CAFE0001", ""]
 
@@ -69,6 +70,27 @@ def run(rig):
                      r"denied: add the user to the group plugdev and install the udev rule", r.stdout + r.stderr), \
         (r.stdout, r.stderr)
     assert os.path.exists(ttys[0])
+
+    # A tty another program holds is busy, and stays its: read by cat (seen by root among
+    # the open files), or locked and made exclusive (the lock seen by the bench user too).
+    hold = ("import fcntl, os, sys, termios, time\n"
+            "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)\n"
+            "fcntl.flock(fd, fcntl.LOCK_EX); fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+            "print('held', flush=True); time.sleep(120)\n")
+    for holder, user in ((["cat", ttys[0]], None), (["python3", "-c", hold, ttys[0]], "bench")):
+        held = subprocess.Popen(holder, stdout=subprocess.PIPE, text=True)
+        try:
+            if holder[0] == "python3":
+                assert held.stdout.readline() == "held\n"
+            else:
+                time.sleep(0.5)
+            r = rig.cli("flash", image, "--device", ttys[0], user=user, timeout=60)
+            assert r.returncode == 3, (holder[0], r.returncode, r.stdout, r.stderr)
+            assert ttys[0] + " is busy" in r.stdout + r.stderr, (holder[0], r.stdout, r.stderr)
+            assert held.poll() is None and os.path.exists(ttys[0]), holder[0]
+        finally:
+            held.kill()
+            held.wait()
 
     # The links follow the handset: gone on unplug.
     handsets[0].unplug()
