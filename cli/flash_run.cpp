@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "console_escapes.h"
+#include "host_facts.h"
 #include "link/protocol.h"
 #include "run/classify.h"
 #include "run/download_run.h"
@@ -94,6 +95,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
       report.cause = DescribeOpen(run.Opening());
       report.exitCode = kExitNoDevice;
       report.permissionDenied = run.Opening().status == OpenStatus::kCannotOpen && IsAccessDenied(run.Opening().systemError);
+      if (report.permissionDenied && *AccessDeniedHint()) report.cause += std::string(": ") + AccessDeniedHint();
       break;
     case PrepareResult::kReady: break;
   }

@@ -14,5 +14,8 @@ bool SystemRandomBytes(std::array<uint8_t, 16>& bytes);
 uint64_t ProcessId();
 // The host's name, "" where it cannot be had.
 std::string HostName();
+// What a user refused a handset's device can do about it here; "" where the system has no
+// such remedy to name.
+const char* AccessDeniedHint();
 
 }  // namespace brenvik::cli

@@ -3,6 +3,8 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include "station/station.h"
+
 namespace brenvik::cli {
 
 bool SystemRandomBytes(std::array<uint8_t, 16>& bytes) {
@@ -22,5 +24,7 @@ std::string HostName() {
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
+
+const char* AccessDeniedHint() { return station::text::kPermissionHint; }
 
 }  // namespace brenvik::cli

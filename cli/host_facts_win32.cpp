@@ -16,4 +16,6 @@ std::string HostName() {
   return ::GetComputerNameW(name, &size) ? win32::Narrow(name, int(size)) : std::string();
 }
 
+const char* AccessDeniedHint() { return ""; }
+
 }  // namespace brenvik::cli

@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -223,12 +224,17 @@ int main(int argc, char** argv) {
   o.rate = uint64_t(rateKib * 1024);
 
   if (!StartOwnSession()) {
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
       std::perror("handset-sim: fork");
       return 1;
     }
     if (child > 0) return RunInChild(child);
+    // A stand-in killed outright (SIGKILL) passes nothing on: the child must not go on
+    // serving, its gadget bound and its UDC locked, for nobody. SIGTERM lets it unplug and
+    // remove the gadget. A stand-in gone before the request took hold shows in getppid().
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) return 1;
     if (!StartOwnSession()) {
       std::perror("handset-sim: setsid");
       return 1;

@@ -26,7 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr long kConfigfsMagic = 0x62656570;
-constexpr size_t kMaxUsbString = 126;  // what configfs takes for one USB string
+// configfs takes 126 bytes for one USB string, counting the newline we write after it.
+constexpr size_t kMaxUsbString = 125;
 constexpr const char* kNamePrefix = "brenvik-sim-";
 constexpr const char* kFunction = "acm.usb0";
 constexpr std::chrono::milliseconds kTtyBound{2000};
@@ -116,6 +117,10 @@ std::string CheckSerial(const std::string& serial) {
            std::to_string(kMaxUsbString);
   // configfs drops one final newline, so the device would not say what was asked.
   if (!serial.empty() && serial.back() == '\n') return "the serial number must not end in a newline";
+  // The host lists a serial by its sysfs line and names a /dev link after it: a control
+  // character there would cut or garble what the bench reads.
+  for (const unsigned char c : serial)
+    if (c < 0x20 || c == 0x7f) return "the serial number must not hold control characters";
   return "";
 }
 

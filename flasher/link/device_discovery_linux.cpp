@@ -141,7 +141,7 @@ DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
     if (!devName) continue;
     h.path = "/dev/" + *devName;
     if (hasId) h.usbId = UsbIdText(id);
-    h.serial = ReadLine(place.usbDevice / "serial");
+    h.serial = sysfs::ReadValue(place.usbDevice / "serial");
     h.usbPort = place.usbDevice.filename().string();
     if (!HasNoControlCharacters(h.usbPort)) h.usbPort.clear();
     result.handsets.push_back(std::move(h));
@@ -159,7 +159,7 @@ DiscoveryResult FindHandsets(const DiscoveryQuery& query) {
     if (ParseUsbId(ReadLine(fs::path(place.usbDevice) / "idVendor") + ":" +
                        ReadLine(fs::path(place.usbDevice) / "idProduct"), id))
       h.usbId = UsbIdText(id);
-    h.serial = ReadLine(fs::path(place.usbDevice) / "serial");
+    h.serial = sysfs::ReadValue(fs::path(place.usbDevice) / "serial");
     h.usbPort = place.port;
     result.handsets.push_back(std::move(h));
   }

@@ -48,6 +48,7 @@ struct OpenResult {
   std::string path;
   NodeKind kind = NodeKind::kUnknown;
   int systemError = 0;
+  std::string usbNode;  // the USB device node a named tty was reached through, when that refused
   bool Ok() const { return status == OpenStatus::kOpened; }
 };
 

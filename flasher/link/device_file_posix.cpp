@@ -171,6 +171,9 @@ DeviceOpening OpenDevicePath(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     r.systemError = errno;
+#ifdef BRENVIK_USB_DIRECT
+    if (r.systemError == ENOENT && TtyTakenByFlasher(path)) return fail(OpenStatus::kBusy);
+#endif
     return fail(OpenStatus::kCannotOpen);
   }
   r.kind = NodeKindOf(st.st_mode);
@@ -178,7 +181,12 @@ DeviceOpening OpenDevicePath(const std::string& path) {
 #ifdef BRENVIK_USB_DIRECT
   // A handset of the ipaq driver is reached over USB itself, never through its tty, which
   // would echo what the handset says before the line could be made raw.
-  if (const auto place = HandsetUsbPlace(major(st.st_rdev), minor(st.st_rdev))) return OpenUsbDirect(*place, path);
+  if (const auto place = HandsetUsbPlace(major(st.st_rdev), minor(st.st_rdev))) {
+    // A tty that another program holds stays its, as a held pty or serial port does.
+    const bool named = major(st.st_rdev) == place->major && minor(st.st_rdev) == place->minor;  // the USB node itself
+    if (!named && TtyHeldElsewhere(path)) return fail(OpenStatus::kBusy);
+    return OpenUsbDirect(*place, path);
+  }
 #endif
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

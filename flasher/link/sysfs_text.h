@@ -14,6 +14,9 @@ bool HasNoControlCharacters(const std::string& s);
 std::optional<std::string> ReadAttribute(const std::filesystem::path& file);
 // The first line of an attribute, or empty when it is unreadable or not plain text.
 std::string ReadLine(const std::filesystem::path& file);
+// An attribute's whole value (the kernel's one trailing newline dropped), or empty when it
+// is unreadable; for values a device chose, such as its serial, which are shown escaped.
+std::string ReadValue(const std::filesystem::path& file);
 // The last part of a link's target ("ipaq" for a driver link), or empty.
 std::string LinkName(const std::filesystem::path& link);
 // A value of the KEY=value lines of a uevent file.

@@ -50,6 +50,12 @@ std::string ReadLine(const fs::path& file) {
   return HasNoControlCharacters(line) ? line : std::string();
 }
 
+std::string ReadValue(const fs::path& file) {
+  std::string value = ReadAttribute(file).value_or("");
+  if (!value.empty() && value.back() == '\n') value.pop_back();
+  return value;
+}
+
 std::string LinkName(const fs::path& link) {
   std::error_code ec;
   fs::path target = fs::read_symlink(link, ec);

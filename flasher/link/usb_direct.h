@@ -18,4 +18,15 @@ namespace brenvik {
 // `path` is what the user named.
 DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path);
 
+// Whether a flasher took the handset whose tty had this name (a path that is gone now):
+// while it talks to it, the tty does not exist, and a second flasher naming it must hear
+// "busy", not that no such file exists.
+bool TtyTakenByFlasher(const std::string& path);
+
+// Whether another program holds the tty at `path`: open, or locked.
+// Taking the handset from the driver would pull it from under that program. Locks are seen
+// for every user; open files only in the processes this one may look into (its own user's,
+// all of them as root).
+bool TtyHeldElsewhere(const std::string& path);
+
 }  // namespace brenvik

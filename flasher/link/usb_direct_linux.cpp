@@ -1,11 +1,19 @@
 #include <errno.h>
+#include <stddef.h>
 #include <fcntl.h>
 #include <libusb.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -63,10 +71,40 @@ bool FindEndpoints(libusb_device_handle* handle, int interfaceNumber, Endpoints&
   return true;
 }
 
+// A tty's name held while its handset is ours: an abstract socket named after it, seen by
+// every process of this network namespace and let go by the kernel however we end.
+int BindTtyName(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string key = "brenvik-cli/tty/" + name;
+  if (name.empty() || key.size() + 1 > sizeof address.sun_path) return -1;
+  key.copy(address.sun_path + 1, key.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), socklen_t(offsetof(sockaddr_un, sun_path) + 1 + key.size())) !=
+      0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// The tty's own name, through links such as /dev/brenvik/SERIAL.
+std::string TtyPathOf(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  const std::string tty = resolved ? resolved : path;
+  ::free(resolved);
+  return tty;
+}
+
 class LibusbPipe : public BulkPipe {
  public:
-  LibusbPipe(libusb_context* context, libusb_device_handle* handle, int fd, int interfaceNumber, Endpoints ep)
-      : context_(context), handle_(handle), fd_(fd), interface_(interfaceNumber), ep_(ep) {}
+  LibusbPipe(libusb_context* context, libusb_device_handle* handle, int fd, int interfaceNumber, Endpoints ep,
+             int ttyName)
+      : context_(context), handle_(handle), fd_(fd), interface_(interfaceNumber), ep_(ep), ttyName_(ttyName) {}
   ~LibusbPipe() override { Close(); }
 
   IoResult In(uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
@@ -89,6 +127,7 @@ class LibusbPipe : public BulkPipe {
     libusb_close(handle_);
     libusb_exit(context_);
     ::close(fd_);
+    if (ttyName_ >= 0) ::close(ttyName_);
     handle_ = nullptr;
   }
 
@@ -111,6 +150,7 @@ class LibusbPipe : public BulkPipe {
   int fd_;
   int interface_;
   Endpoints ep_;
+  int ttyName_;
 };
 
 // libusb is told once, before its first context, not to scan the bus: it is handed the one
@@ -130,21 +170,24 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
   libusb_device_handle* handle = nullptr;
   bool claimed = false;
   int fd = -1;
+  int ttyName = -1;
   auto fail = [&](OpenStatus status, int error) {
     if (claimed) libusb_release_interface(handle, place.interfaceNumber);
     if (handle) libusb_close(handle);
     if (context) libusb_exit(context);
     if (fd >= 0) ::close(fd);
+    if (ttyName >= 0) ::close(ttyName);
     r.status = status;
     r.systemError = error;
     return std::move(out);
   };
 
-  // The node is what the user must be allowed to open: a refusal names it.
+  // The node is what the user must be allowed to open: a refusal names it beside the path
+  // the user named.
   fd = ::open(place.node.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
-    r.path = place.node;
+    if (place.node != path) r.usbNode = place.node;
     return fail(OpenStatus::kCannotOpen, error);
   }
   // Only the USB device that sysfs told: a node swapped for anything else is refused.
@@ -169,6 +212,9 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
   if (!FindEndpoints(handle, place.interfaceNumber, ep)) return fail(OpenStatus::kNotHandset, 0);
   // Detached and claimed in one step, so no other program can take the interface between;
   // one held through usbfs by another program is busy, never taken from it.
+  // Held before the tty goes; taken already, it names another handset that got the name
+  // since, and the claim below decides.
+  if (const std::string tty = TtyPathOf(path); tty != place.node) ttyName = BindTtyName(tty);
   libusb_set_auto_detach_kernel_driver(handle, 1);
   if (int code = libusb_claim_interface(handle, place.interfaceNumber); code != 0)
     return fail(code == LIBUSB_ERROR_BUSY ? OpenStatus::kBusy : OpenStatus::kCannotOpen, UsbErrno(code));
@@ -185,8 +231,61 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
   if (code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(code));
 
   out.device = std::make_unique<BulkDeviceFile>(
-      std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, ep), kReadSize);
+      std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, ep, ttyName), kReadSize);
   return out;
+}
+
+bool TtyHeldElsewhere(const std::string& path) {
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+  // A lock of flock() or fcntl() on the node, whoever holds it: "N: FLOCK ... PID MAJ:MIN:INODE ...".
+  if (FILE* locks = std::fopen("/proc/locks", "re")) {
+    char line[256];
+    bool locked = false;
+    while (!locked && std::fgets(line, sizeof line, locks)) {
+      unsigned major = 0, minor = 0;
+      unsigned long inode = 0;
+      // The fields after the number: class, mode, type, pid, then the id (a waiter's "->"
+      // line does not parse).
+      char kind[16], mode[16], type[16];
+      long pid = 0;
+      if (std::sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%lu", kind, mode, type, &pid, &major, &minor, &inode) == 7)
+        locked = pid != ::getpid() && makedev(major, minor) == node.st_dev && inode == node.st_ino;
+    }
+    std::fclose(locks);
+    if (locked) return true;
+  }
+  // An open file of another process: every process's descriptors that this one may see.
+  DIR* processes = ::opendir("/proc");
+  if (!processes) return false;
+  const std::string self = std::to_string(::getpid());
+  bool held = false;
+  while (!held) {
+    const dirent* process = ::readdir(processes);
+    if (!process) break;
+    const std::string pid = process->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const std::string fds = "/proc/" + pid + "/fd";
+    DIR* dir = ::opendir(fds.c_str());
+    if (!dir) continue;  // gone, or not ours to look into
+    while (const dirent* fd = ::readdir(dir)) {
+      struct stat st {};
+      if (fd->d_name[0] == '.' || ::stat((fds + "/" + fd->d_name).c_str(), &st) != 0) continue;
+      if (S_ISCHR(st.st_mode) && st.st_rdev == node.st_rdev) {
+        held = true;
+        break;
+      }
+    }
+    ::closedir(dir);
+  }
+  ::closedir(processes);
+  return held;
+}
+
+bool TtyTakenByFlasher(const std::string& path) {
+  const int fd = BindTtyName(path);
+  if (fd >= 0) ::close(fd);
+  return fd < 0 && errno == EADDRINUSE;
 }
 
 }  // namespace brenvik

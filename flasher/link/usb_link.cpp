@@ -48,13 +48,13 @@ UsbLink::Unit::~Unit() {
 OpenResult UsbLink::Open() {
   Close();
   DiscoveryResult found = FindHandsets();
-  if (found.classQueryFailed) return OpenResult{OpenStatus::kClassQueryFailed, {}, NodeKind::kUnknown, 0};
+  if (found.classQueryFailed) return OpenResult{OpenStatus::kClassQueryFailed, {}, NodeKind::kUnknown, 0, {}};
   if (found.handsets.empty())
     return OpenResult{ClassSearchAvailable() ? OpenStatus::kNoHandset : OpenStatus::kNoClassSearch, {},
-                      NodeKind::kUnknown, 0};
+                      NodeKind::kUnknown, 0, {}};
   // Only the first interface is tried; further handsets are ignored.
   const std::string& path = found.handsets.front().path;
-  if (path.empty()) return OpenResult{OpenStatus::kPathUnreadable, {}, NodeKind::kUnknown, 0};
+  if (path.empty()) return OpenResult{OpenStatus::kPathUnreadable, {}, NodeKind::kUnknown, 0, {}};
   return OpenPath(path);
 }
 

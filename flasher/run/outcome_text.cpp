@@ -76,7 +76,9 @@ std::string DescribeOutcome(const Outcome& o) {
 std::string DescribeOpen(const OpenResult& r) {
   switch (r.status) {
     case OpenStatus::kOpened: return "";
-    case OpenStatus::kCannotOpen: return "cannot open " + r.path + ": " + SystemErrorText(r.systemError);
+    case OpenStatus::kCannotOpen:
+      return "cannot open " + r.path + (r.usbNode.empty() ? "" : " (its USB device " + r.usbNode + ")") + ": " +
+             SystemErrorText(r.systemError);
     case OpenStatus::kNotHandset:
       return r.path + " is " + KindText(r.kind) +
              ", not a handset (a serial port or a pty): nothing was written to it";

@@ -38,8 +38,10 @@ inline constexpr std::chrono::milliseconds kPermissionRetryFor{5000};
 
 namespace text {
 inline constexpr char kUnplugged[] = "unplugged";
-inline constexpr char kPermissionDenied[] =
-    "permission denied: add the user to the group plugdev and install the udev rule (see the README)";
+// Also told by a flash that the same refusal ends.
+inline constexpr char kPermissionHint[] =
+    "add the user to the group plugdev and install the udev rule (see the README)";
+inline const std::string kPermissionDenied = std::string("permission denied: ") + kPermissionHint;
 inline constexpr char kStopped[] = "stopped";
 }  // namespace text
 

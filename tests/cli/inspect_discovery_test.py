@@ -109,8 +109,11 @@ class DiscoveryTest(unittest.TestCase):
             ("ttyUSB4", lambda root, port, tty: replace(os.path.join(usb_dir(root, port), "serial"),
                                                         lambda p: os.symlink(outside, p)), ("049f:0003", None)),
             ("ttyUSB5", lambda root, port, tty: put(os.path.join(usb_dir(root, port), "serial"), "\x1b]0;owned\x07\n"),
-             ("049f:0003", None)),
+             ("049f:0003", "\x1b]0;owned\x07")),
             ("ttyUSB6", lambda root, port, tty: put(os.path.join(tty, "uevent"), "DEVNAME=../etc/passwd\n"), None),
+            # A serial is the device's own: read whole, only the kernel's newline dropped.
+            ("ttyUSB7", lambda root, port, tty: put(os.path.join(usb_dir(root, port), "serial"), "AB\nCD \n"),
+             ("049f:0003", "AB\nCD ")),
         ]
         for number, (name, craft, _) in enumerate(cases):
             port = "1-%d" % (number + 1)
@@ -123,6 +126,10 @@ class DiscoveryTest(unittest.TestCase):
             with self.subTest(tty=name):
                 self.assertEqual(found.get("/dev/" + name), shown)
         self.assertEqual(len(found), sum(1 for c in cases if c[2]))
+        plain = cli("list", sysfs=root, timeout=20).stdout
+        self.assertNotIn("\x1b", plain)
+        self.assertIn("serial:   \\x1B]0;owned\\x07\n", plain)
+        self.assertIn("serial:   AB\\x0ACD \n", plain)
 
 
 if __name__ == "__main__":

@@ -33,10 +33,17 @@ TEST(UsbGadgetOptions, TakesIdsAndSerialsAUsbDeviceCanCarry) {
       EXPECT_TRUE(id.vendor == c.vendor && id.product == c.product) << c.text;
     }
   }
-  EXPECT_EQ(CheckSerial(""), "");  // a handset without a serial number
-  EXPECT_EQ(CheckSerial(std::string(126, 'A')), "");
-  EXPECT_NE(CheckSerial(std::string(127, 'A')), "");
-  EXPECT_NE(CheckSerial("F1A5H001\n"), "");  // configfs would drop the newline
+  const struct {
+    std::string serial;
+    bool ok;
+  } serials[] = {
+      {"", true},  // a handset without a serial number
+      {std::string(125, 'A'), true},
+      {std::string(126, 'A'), false},  // with its newline past what configfs takes
+      {"F1A5H001\n", false},          // configfs would drop the newline
+      {"AB\nCD", false},              {"AB\tCD", false}, {"AB\x7f", false}, {"SN 4711-\xc3\xa4", true},
+  };
+  for (const auto& c : serials) EXPECT_EQ(CheckSerial(c.serial).empty(), c.ok) << c.serial;
   const std::string random = RandomSerial();
   EXPECT_EQ(random.size(), 8u);
   EXPECT_EQ(random.find_first_not_of("0123456789ABCDEF"), std::string::npos) << random;

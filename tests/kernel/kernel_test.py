@@ -51,7 +51,9 @@ def main():
               "windows_build": windows, "source": source, "systemd": boot == "systemd",
               "udev_rule": boot != "systemd"}  # the .deb brings its own
     started = time.monotonic()
-    results, console = vm.boot(config, timeout=300 + 120 * len(cases))
+    # The service case starts and stops the unit many times over, each a slow systemd step
+    # under emulation.
+    results, console = vm.boot(config, timeout=300 + 120 * len(cases) + (240 if boot == "systemd" else 0))
     took = time.monotonic() - started
     if results is None:
         print(console[:3000] + "\n...\n" + console[-6000:])

@@ -1,8 +1,12 @@
 // The handset reached over usbfs: bulk reads buffered, libusb's errors told as the tty's
 // are, and the USB device and interface found in sysfs from a tty or a usbfs node.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <libusb.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <deque>
@@ -12,6 +16,7 @@
 
 #include "link/bulk_device_file.h"
 #include "link/device_discovery.h"
+#include "link/usb_direct.h"
 #include "link/usb_place.h"
 #include "link/usb_status.h"
 
@@ -330,6 +335,38 @@ TEST(FindHandsets, AHandsetWithoutItsTtyIsStillThereAsTheSameHandset) {
   EXPECT_EQ(ports(), (V{"1-2 SER1-2 /dev/ttyUSB1 ipaq", "1-1 SER1-1 /dev/bus/usb/001/002 "}));
   t.Bind("1-1", "ipaq", 2);
   EXPECT_EQ(ports(), (V{"1-2 SER1-2 /dev/ttyUSB1 ipaq", "1-1 SER1-1 /dev/ttyUSB2 ipaq"}));
+}
+
+// A tty that another process holds, open or locked, is not to be taken; our own hold and a
+// holder that has ended do not count.
+TEST(TtyHeldElsewhere, SeesAnotherProcessHoldingTheTty) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  const std::string tty = ::ptsname(master);
+  for (const bool lock : {false, true}) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY);
+      if (fd < 0 || (lock && ::flock(fd, LOCK_EX) != 0)) ::_exit(1);
+      (void)!::write(ready[1], "x", 1);
+      ::pause();
+      ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_TRUE(TtyHeldElsewhere(tty)) << "lock " << lock;
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  const int own = ::open(tty.c_str(), O_RDWR | O_NOCTTY);
+  EXPECT_FALSE(TtyHeldElsewhere(tty));
+  ::close(own);
+  ::close(master);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-"""Flashes through the ipaq driver into handset-sim behind a gadget, and unplugs mid-flash."""
+"""Flashes through the ipaq driver into handset-sim behind a gadget, and unplugs mid-flash. A
+second flasher naming the tty of a handset being flashed hears that it is busy."""
 import json
 import os
 import signal
@@ -41,6 +42,23 @@ def run(rig):
     rig.figure("flash_fixed_cost_seconds_median", round(sorted(costs)[1], 2))
     handset.remove()
     rig.handsets.remove(handset)
+
+    # A second flasher names the tty, gone while the first talks to the handset over USB.
+    busy = rig.plug(serial="F1A5H003")
+    tty = busy.tty()
+    busy.serve("--expect", image, "--rate", "48")
+    first = subprocess.Popen([rig.cli_path, "flash", image, "--device", tty],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 20
+    while os.path.exists(tty) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    r = flash(rig, image, tty, timeout=60)
+    assert r.returncode == 3, (r.returncode, r.stdout, r.stderr)
+    assert tty + " is busy: another program is flashing this handset" in r.stdout + r.stderr, (r.stdout, r.stderr)
+    out, err = first.communicate(timeout=120)
+    assert first.returncode == 0 and busy.summary()["matches_expected"], (out, err)
+    busy.remove()
+    rig.handsets.remove(busy)
 
     # Unplugged mid-flash: fails at once with the link's cause, logged, nothing hangs.
     log = "/tmp/unplug.log"

@@ -1,7 +1,11 @@
 """list on several buses, and the udev rule: what the real ipaq driver, sysfs and udev give."""
 import json
 import os
+import pwd
+import re
 import stat
+import subprocess
+import time
 
 SERIALS = ["0A1B2C3D", "CAFE0001", ""]
 
@@ -55,6 +59,38 @@ def run(rig):
         r = rig.cli("flash", image, "--device", device, user="bench")
         assert r.returncode == 0, (device, r.stdout, r.stderr)
         assert handset.summary()["matches_expected"], device
+
+    # A user outside plugdev is refused, told the path they named, the node refused and what
+    # to do; nothing is taken from the driver.
+    bench = pwd.getpwnam("bench")
+    r = subprocess.run([rig.cli_path, "flash", image, "--device", ttys[0]], capture_output=True, text=True,
+                       timeout=60, user=bench.pw_uid, group=bench.pw_gid, extra_groups=[])
+    assert r.returncode == 3, (r.returncode, r.stdout, r.stderr)
+    assert re.search(re.escape("cannot open " + ttys[0]) + r" \(its USB device /dev/bus/usb/\d+/\d+\): Permission "
+                     r"denied: add the user to the group plugdev and install the udev rule", r.stdout + r.stderr), \
+        (r.stdout, r.stderr)
+    assert os.path.exists(ttys[0])
+
+    # A tty another program holds is busy, and stays its: read by cat (seen by root among
+    # the open files), or locked and made exclusive (the lock seen by the bench user too).
+    hold = ("import fcntl, os, sys, termios, time\n"
+            "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)\n"
+            "fcntl.flock(fd, fcntl.LOCK_EX); fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+            "print('held', flush=True); time.sleep(120)\n")
+    for holder, user in ((["cat", ttys[0]], None), (["python3", "-c", hold, ttys[0]], "bench")):
+        held = subprocess.Popen(holder, stdout=subprocess.PIPE, text=True)
+        try:
+            if holder[0] == "python3":
+                assert held.stdout.readline() == "held\n"
+            else:
+                time.sleep(0.5)
+            r = rig.cli("flash", image, "--device", ttys[0], user=user, timeout=60)
+            assert r.returncode == 3, (holder[0], r.returncode, r.stdout, r.stderr)
+            assert ttys[0] + " is busy" in r.stdout + r.stderr, (holder[0], r.stdout, r.stderr)
+            assert held.poll() is None and os.path.exists(ttys[0]), holder[0]
+        finally:
+            held.kill()
+            held.wait()
 
     # The links follow the handset: gone on unplug.
     handsets[0].unplug()

@@ -1,6 +1,7 @@
 """The package's service under real systemd: installed with dpkg -i, a handset plugged in is
-flashed as the unit's own user through the udev rule; stop lets a flash finish; a killed
-station is restarted."""
+flashed as the unit's own user through the udev rule; stop lets a flash finish; a stop after a
+failed flash, or one that stops a flash, leaves the unit inactive, not failed; an image that
+cannot be read fails it once, without restarts; a killed station is restarted."""
 import json
 import os
 import re
@@ -20,6 +21,19 @@ def systemctl(*args, timeout=120):
 def main_pid():
     pid = systemctl("show", "-p", "MainPID", "--value", "brenvik-station").stdout.strip()
     return int(pid or 0)
+
+
+def state():
+    out = systemctl("show", "-p", "ActiveState", "-p", "Result", "-p", "ExecMainStatus", "-p", "NRestarts",
+                    "brenvik-station").stdout
+    return dict(line.split("=", 1) for line in out.split())
+
+
+def settled(active):
+    try:
+        return wait_for("the unit " + active, lambda: state()["ActiveState"] == active and state(), 60)
+    except AssertionError as e:
+        raise AssertionError((str(e), state(), journal()[-3000:]))
 
 
 def journal():
@@ -91,6 +105,49 @@ def run(rig):
     rig.figure("service_stop_during_flash_seconds", round(time.monotonic() - started, 1))
     assert slow.summary()["matches_expected"]
     assert [line["result"] for line in log_lines()] == ["success", "success"], log_lines()
+
+    for done in (handset, slow):
+        done.remove()
+        rig.handsets.remove(done)
+
+    # The shift's result is the exit code, 1 after a failed flash; the unit ends as stopped.
+    # (systemd tells a main process's exit status only at its debug level when it counts as
+    # success.)
+    systemctl("log-level", "debug")
+    set_options("--serial 5E --timeout 2")
+    assert systemctl("start", "brenvik-station").returncode == 0
+    wait_for("the station's process", main_pid, 20)
+    plugged_and_served(rig, "5E000003", "--fault", "no-ack")
+    wait_for("the failed run's log line", lambda: len(log_lines()) == 3, 60)
+    assert log_lines()[-1]["result"] != "success", log_lines()
+    assert systemctl("stop", "brenvik-station").returncode == 0
+    s = settled("inactive")
+    assert s["Result"] == "success" and "code=exited, status=1/FAILURE" in journal(), (s, journal()[-3000:])
+
+    # A second SIGTERM stops the running flash: 143, still an ordinary end.
+    set_options("--serial 5E")
+    assert systemctl("start", "brenvik-station").returncode == 0
+    wait_for("the station's process", main_pid, 20)
+    plugged_and_served(rig, "5E000004", "--expect", image, "--rate", "48")
+    time.sleep(1)
+    assert systemctl("stop", "--no-block", "brenvik-station").returncode == 0
+    time.sleep(0.5)
+    systemctl("kill", "-s", "TERM", "brenvik-station")
+    s = settled("inactive")
+    assert s["Result"] == "success" and "code=exited, status=143" in journal(), (s, journal()[-3000:])
+
+    # An image that cannot be read fails the unit, and no restart mends it.
+    defaults = read(DEFAULTS)
+    with open(DEFAULTS, "w") as f:
+        f.write(defaults.replace("BRENVIK_STATION_IMAGE=" + image, "BRENVIK_STATION_IMAGE=/nonexistent.img") + "\n")
+    systemctl("start", "brenvik-station")
+    s = settled("failed")
+    assert s["ExecMainStatus"] == "2", s
+    time.sleep(7)  # past RestartSec
+    s = state()
+    assert (s["ActiveState"], s["NRestarts"]) == ("failed", "0"), s
+    with open(DEFAULTS, "w") as f:
+        f.write(defaults + "\n")
 
     # Killed, it is restarted.
     assert systemctl("start", "brenvik-station").returncode == 0
