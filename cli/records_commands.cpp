@@ -44,7 +44,7 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 
 void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "brenvik-cli: %s\n", text.c_str()); }
 
-std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err) {
+std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err, records::Access access) {
   std::string error;
   const auto url = ChooseDbUrl(args.db, error);
   if (!url) {
@@ -52,7 +52,7 @@ std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err) {
     return nullptr;
   }
   try {
-    return OpenStore(*url);
+    return OpenStore(*url, access);
   } catch (const StoreError& e) {
     Say(err, Printable(e.what()));
     return nullptr;
@@ -69,7 +69,7 @@ std::unique_ptr<Store> OpenFiltered(const RecordsArgs& args, std::FILE* err, std
     Say(err, error);
     return nullptr;
   }
-  return Open(args, err);
+  return Open(args, err, records::Access::kRead);
 }
 
 std::string Unhex(const std::string& hex) {
@@ -119,7 +119,7 @@ json RunJson(const Values& v) {
 }  // namespace
 
 int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
-  auto store = Open(args, err);
+  auto store = Open(args, err, records::Access::kWrite);
   if (!store) return kUsage;
   ImportCounts counts;
   const bool terminal = text::IsTerminal(err);

@@ -36,11 +36,13 @@ class Statement {
   sqlite3_stmt* m_stmt = nullptr;
 };
 
-// An existing file must be an SQLite database (or empty): anything else is never written.
-void CheckFile(const std::string& path, const std::string& shown) {
+// An existing file must be an SQLite database (or empty): anything else is never written. A
+// missing one is made only by a writer.
+void CheckFile(const std::string& path, const std::string& shown, Access access) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) throw StoreError("the database " + shown + " cannot be opened: " + std::strerror(errno));
+    if (errno != ENOENT || access == Access::kRead)
+      throw StoreError("the database " + shown + " cannot be opened: " + std::strerror(errno));
     return;
   }
   if (!S_ISREG(st.st_mode)) throw StoreError("the database " + shown + " is not a file");
@@ -63,15 +65,18 @@ using Connection = std::unique_ptr<sqlite3, Close>;
 
 class SqliteStore : public Store {
  public:
-  explicit SqliteStore(const DbUrl& url) : m_shown(url.shown) {
-    CheckFile(url.target, m_shown);
-    // The default file's folder is made on first use.
-    const std::filesystem::path parent = std::filesystem::path(url.target).parent_path();
-    std::error_code ignored;
-    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+  SqliteStore(const DbUrl& url, Access access) : m_shown(url.shown) {
+    CheckFile(url.target, m_shown, access);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+    if (access == Access::kWrite) {
+      // The default file's folder is made on first use.
+      const std::filesystem::path parent = std::filesystem::path(url.target).parent_path();
+      std::error_code ignored;
+      if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+      flags |= SQLITE_OPEN_CREATE;
+    }
     sqlite3* opened = nullptr;
-    const int rc = sqlite3_open_v2(url.target.c_str(), &opened,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(url.target.c_str(), &opened, flags, nullptr);
     m_conn.reset(opened);
     m_db = opened;
     if (rc != SQLITE_OK)
@@ -185,6 +190,8 @@ class SqliteStore : public Store {
 
 }  // namespace
 
-std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url) { return std::make_unique<SqliteStore>(url); }
+std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url, Access access) {
+  return std::make_unique<SqliteStore>(url, access);
+}
 
 }  // namespace brenvik::records
