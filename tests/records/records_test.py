@@ -234,6 +234,11 @@ class RecordsTest(WithPostgres):
             (("records", "find", "--db", "sqlite:" + typo), "cannot be opened"),
             (("records", "summary", "--by", "hour", "--db", "sqlite:" + typo), "cannot be opened"),
         ]
+        # The log is no database, by whatever name it is given: SQLite would make it one.
+        os.symlink(log, self.path("link.log"))
+        for db in (log, self.path("link.log"), os.path.join(self.dir, ".", "station.log")):
+            cases += [(("flash", "--log", log, "--db", "sqlite:" + db, self.path("fw.img")), "is the log"),
+                      (("station", "--log", log, "--db", "sqlite:" + db, self.path("fw.img")), "is the log")]
         for args, words in cases:
             with self.subTest(args=args):
                 r = cli(*args, timeout=20)
