@@ -23,6 +23,7 @@ using records::Group;
 using records::GroupBy;
 using records::ImportCounts;
 using records::ImportLog;
+using records::LogError;
 using records::OpenStore;
 using records::ParseGroupBy;
 using records::Store;
@@ -130,10 +131,14 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     };
     try {
       ImportLog(*store, log, counts, progress);
+    } catch (const LogError& e) {
+      if (terminal) std::fprintf(err, "\r\x1B[K");
+      Say(err, Printable(e.what()));
+      code = kUsage;
     } catch (const StoreError& e) {
       if (terminal) std::fprintf(err, "\r\x1B[K");
       Say(err, Printable(e.what()));
-      code = kFailed;
+      if (code == kOk) code = kFailed;
     }
     if (terminal) std::fprintf(err, "\r\x1B[K");
   }
