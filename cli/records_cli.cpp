@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "record_writer.h"
 #include "records_commands.h"
+#include "same_node.h"
 #include "text/json_text.h"
 #include "text/printable.h"
 
@@ -23,6 +25,17 @@ const char* const kDbHelp =
     "its environment variables and ~/.pgpass apply). Default: BRENVIK_DB, else "
     "$XDG_STATE_HOME/brenvik/records.db.";
 
+// Whether the SQLite file is the log under another name: the same file (a link, another path
+// to it), or one path spelt two ways where neither exists yet.
+bool IsTheLog(const records::DbUrl& url, const std::string& logPath) {
+  if (url.kind != records::DbUrl::Kind::kSqlite || logPath.empty()) return false;
+  if (SameNode(url.target, logPath)) return true;
+  std::error_code e1, e2;
+  const auto db = std::filesystem::weakly_canonical(std::filesystem::absolute(url.target, e1), e1);
+  const auto log = std::filesystem::weakly_canonical(std::filesystem::absolute(logPath, e2), e2);
+  return !e1 && !e2 && db == log;
+}
+
 }  // namespace
 
 void AddDbOption(CLI::App& command, std::string& db) {
@@ -39,6 +52,14 @@ int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catc
   const auto url = ChooseDbUrl(db, error);
   if (!url) {
     std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(error).c_str());
+    return kExitUsage;
+  }
+  // SQLite would make the log a database of its own: every line in it lost.
+  if (IsTheLog(*url, flash.logPath)) {
+    std::fprintf(stderr, "brenvik-cli: %s\n",
+                 text::Printable("the database " + url->shown + " is the log " + flash.logPath +
+                                 ": the runs need a database file of their own")
+                     .c_str());
     return kExitUsage;
   }
   RecordWriter writer(*url, catchUpLog);

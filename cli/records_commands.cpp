@@ -23,6 +23,7 @@ using records::Group;
 using records::GroupBy;
 using records::ImportCounts;
 using records::ImportLog;
+using records::LogError;
 using records::OpenStore;
 using records::ParseGroupBy;
 using records::Store;
@@ -44,7 +45,7 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 
 void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "brenvik-cli: %s\n", text.c_str()); }
 
-std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err) {
+std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err, records::Access access) {
   std::string error;
   const auto url = ChooseDbUrl(args.db, error);
   if (!url) {
@@ -52,7 +53,7 @@ std::unique_ptr<Store> Open(const RecordsArgs& args, std::FILE* err) {
     return nullptr;
   }
   try {
-    return OpenStore(*url);
+    return OpenStore(*url, access);
   } catch (const StoreError& e) {
     Say(err, Printable(e.what()));
     return nullptr;
@@ -69,7 +70,7 @@ std::unique_ptr<Store> OpenFiltered(const RecordsArgs& args, std::FILE* err, std
     Say(err, error);
     return nullptr;
   }
-  return Open(args, err);
+  return Open(args, err, records::Access::kRead);
 }
 
 std::string Unhex(const std::string& hex) {
@@ -119,7 +120,7 @@ json RunJson(const Values& v) {
 }  // namespace
 
 int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
-  auto store = Open(args, err);
+  auto store = Open(args, err, records::Access::kWrite);
   if (!store) return kUsage;
   ImportCounts counts;
   const bool terminal = text::IsTerminal(err);
@@ -130,10 +131,14 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     };
     try {
       ImportLog(*store, log, counts, progress);
+    } catch (const LogError& e) {
+      if (terminal) std::fprintf(err, "\r\x1B[K");
+      Say(err, Printable(e.what()));
+      code = kUsage;
     } catch (const StoreError& e) {
       if (terminal) std::fprintf(err, "\r\x1B[K");
       Say(err, Printable(e.what()));
-      code = kFailed;
+      if (code == kOk) code = kFailed;
     }
     if (terminal) std::fprintf(err, "\r\x1B[K");
   }

@@ -23,16 +23,16 @@ void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
                const std::function<void(size_t lines)>& progress) {
   // Only a regular file is read: a FIFO or a device could block or act on something.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) throw StoreError("the log " + path + " cannot be read: " + std::strerror(errno));
+  if (fd < 0) throw LogError("the log " + path + " cannot be read: " + std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    throw StoreError("the log " + path + " is not a file");
+    throw LogError("the log " + path + " is not a file");
   }
   std::unique_ptr<std::FILE, FileClose> file(::fdopen(fd, "rb"));
   if (!file) {
     ::close(fd);
-    throw StoreError("the log " + path + " cannot be read: " + std::strerror(errno));
+    throw LogError("the log " + path + " cannot be read: " + std::strerror(errno));
   }
   std::vector<Row> batch;
   batch.reserve(kRowsPerBatch);

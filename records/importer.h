@@ -21,8 +21,15 @@ struct ImportCounts {
   std::vector<BadLine> bad;
 };
 
+// A log that cannot be used at all (missing, not a file, not readable): nothing was read.
+class LogError : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 // Adds the runs of one log file. A line that is no run is counted and named, never stops the
-// import; a file that cannot be read, or a database that fails, throws StoreError.
+// import; a file that cannot be opened throws LogError, one that fails part way or a database
+// that fails StoreError.
 void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
                const std::function<void(size_t lines)>& progress = {});
 

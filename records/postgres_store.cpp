@@ -18,6 +18,13 @@ struct ResultFree {
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
+// The connection is given back on every path, a failed connect too: a writer that tries an
+// unusable server again and again must not pile up descriptors.
+struct Finish {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+using Connection = std::unique_ptr<PGconn, Finish>;
+
 // The staging table holds text: each value is cast to its column's type on the way in.
 const char* CastOf(size_t column) {
   switch (kColumns[column].sql) {
@@ -40,22 +47,16 @@ class PostgresStore : public Store {
           std::atoi(PQgetvalue(r.get(), 0, 0)) == SchemaVersion())
         return;
     }
-    try {
-      Run("BEGIN", {});
-      Run("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", {});
-      Migrate(
-          Dialect::kPostgres, [this](const std::string& sql) { Run(sql, {}); },
-          [this] {
-            Result r = Run("SELECT COALESCE(MAX(version), 0) FROM schema_version", {});
-            return std::atoi(PQgetvalue(r.get(), 0, 0));
-          });
-      Run("COMMIT", {});
-    } catch (...) {
-      PQfinish(m_conn);
-      throw;
-    }
+    Run("BEGIN", {});
+    Run("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")", {});
+    Migrate(
+        Dialect::kPostgres, [this](const std::string& sql) { Run(sql, {}); },
+        [this] {
+          Result r = Run("SELECT COALESCE(MAX(version), 0) FROM schema_version", {});
+          return std::atoi(PQgetvalue(r.get(), 0, 0));
+        });
+    Run("COMMIT", {});
   }
-  ~PostgresStore() override { PQfinish(m_conn); }
 
   size_t Insert(const std::vector<Row>& rows) override {
     if (rows.empty()) return 0;
@@ -157,16 +158,12 @@ class PostgresStore : public Store {
     // A server that does not answer is given up on after a while; the URL may say otherwise.
     const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"10", "brenvik-cli", m_url.target.c_str(), nullptr};
-    m_conn = PQconnectdbParams(keys, values, 1);
+    m_holder.reset(PQconnectdbParams(keys, values, 1));
+    m_conn = m_holder.get();
     if (!m_conn) throw StoreError("the database " + m_url.shown + " cannot be reached: out of memory");
     // The server's notices (a table already there) are not the user's business.
     PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-      const std::string why = Failure("cannot be reached");
-      PQfinish(m_conn);
-      m_conn = nullptr;
-      throw StoreError(why);
-    }
+    if (PQstatus(m_conn) != CONNECTION_OK) throw StoreError(Failure("cannot be reached"));
   }
 
   bool Reset() {
@@ -205,7 +202,8 @@ class PostgresStore : public Store {
   }
 
   DbUrl m_url;
-  PGconn* m_conn = nullptr;
+  Connection m_holder;
+  PGconn* m_conn = nullptr;  // m_holder's, for the many calls that take it
 };
 
 }  // namespace

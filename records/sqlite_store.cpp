@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "schema.h"
 #include "store.h"
@@ -35,11 +36,13 @@ class Statement {
   sqlite3_stmt* m_stmt = nullptr;
 };
 
-// An existing file must be an SQLite database (or empty): anything else is never written.
-void CheckFile(const std::string& path, const std::string& shown) {
+// An existing file must be an SQLite database (or empty): anything else is never written. A
+// missing one is made only by a writer.
+void CheckFile(const std::string& path, const std::string& shown, Access access) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) throw StoreError("the database " + shown + " cannot be opened: " + std::strerror(errno));
+    if (errno != ENOENT || access == Access::kRead)
+      throw StoreError("the database " + shown + " cannot be opened: " + std::strerror(errno));
     return;
   }
   if (!S_ISREG(st.st_mode)) throw StoreError("the database " + shown + " is not a file");
@@ -53,20 +56,31 @@ void CheckFile(const std::string& path, const std::string& shown) {
     throw StoreError("the database " + shown + " is no SQLite database: it is left as it is");
 }
 
+// The connection is given back on every path, a failed open too: a writer that tries a bad
+// file again and again must not pile up descriptors.
+struct Close {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Connection = std::unique_ptr<sqlite3, Close>;
+
 class SqliteStore : public Store {
  public:
-  explicit SqliteStore(const DbUrl& url) : m_shown(url.shown) {
-    CheckFile(url.target, m_shown);
-    // The default file's folder is made on first use.
-    const std::filesystem::path parent = std::filesystem::path(url.target).parent_path();
-    std::error_code ignored;
-    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
-    if (sqlite3_open_v2(url.target.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-      const std::string why = m_db ? sqlite3_errmsg(m_db) : "out of memory";
-      sqlite3_close(m_db);
-      throw StoreError("the database " + m_shown + " cannot be opened: " + why);
+  SqliteStore(const DbUrl& url, Access access) : m_shown(url.shown) {
+    CheckFile(url.target, m_shown, access);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+    if (access == Access::kWrite) {
+      // The default file's folder is made on first use.
+      const std::filesystem::path parent = std::filesystem::path(url.target).parent_path();
+      std::error_code ignored;
+      if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+      flags |= SQLITE_OPEN_CREATE;
     }
+    sqlite3* opened = nullptr;
+    const int rc = sqlite3_open_v2(url.target.c_str(), &opened, flags, nullptr);
+    m_conn.reset(opened);
+    m_db = opened;
+    if (rc != SQLITE_OK)
+      throw StoreError("the database " + m_shown + " cannot be opened: " + (m_db ? sqlite3_errmsg(m_db) : "out of memory"));
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=NORMAL");  // with WAL: safe against a crash of the program
@@ -87,11 +101,9 @@ class SqliteStore : public Store {
       Exec("COMMIT");
     } catch (...) {
       sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-      sqlite3_close(m_db);
       throw;
     }
   }
-  ~SqliteStore() override { sqlite3_close(m_db); }
 
   size_t Insert(const std::vector<Row>& rows) override {
     std::string sql = "INSERT INTO runs (";
@@ -172,11 +184,14 @@ class SqliteStore : public Store {
   }
 
   std::string m_shown;
-  sqlite3* m_db = nullptr;
+  Connection m_conn;
+  sqlite3* m_db = nullptr;  // m_conn's, for the many calls that take it
 };
 
 }  // namespace
 
-std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url) { return std::make_unique<SqliteStore>(url); }
+std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url, Access access) {
+  return std::make_unique<SqliteStore>(url, access);
+}
 
 }  // namespace brenvik::records

@@ -28,8 +28,8 @@ SelectStatement BuildSelect(const Query& query, bool numbered) {
   return s;
 }
 
-std::unique_ptr<Store> OpenStore(const DbUrl& url) {
-  return url.kind == DbUrl::Kind::kPostgres ? OpenPostgresStore(url) : OpenSqliteStore(url);
+std::unique_ptr<Store> OpenStore(const DbUrl& url, Access access) {
+  return url.kind == DbUrl::Kind::kPostgres ? OpenPostgresStore(url) : OpenSqliteStore(url, access);
 }
 
 }  // namespace brenvik::records

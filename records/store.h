@@ -49,10 +49,14 @@ class Store {
   virtual void Select(const Query& query, const std::function<void(const Values&)>& each) = 0;
 };
 
-// Opens the database, creating its tables (or bringing them up to this version) on first use.
-std::unique_ptr<Store> OpenStore(const DbUrl& url);
+// What the database is opened for. Only a writer creates an SQLite file (and its folder): a
+// read of a file that is not there would answer "never flashed".
+enum class Access { kWrite, kRead };
 
-std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url);
+// Opens the database, creating its tables (or bringing them up to this version) on first use.
+std::unique_ptr<Store> OpenStore(const DbUrl& url, Access access = Access::kWrite);
+
+std::unique_ptr<Store> OpenSqliteStore(const DbUrl& url, Access access);
 std::unique_ptr<Store> OpenPostgresStore(const DbUrl& url);
 
 }  // namespace brenvik::records

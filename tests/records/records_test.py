@@ -224,6 +224,35 @@ class RecordsTest(WithPostgres):
         with open(self.path("notes.txt")) as f:
             self.assertEqual(f.read(), "not a database\n")
 
+    def test_what_cannot_be_used_is_refused_and_left_as_it_was(self):
+        log = self.write_log("station.log", KNOWN[:2])
+        with open(log, "rb") as f:
+            kept = f.read()
+        typo = self.path("typo/records.db")
+        cases = [
+            # A read never makes a database: a mistyped path is no "never flashed".
+            (("records", "find", "--db", "sqlite:" + typo), "cannot be opened"),
+            (("records", "summary", "--by", "hour", "--db", "sqlite:" + typo), "cannot be opened"),
+        ]
+        # A log that cannot be read is a log that cannot be used, as --help says.
+        cases += [(("records", "import", "--db", "sqlite:" + self.path("i.db"), self.path("none.log")), "cannot be read"),
+                  (("records", "import", "--db", "sqlite:" + self.path("i.db"), self.dir), "is not a file")]
+        # The log is no database, by whatever name it is given: SQLite would make it one.
+        os.symlink(log, self.path("link.log"))
+        for db in (log, self.path("link.log"), os.path.join(self.dir, ".", "station.log")):
+            cases += [(("flash", "--log", log, "--db", "sqlite:" + db, self.path("fw.img")), "is the log"),
+                      (("station", "--log", log, "--db", "sqlite:" + db, self.path("fw.img")), "is the log")]
+        for args, words in cases:
+            with self.subTest(args=args):
+                r = cli(*args, timeout=20)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn(words, r.stderr)
+                if args[1] != "import":
+                    self.assertEqual(r.stdout, "")
+                self.assertFalse(os.path.exists(os.path.dirname(typo)))
+                with open(log, "rb") as f:
+                    self.assertEqual(f.read(), kept)
+
     def test_a_password_never_leaks(self):
         db = self.fresh_pg()
         log = self.write_log("a.log", KNOWN[:2])
