@@ -51,9 +51,12 @@ class Driver {
     }
     if (cmd == "set_check") {
       const bool want = c.value("on", true);
-      if ((uidriver::Ask(session_.Item(1010), BM_GETCHECK) == BST_CHECKED) != want)
-        uidriver::ClickCentre(session_.Item(1010));
-      return Json{{"ok", (uidriver::Ask(session_.Item(1010), BM_GETCHECK) == BST_CHECKED) == want}};
+      const auto checked = [&] { return (uidriver::Ask(session_.Item(1010), BM_GETCHECK) == BST_CHECKED) == want; };
+      if (!checked()) uidriver::ClickCentre(session_.Item(1010));
+      // The click is input the program takes in its own time: on a slow machine (an emulated
+      // guest) it has not yet when the click returns.
+      for (int i = 0; i < 100 && !checked(); ++i) ::Sleep(30);
+      return Json{{"ok", checked()}};
     }
     if (cmd == "click") {
       HWND control = session_.Item(c.value("id", 0));

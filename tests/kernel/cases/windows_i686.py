@@ -26,11 +26,12 @@ def check(what, command, env, timeout, rig=None):
 
 
 def built(build, name):
-    """The one file of that name in the build tree, wherever its folder puts it."""
+    """The file of that name in the build tree, wherever its folder puts it: the newest, since
+    a tree built before a folder moved keeps the old one."""
     # Not the copies that the package's test unpacks from the zip.
     found = [p for p in glob.glob(os.path.join(build, "**", name), recursive=True) if "-win32" + os.sep not in p]
-    assert len(found) == 1, "%s in %s: %s" % (name, build, found)
-    return found[0]
+    assert found, "no %s in %s" % (name, build)
+    return max(found, key=os.path.getmtime)
 
 
 def run(rig):
