@@ -52,8 +52,9 @@ def main():
               "udev_rule": boot != "systemd"}  # the .deb brings its own
     started = time.monotonic()
     # The service case starts and stops the unit many times over, each a slow systemd step
-    # under emulation.
-    results, console = vm.boot(config, timeout=300 + 120 * len(cases) + (240 if boot == "systemd" else 0))
+    # under emulation; the Windows programs' case makes a Wine prefix first (~6 min loaded).
+    slow = {"systemd": 240, "windows": 600}.get(boot, 0)
+    results, console = vm.boot(config, timeout=300 + 120 * len(cases) + slow)
     took = time.monotonic() - started
     if results is None:
         print(console[:3000] + "\n...\n" + console[-6000:])
