@@ -4,7 +4,7 @@ namespace brenvik::records {
 
 // A new column is a new entry at the end, with `since` the schema's next version: the schema,
 // the parser, the stores and find take it from here.
-const std::array<ColumnSpec, kColumnCount> kColumns = {{
+const std::array<ColumnDefinition, kColumnCount> kColumns = {{
     {"run_id", SqlType::kText, ValueKind::kText, InLog::kAlways, false, Form::kUuid, true},
     {"station", SqlType::kText, ValueKind::kText, InLog::kOrNull, false},
     {"time", SqlType::kText, ValueKind::kText, InLog::kAlways, true, Form::kUtcTime},  // sorts as time

@@ -28,7 +28,7 @@ enum class InLog {
 // What the text must look like, beyond its kind.
 enum class Form { kAny, kUtcTime, kLowerHex, kUuid, kResult };
 
-struct ColumnSpec {
+struct ColumnDefinition {
   const char* name;
   SqlType sql;
   ValueKind kind;
@@ -39,7 +39,7 @@ struct ColumnSpec {
   int since = 1;  // the schema's version that added it
 };
 
-extern const std::array<ColumnSpec, kColumnCount> kColumns;
+extern const std::array<ColumnDefinition, kColumnCount> kColumns;
 
 inline const char* ColumnName(size_t column) { return kColumns[column].name; }
 

@@ -19,7 +19,7 @@ std::string TypeOf(Dialect dialect, SqlType type) {
   return "TEXT";
 }
 
-std::string Definition(Dialect dialect, const ColumnSpec& c) {
+std::string Definition(Dialect dialect, const ColumnDefinition& c) {
   return std::string(" ") + c.name + " " + TypeOf(dialect, c.sql) +
          (c.primaryKey ? " PRIMARY KEY" : c.required ? " NOT NULL" : "");
 }
@@ -27,7 +27,7 @@ std::string Definition(Dialect dialect, const ColumnSpec& c) {
 // The columns that version `version` added, as its step adds them.
 std::vector<std::string> AddedColumns(Dialect dialect, int version) {
   std::vector<std::string> added;
-  for (const ColumnSpec& c : kColumns)
+  for (const ColumnDefinition& c : kColumns)
     if (c.since == version) added.push_back("ALTER TABLE runs ADD COLUMN" + Definition(dialect, c));
   return added;
 }
@@ -49,7 +49,7 @@ const std::vector<std::vector<std::string>> kIndexes = {{
 
 int SchemaVersion() {
   int version = int(kIndexes.size());
-  for (const ColumnSpec& c : kColumns) version = std::max(version, c.since);
+  for (const ColumnDefinition& c : kColumns) version = std::max(version, c.since);
   return version;
 }
 
@@ -60,7 +60,7 @@ std::vector<std::string> SchemaStep(Dialect dialect, int from) {
   if (version == 1) {
     std::string table = "CREATE TABLE runs (";
     bool first = true;
-    for (const ColumnSpec& c : kColumns) {
+    for (const ColumnDefinition& c : kColumns) {
       if (c.since != 1) continue;
       table += (first ? "" : ",") + Definition(dialect, c);
       first = false;

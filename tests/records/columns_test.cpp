@@ -41,7 +41,7 @@ TEST(Columns, AreTheFieldsOfTheDocumentedLogLine) {
       {Form::kLowerHex, std::string(64, 'a'), std::string(64, 'A')},
       {Form::kUuid, "0f8fad5b-d9cb-469f-a165-70867728950e", "0f8fad5b-d9cb-469f-a165"},
   };
-  for (const ColumnSpec& c : kColumns) {
+  for (const ColumnDefinition& c : kColumns) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(properties.contains(c.name));
     const json& p = properties.at(c.name);
