@@ -6,7 +6,7 @@ medians of each.
 The dialog is started with `-device COM7 IMAGE` through the UI driver; its time runs from the
 click on flash to its final box. The CLI's runs from its start to its end under Wine.
 
-Usage: dialog_bench.py [--mib 32] [--rounds 3] [--app EXE]  (needs both presets built and an X server
+Usage: python3 -m bench.dialog_bench [--mib 32] [--rounds 3] [--app EXE]  (needs both presets built and an X server
 binary; uses the GUI tests' rig, so it takes turns with them on the Wine prefix)
 """
 import argparse
@@ -17,8 +17,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "gui"))
-from gui_rig import Driver, Rig, Sim, wine_path  # noqa: E402
+from tests.gui.gui_rig import Driver, Rig, Sim, wine_path
 
 APP = os.path.join(ROOT, "build", "windows", "dialog", "app", "Brenvik.exe")
 CLI = os.path.join(ROOT, "build", "windows", "cli", "brenvik-cli.exe")

@@ -9,12 +9,10 @@ BRENVIK_KERNEL_KVM=1):
   acknowledgement already written, from its write to the UDC file (the bind) to its first
   read of the PC's bytes on the gadget's tty, as strace stamps both; median and maximum of
   10 plugs, the station with its default options.
-Usage: kernel_bench.py CLI SIM"""
-import os
+Usage: python3 -m bench.kernel_bench CLI SIM"""
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "kernel"))
-import kernel_test  # noqa: E402
+from tests.kernel import kernel_test
 
 if __name__ == "__main__":
     sys.argv = [sys.argv[0], "plain", sys.argv[1], sys.argv[2], "kernel_bench"]

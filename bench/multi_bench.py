@@ -18,8 +18,8 @@ handset-sim exits 0 with a complete download that matches the image (--expect); 
 else stops the benchmark. Every figure is minimum, median and maximum over the rounds; the
 N are interleaved within a round so that all see the same machine.
 
-    python3 bench/multi_bench.py                        # 32 MiB, 5 rounds, N = 1 2 4 8
-    python3 bench/multi_bench.py --size-mib 1 --reps 1  # smoke run
+    python3 -m bench.multi_bench                        # 32 MiB, 5 rounds, N = 1 2 4 8
+    python3 -m bench.multi_bench --size-mib 1 --reps 1  # smoke run
 """
 import argparse
 import json

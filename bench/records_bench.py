@@ -11,7 +11,7 @@ start of the process alone, which a loaded machine stretches.
   BRENVIK_RECORDS_LINES    log lines imported (1000000)
   BRENVIK_RECORDS_ASKS     runs of each question (7)
   BRENVIK_RECORDS_ROUNDS   station rounds, each with and without --db (3)
-Usage: records_bench.py [--json]
+Usage: python3 -m bench.records_bench [--json]
 """
 import json
 import os
@@ -25,11 +25,10 @@ import time
 import uuid
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(ROOT, "bench"), os.path.join(ROOT, "tests", "cli"), os.path.join(ROOT, "tests", "records")]
-from pg_server import PgServer  # noqa: E402
-from pty_bench import make_plain  # noqa: E402
-import station_bench  # noqa: E402
-from station_bench import Sims, Station, Tree, station_cycles  # noqa: E402
+from tests.records.pg_server import PgServer
+from bench.pty_bench import make_plain
+from bench import station_bench
+from bench.station_bench import Sims, Station, Tree, station_cycles
 
 CLI = station_bench.CLI
 

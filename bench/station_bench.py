@@ -13,7 +13,7 @@ same round, never against a fixed figure.
   BRENVIK_STATION_CYCLES    flashes per handset and round in the station (3)
   BRENVIK_STATION_HANDSETS  handsets through the station for the memory figures (1000)
   BRENVIK_STATION_IDLE_S    seconds of idle CPU sampled (10)
-Usage: station_bench.py [--json]
+Usage: python3 -m bench.station_bench [--json]
 """
 import json
 import os
@@ -31,9 +31,8 @@ import time
 import tty
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(ROOT, "bench"), os.path.join(ROOT, "tests", "cli")]
-from pty_bench import make_plain  # noqa: E402
-from sysfs_tree import fake_tty, unplug  # noqa: E402
+from bench.pty_bench import make_plain
+from tests.cli.sysfs_tree import fake_tty, unplug
 
 BUILD = os.path.join(ROOT, "build", "linux")
 CLI = os.path.join(BUILD, "cli", "brenvik-cli")

@@ -18,7 +18,7 @@ windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mi
 fuzz=(clang-14 libclang-rt-14-dev)
 # The real-kernel rig: a VM, busybox for its initramfs, udev and kmod (depmod, modprobe);
 # strace stamps the kernel benchmark's plug timings; passwd makes the guest's bench user.
-# (scripts/station-screenshot.py, run by hand for the docs, asks for xterm itself.)
+# (tests/cli/station_screenshot.py, run by hand for the docs, asks for xterm itself.)
 kernel_rig=(qemu-system-x86 busybox-static udev kmod strace passwd)
 
 want=("${native[@]}")

@@ -48,7 +48,7 @@ else
   # some of the Windows tests on them with the host's 32-bit Wine.
   if [ -x /usr/lib/wine/wine ]; then
     echo "== the shipped i686 programs, in the kernel rig's guest"
-    python3 tests/kernel/kernel_test.py windows build/linux/cli/brenvik-cli build/linux/handset/handset-sim \
+    python3 -m tests.kernel.kernel_test windows build/linux/cli/brenvik-cli build/linux/handset/handset-sim \
       --windows build/windows
     guest_windows=1
   else

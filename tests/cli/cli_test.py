@@ -4,7 +4,6 @@ handset-sim over a real pty, faults included. Usage: cli_test.py CLI SIM [TEST..
 import hashlib
 import json
 import os
-import shutil
 import signal
 import stat
 import struct
@@ -14,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from sysfs_tree import fake_tty  # noqa: F401 (the other tests take it from here too)
+from tests.cli.sysfs_tree import fake_tty  # noqa: F401 (the other tests take it from here too)
 
 CLI, SIM = sys.argv[1], sys.argv[2]
 # No handset of this machine's own may be found: every test names its sysfs tree.
@@ -52,13 +51,6 @@ class Sim:
                 self.proc.kill()
         with open(os.path.join(self.out, "summary.json")) as f:
             return json.load(f)
-
-
-def need(program, package):
-    """Fails the calling test at once, naming the package, when `program` is not installed."""
-    if not shutil.which(program):
-        raise AssertionError("%s is not installed: scripts/install-deps.sh installs it (package %s)"
-                             % (program, package))
 
 
 def cli(*args, timeout=60, sysfs=EMPTY_SYSFS):

@@ -12,9 +12,8 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_test import CLI, bin_stream, cli, fake_tty  # noqa: E402
-from sysfs_tree import HUB  # noqa: E402
+from tests.cli.cli_test import CLI, bin_stream, cli, fake_tty
+from tests.cli.sysfs_tree import HUB
 
 
 def many_records(n):

@@ -12,7 +12,7 @@ import tempfile
 import threading
 import unittest
 
-from cli_test import CLI, Sim, bin_stream, cli, digest
+from tests.cli.cli_test import CLI, Sim, bin_stream, cli, digest
 
 NO_ANSWER = "no answer from the device: nothing confirms that a handset took the image"
 

@@ -10,7 +10,7 @@ import sys
 import tempfile
 import unittest
 
-from cli_test import CLI, SIM, Sim, bin_stream, cli  # noqa: F401  (CLI, SIM: the arguments)
+from tests.cli.cli_test import CLI, SIM, Sim, bin_stream, cli  # noqa: F401  (CLI, SIM: the arguments)
 
 RECORDS = 2048
 

@@ -13,9 +13,10 @@ import threading
 import time
 import unittest
 
-import cli_test
-from cli_test import CLI, Sim, bin_stream, cli, fake_tty, need
-from sysfs_tree import unplug
+from tests.cli import cli_test
+from tests.cli.cli_test import CLI, Sim, bin_stream, cli, fake_tty
+from tests.tools import need
+from tests.cli.sysfs_tree import unplug
 
 
 class Station:

@@ -16,7 +16,7 @@ import sys
 import time
 import unittest
 
-from gui_rig import ENUM_KEY, GUID, Driver, Rig, Sim, img_image, interface_key, wine_path
+from tests.gui.gui_rig import ENUM_KEY, GUID, Driver, Rig, Sim, img_image, interface_key, wine_path
 
 ARGS = None
 

@@ -17,6 +17,8 @@ import tempfile
 import threading
 import time
 
+from tests.tools import need
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 GUID = "{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}"
 CLASS_KEY = r"HKLM\System\CurrentControlSet\Control\DeviceClasses" + "\\" + GUID
@@ -105,8 +107,7 @@ class Rig:
                 time.sleep(0.2)
 
     def _start_x(self):
-        if not shutil.which("Xvfb"):
-            raise RigError("no Xvfb: scripts/install-deps.sh all installs it (package xvfb)")
+        need("Xvfb", "xvfb", RigError)
         log_path = os.path.join(self.tmp, "xvfb.log")
         number = DISPLAY_NUMBER
         if os.path.exists(f"/tmp/.X{number}-lock"):  # taken: let the server pick a free one

@@ -2,7 +2,7 @@
 """Brenvik.exe as a person uses it, under Wine and Xvfb, against handset-sim presented
 through the handset's interface class.
 
-Usage: gui_test.py --app EXE --driver EXE --sim SIM [--locale L] [TESTS]
+Usage: python3 -m tests.gui.gui_test --app EXE --driver EXE --sim SIM [--locale L] [TESTS]
 With BRENVIK_SCREENSHOTS=DIR, also makes the README's screenshots there.
 """
 import argparse
@@ -15,7 +15,7 @@ import sys
 import time
 import unittest
 
-from gui_rig import Driver, Rig, RigError, Sim, img_image, bin_stream, records, wine_path
+from tests.gui.gui_rig import Driver, Rig, RigError, Sim, img_image, bin_stream, records, wine_path
 
 STATUS_LINE = re.compile(r"^\d\d Minutes, \d\d Seconds   Speed:\d+ KBS$")
 FLASH, BROWSE, EXIT, PATH, STATUS, AUTO = 1004, 1003, 1005, 1001, 1009, 1010

@@ -6,12 +6,10 @@ import importlib
 import json
 import os
 import subprocess
-import sys
 import time
 import traceback
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import handsets  # noqa: E402
+from tests.kernel import handsets
 
 RESULTS = "/rig"
 
@@ -64,12 +62,11 @@ def main():
         started = time.monotonic()
         rig.start()
         results["setup_seconds"] = round(time.monotonic() - started, 1)
-        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "cases"))
         for name in config["cases"]:
             began = time.monotonic()
             entry = {"name": name}
             try:
-                importlib.import_module(name).run(rig)
+                importlib.import_module("tests.kernel.cases." + name).run(rig)
                 entry["ok"] = True
             except Exception:  # every failure is a finding, reported with its trace
                 entry["ok"] = False

@@ -6,12 +6,10 @@ import json
 import os
 import shutil
 import subprocess
-import sys
 import time
 
 # The Wine rig writes the image format too; its module imports only the standard library.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
-from gui_rig import bin_stream  # noqa: E402,F401  (the cases take it from here too)
+from tests.gui.gui_rig import bin_stream  # noqa: F401  (the cases take it from here too)
 
 CONFIGFS = "/sys/kernel/config/usb_gadget"
 BUSES = 8

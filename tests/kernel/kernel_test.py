@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The rig on a real kernel: boots Debian's kernel once for the named boot and runs every
-case of that boot in it. Usage: kernel_test.py BOOT CLI SIM [--cpack CPACK CPackConfig.cmake WORKDIR] [--windows BUILD] [CASE...]
+case of that boot in it. Usage: python3 -m tests.kernel.kernel_test BOOT CLI SIM [--cpack CPACK CPackConfig.cmake WORKDIR] [--windows BUILD] [CASE...]
 (the systemd boot installs the .deb that CPack builds; the windows boot runs the i686 build
 BUILD, for a host whose kernel cannot start 32-bit programs)
 
@@ -12,7 +12,7 @@ import subprocess
 import sys
 import time
 
-import vm
+from tests.kernel import vm
 
 CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.

@@ -9,7 +9,10 @@ import subprocess
 import sys
 import tempfile
 
+from tests import tools
+
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
 # What the initramfs needs to reach the shares; everything else loads from the 9p share.
 INITRAMFS_MODULES = ["virtio_pci", "9pnet_virtio", "9p", "overlay"]
 
@@ -28,7 +31,8 @@ After=basic.target systemd-udevd.service systemd-journald.service
 
 [Service]
 Type=oneshot
-ExecStart=/usr/bin/python3 %s/guest.py
+Environment=PYTHONPATH=%s
+ExecStart=/usr/bin/python3 -m tests.kernel.guest
 StandardOutput=journal+console
 SuccessAction=poweroff-immediate
 FailureAction=poweroff-immediate
@@ -88,8 +92,7 @@ def build_initramfs(root, release, folder):
 def boot(config, timeout):
     """Boots once, runs config["cases"] in the guest and returns (results, console text).
     results is what the guest wrote to results.json, or None when it wrote nothing."""
-    if not shutil.which("qemu-system-x86_64"):
-        sys.exit("no qemu-system-x86_64: scripts/install-deps.sh all installs it (package qemu-system-x86)")
+    tools.need("qemu-system-x86_64", "qemu-system-x86", SystemExit)
     root = kernel_dir()
     release = os.listdir(os.path.join(root, "lib", "modules"))[0]
     folder = tempfile.mkdtemp(prefix="brenvik-kernel-")
@@ -101,14 +104,14 @@ def boot(config, timeout):
             json.dump(config, f)
         with open(os.path.join(results, "init"), "w") as f:
             f.write("/lib/systemd/systemd" if config.get("systemd") else
-                    "/usr/bin/python3 %s/guest.py" % HERE)
+                    "/usr/bin/env PYTHONPATH=%s /usr/bin/python3 -m tests.kernel.guest" % ROOT)
         if config.get("systemd"):
             units = os.path.join(results, "units")
             os.makedirs(units)
             with open(os.path.join(units, "brenvik-rig.target"), "w") as f:
                 f.write(RIG_TARGET)
             with open(os.path.join(units, "brenvik-rig.service"), "w") as f:
-                f.write(RIG_SERVICE % HERE)
+                f.write(RIG_SERVICE % ROOT)
         accel = "kvm" if os.environ.get("BRENVIK_KERNEL_KVM") == "1" else "tcg"
         command = [
             "qemu-system-x86_64", "-machine", "pc,accel=" + accel] + (["-cpu", "host"] if accel == "kvm" else []) + [

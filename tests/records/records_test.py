@@ -13,12 +13,11 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "cli"))
-import cli_test  # noqa: E402  (takes CLI and SIM from argv)
-from cli_test import bin_stream, cli, fake_tty  # noqa: E402
-from pg_server import PASSWORD, PgServer  # noqa: E402
-from station_test import Station  # noqa: E402
-from sysfs_tree import unplug  # noqa: E402
+from tests.cli import cli_test  # (takes CLI and SIM from argv)
+from tests.cli.cli_test import bin_stream, cli, fake_tty
+from tests.records.pg_server import PASSWORD, PgServer
+from tests.cli.station_test import Station
+from tests.cli.sysfs_tree import unplug
 
 # A time without a zone is local time: here one hour east of UTC (POSIX form, no tzdata needed).
 os.environ["TZ"] = "UTC-1"

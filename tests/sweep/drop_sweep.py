@@ -4,7 +4,7 @@ N over the last WINDOW bytes of each procedure, and brenvik-cli must never repor
 while the handset lacks bytes. Every STRIDE-th offset is tried (1: every one). Prints one
 JSON line per procedure: runs, false successes, hangs, signals, and the window that went
 unseen (the largest distance from the end at which a drop was missed).
-Usage: drop_sweep.py CLI SIM [--stride N] [--window BYTES] [--jobs N]"""
+Usage: python3 -m tests.sweep.drop_sweep CLI SIM [--stride N] [--window BYTES] [--jobs N]"""
 import argparse
 import concurrent.futures
 import json
@@ -12,8 +12,8 @@ import os
 import sys
 import tempfile
 
-import pty_flash
-from pty_flash import BOOT, BOUND, pattern, stream
+from tests.sweep import pty_flash
+from tests.sweep.pty_flash import BOOT, BOUND, pattern, stream
 
 # name -> (file name, image, handset-sim's extra arguments, brenvik-cli's extra arguments)
 PROCEDURES = {

@@ -3,7 +3,7 @@
 handset-sim, which commits one fault. A fault in the data ends in exit 1 and "Update Fail! "
 within the bound; a withheld acknowledgement does not stop the run, but where the handset
 sends nothing else either, nothing confirms the flash and it is no success. The image file
-is never changed. Usage: pty_fault_sample.py CLI SIM"""
+is never changed. Usage: python3 -m tests.sweep.pty_fault_sample CLI SIM"""
 import hashlib
 import json
 import os
@@ -11,8 +11,8 @@ import sys
 import tempfile
 import unittest
 
-import pty_flash
-from pty_flash import BOOT, BOUND, pattern, stream
+from tests.sweep import pty_flash
+from tests.sweep.pty_flash import BOOT, BOUND, pattern, stream
 
 CLI, SIM = sys.argv[1], sys.argv[2]
 IMAGES = {

@@ -11,7 +11,7 @@ import stat
 import subprocess
 import time
 
-import handsets
+from tests.kernel import handsets
 
 
 def as_user(name):

@@ -13,7 +13,7 @@ import threading
 import time
 import tty as ttymode
 
-from station_hotplug import Station
+from tests.kernel.cases.station_hotplug import Station
 
 
 def plain_copy(host_tty, gadget_tty, data, timeout=60):

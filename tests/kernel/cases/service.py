@@ -8,7 +8,7 @@ import re
 import subprocess
 import time
 
-from handsets import read, wait_for
+from tests.kernel.handsets import read, wait_for
 
 DEFAULTS = "/etc/default/brenvik-station"
 LOG = "/var/log/brenvik/station.log"

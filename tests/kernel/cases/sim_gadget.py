@@ -11,7 +11,7 @@ import os
 import signal
 import subprocess
 
-import handsets
+from tests.kernel import handsets
 
 SERIAL = "51AD0001"
 

@@ -4,7 +4,7 @@ again, one pulled mid-flash. Each leaves once and none comes back as a handset w
 serial; the unplug is the cause in the result and in the log line alike."""
 import time
 
-from station_hotplug import Station, arrive, log_lines
+from tests.kernel.cases.station_hotplug import Station, arrive, log_lines
 
 
 def collect(station, kind, count, timeout=120):

@@ -39,16 +39,16 @@ def run(rig):
     source = rig.source
     # The guest's /tmp is its own tmpfs: the prefix is made there once, for the three.
     env = dict(os.environ, HOME="/root", WINEARCH="win32", WINEPREFIX="/tmp/wineprefix-i686",
-               LANG="C.UTF-8", PATH="/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin")
+               LANG="C.UTF-8", PYTHONPATH=source, PATH="/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin")
     env.pop("WINELOADER", None)
     wine = check("the 32-bit loader", ["/usr/lib/wine/wine", "--version"], env, 60)
     rig.figure("wine_i686", wine.strip())
 
     driver = built(build, "brenvik-uidriver.exe")
-    check("brenvik-cli.exe", ["python3", os.path.join(source, "tests/gui/cli_wine_test.py"),
+    check("brenvik-cli.exe", ["python3", "-m", "tests.gui.cli_wine_test",
                               "--cli", built(build, "brenvik-cli.exe"),
                               "--sim", rig.sim_path, "--driver", driver, *CLI_TESTS], env, 900, rig)
-    check("Brenvik.exe", ["python3", os.path.join(source, "tests/gui/gui_test.py"),
+    check("Brenvik.exe", ["python3", "-m", "tests.gui.gui_test",
                           "--app", built(build, "Brenvik.exe"),
                           "--sim", rig.sim_path, "--driver", driver, "--locale", "en_US.UTF-8",
                           *DIALOG_TESTS], env, 900, rig)

@@ -2,7 +2,7 @@
 """The station's board in a real terminal (xterm under Xvfb), for the README: five handsets
 behind a sysfs tree, one done, one failed, two flashing, one arriving late.
 
-Usage: station-screenshot.py [OUT.png]   (default docs/station-board.png; needs xterm)
+Usage: python3 -m tests.cli.station_screenshot [OUT.png]   (default docs/station-board.png; needs xterm)
 """
 import os
 import shutil
@@ -11,18 +11,17 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.join(ROOT, "build", "linux")
 CLI = os.path.join(BUILD, "cli", "brenvik-cli")
 SIM = os.path.join(BUILD, "handset", "handset-sim")
-sys.path.insert(0, os.path.join(ROOT, "tests", "cli"))
 sys.argv[1:] = [CLI, SIM] + sys.argv[1:]  # the test helpers take the programs from there
-from cli_test import Sim, bin_stream, fake_tty  # noqa: E402
+from tests.cli.cli_test import Sim, bin_stream, fake_tty
 
 
 def main():
     if not shutil.which("xterm"):
-        sys.exit("station-screenshot: needs xterm (apt-get install xterm)")
+        sys.exit("station_screenshot: needs xterm (apt-get install xterm)")
     out = os.path.abspath(sys.argv[3] if len(sys.argv) > 3 else os.path.join(ROOT, "docs", "station-board.png"))
     work = tempfile.mkdtemp(prefix="station-shot-")
     xvfb = xterm = None
