@@ -55,7 +55,8 @@ std::vector<Span> UrlPasswords(const std::string& text) {
   if (userEnd != std::string::npos && text[userEnd] == '@') {
     const size_t lastAt = text.rfind('@', text.find('/', userEnd));
     const size_t colon = text.find(':', start);
-    if (colon < userEnd) spans.push_back({colon + 1, lastAt, PercentDecoded(text.substr(colon + 1, userEnd - colon - 1))});
+    if (colon < userEnd)
+      spans.push_back({colon + 1, lastAt, PercentDecoded(text.substr(colon + 1, userEnd - colon - 1))});
     hostStart = lastAt + 1;
   }
   const size_t query = text.find('?', hostStart);

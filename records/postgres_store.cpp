@@ -179,7 +179,8 @@ class PostgresStore : public Store {
   void BoundStatements() {
     Result shown(PQexec(m_conn, "SHOW statement_timeout"));
     if (PQresultStatus(shown.get()) != PGRES_TUPLES_OK) throw StoreError(Failure("cannot be used", shown.get()));
-    if (std::string(PQgetvalue(shown.get(), 0, 0)) == "0") Run("SET statement_timeout = '" + std::string(kStatementTimeout) + "'", {});
+    if (std::string(PQgetvalue(shown.get(), 0, 0)) == "0")
+      Run("SET statement_timeout = '" + std::string(kStatementTimeout) + "'", {});
   }
 
   bool Reset() {

@@ -263,7 +263,8 @@ class RecordsTest(WithPostgres):
 
     def test_postgresql_text_is_utf8_and_a_newer_schema_is_refused(self):
         db = self.fresh_pg()
-        log = self.write_log("latin.log", [line(run_id=uid(1), usb_serial="\u00c4rger", image="/srv/fw/gr\u00fc\u00df.img")])
+        log = self.write_log("latin.log", [line(run_id=uid(1), usb_serial="\u00c4rger",
+                                                 image="/srv/fw/gr\u00fc\u00df.img")])
         # libpq's environment applies, but never to the runs' encoding
         r = subprocess.run([cli_test.CLI, "records", "import", "--db", db, log], capture_output=True, text=True,
                            timeout=60, env=dict(os.environ, PGCLIENTENCODING="LATIN1"))

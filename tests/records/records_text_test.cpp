@@ -24,8 +24,8 @@ TEST(DbUrl, PasswordsAreMaskedWhereverTheyAre) {
       {"postgresql://line@host/records", "postgresql://line@host/records", ""},
       // libpq takes '#' and '?' as part of the password, up to the '@'
       {"postgresql://line:Li#ne?42@db/records", "postgresql://line:***@db/records", "Li#ne?42"},
-      {"postgresql://line:Li%23ne@db/records?password=x#y&host=/run", "postgresql://line:***@db/records?password=***&host=/run",
-       "x#y"},
+      {"postgresql://line:Li%23ne@db/records?password=x#y&host=/run",
+       "postgresql://line:***@db/records?password=***&host=/run", "x#y"},
       {"password=first host=db password=second", "password=*** host=db password=***", "second"},
       {"host=db password=a\\ b dbname=records", "host=db password=*** dbname=records", "a\\ b"},
   };
