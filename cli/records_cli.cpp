@@ -96,13 +96,16 @@ int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catc
   } else {
     std::string text;
     if (!allIn) {
-      text = waiting ? std::to_string(waiting) + (waiting == 1 ? " run is" : " runs are")
-                     : std::string("the runs of the log are");
-      if (waiting && !writer.CaughtUp()) text += ", and the runs of the log may be,";
-      text += " not in the database " + url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");
+      // A catch-up not read to its end leaves it open how many of the log's runs are missing.
+      const bool caughtUp = writer.CaughtUp();
+      const std::string runs = std::to_string(waiting) + (waiting == 1 ? " run" : " runs");
+      text = waiting == 0 ? "the runs of the log are not all"
+             : caughtUp   ? runs + (waiting == 1 ? " is not" : " are not")
+                          : runs + ", and maybe more of the log, are not";
+      text += " in the database " + url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");
       text += flash.logPath.empty() ? ": without --log they are not kept anywhere else"
                                     : ": they are in the log, and 'brenvik-cli records import " + flash.logPath +
-                                          "' adds them";
+                                          (caughtUp ? "' adds them" : "' (with its rotated files) adds them");
     }
     if (dropped)
       text += (text.empty() ? "" : "; ") + std::to_string(dropped) +

@@ -428,7 +428,7 @@ class StationsTest(WithPostgres):
             out, err = st.communicate(timeout=60)
             self.assertEqual(st.returncode, 0, err)
             self.assertNotIn("every run is in", err)
-            self.assertIn("the runs of the log are not in the database", err)
+            self.assertIn("the runs of the log are not all in the database", err)
             self.assertIn("PGPASSFILE", err)  # the password on the command line, said once
             self.assertEqual(err.count("warning: the password in --db"), 1)
             self.assertNotIn("s3cr", out + err + told)
