@@ -27,6 +27,7 @@ struct FlashArgs {
   std::vector<std::string> usbIds;   // VID:PID of handsets outside the driver's table
   std::string logPath;               // append one JSON line per handset and run
   records::RunSink* records = nullptr;    // each run's line also into the records' database
+  std::string recordsShown;               // that database's name, any password masked
   bool autoUpgrade = true;
   double timeoutSeconds = 60;
   bool json = false;

@@ -126,7 +126,14 @@ size_t NameBudget(size_t width) {
 }
 
 std::string FitRow(const BoardRow& row, size_t width, size_t nameColumn) {
-  if (row.plain) return CutToWidth(Printable(row.text), width);
+  if (row.plain) {
+    const std::string text = Printable(row.text);
+    if (row.tail.empty()) return CutToWidth(text, width);
+    const std::string tail = Printable(row.tail);
+    const size_t room = width > DisplayWidth(tail) + 2 ? width - DisplayWidth(tail) - 2 : 0;
+    if (room == 0) return CutToWidth(tail, width);
+    return CutToWidth(text, room) + "  " + tail;
+  }
   if (nameColumn == 0) nameColumn = NameBudget(width);
   std::string name = ShortenMiddle(Printable(row.name), nameColumn);
   name.append(nameColumn - std::min(nameColumn, DisplayWidth(name)), ' ');

@@ -46,6 +46,8 @@ struct BoardRow {
   Figures figures;
   std::string text;
   bool plain = false;  // a line of its own (a station's header): `text` alone, always shown first
+  // A plain line's end that gives way last: `text` is cut first to leave it room.
+  std::string tail;
 };
 // The columns a name may take on a board of `width`; longer names are shortened in the middle.
 size_t NameBudget(size_t width);

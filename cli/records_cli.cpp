@@ -36,6 +36,17 @@ bool IsTheLog(const records::DbUrl& url, const std::string& logPath) {
   return !e1 && !e2 && db == log;
 }
 
+// A --db that holds a password is in /proc/PID/cmdline, for every local user to read as long
+// as the process runs (a station: the whole shift).
+void WarnOfPassword() {
+  std::fputs("brenvik-cli: warning: the password in --db can be read by every user of this machine for as long as "
+             "this runs; keep it out of the command line: in ~/.pgpass or the file PGPASSFILE names, in BRENVIK_DB "
+             "in the service's environment, or in a systemd credential (LoadCredential=, with "
+             "PGPASSFILE=%d/pgpass)\n",
+             stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 void AddDbOption(CLI::App& command, std::string& db) {
@@ -62,26 +73,44 @@ int WithRecords(const std::string& db, FlashArgs& flash, const std::string& catc
                      .c_str());
     return kExitUsage;
   }
+  if (!db.empty() && url->HasPassword()) WarnOfPassword();
   RecordWriter writer(*url, catchUpLog);
   flash.records = &writer;
+  flash.recordsShown = url->shown;
   const int code = run();
   flash.records = nullptr;
-  if (writer.Finish(kWaitAtEnd) && !tellAlways) return code;
+  // Every run is in only when none waits and the log's catch-up was read to its end.
+  const bool allIn = writer.Finish(kWaitAtEnd);
+  if (allIn && !tellAlways) return code;
   const size_t waiting = writer.Waiting();
+  const size_t dropped = writer.Dropped();
   const std::string why = writer.LastError();
   if (flash.json) {
     std::fprintf(stdout, "%s\n",
                  text::JsonLine({{"event", "records"}, {"database", url->shown}, {"waiting", waiting},
+                                {"caught_up", writer.CaughtUp()}, {"dropped", dropped},
                                 {"error", text::TextOrNull(why)}})
                      .c_str());
-  } else if (waiting == 0) {
+  } else if (allIn && dropped == 0) {
     std::fprintf(stderr, "brenvik-cli: every run is in the database %s\n", text::Printable(url->shown).c_str());
   } else {
-    std::string text = std::to_string(waiting) + (waiting == 1 ? " run is" : " runs are") + " not in the database " +
-                       url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");
-    text += flash.logPath.empty() ? ": without --log they are not kept anywhere else"
-                                  : ": they are in the log, and 'brenvik-cli records import " + flash.logPath +
-                                        "' adds them";
+    std::string text;
+    if (!allIn) {
+      // A catch-up not read to its end leaves it open how many of the log's runs are missing.
+      const bool caughtUp = writer.CaughtUp();
+      const std::string runs = std::to_string(waiting) + (waiting == 1 ? " run" : " runs");
+      text = waiting == 0 ? "the runs of the log are not all"
+             : caughtUp   ? runs + (waiting == 1 ? " is not" : " are not")
+                          : runs + ", and maybe more of the log, are not";
+      text += " in the database " + url->shown + " yet" + (why.empty() ? "" : " (" + why + ")");
+      text += flash.logPath.empty() ? ": without --log they are not kept anywhere else"
+                                    : ": they are in the log, and 'brenvik-cli records import " + flash.logPath +
+                                          (caughtUp ? "' adds them" : "' (with its rotated files) adds them");
+    }
+    if (dropped)
+      text += (text.empty() ? "" : "; ") + std::to_string(dropped) +
+              (dropped == 1 ? " run was" : " runs were") +
+              " given up: too many waited for the database and there was no --log to keep them";
     std::fprintf(stderr, "brenvik-cli: %s\n", text::Printable(text).c_str());
   }
   std::fflush(nullptr);

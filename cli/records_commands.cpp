@@ -220,7 +220,9 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
       json j{{"by", args.by}, {args.by, g.key.empty() ? json(nullptr) : json(g.key)}, {"runs", g.runs},
              {"successes", g.successes}, {"failure_rate", g.FailureRate()},
              {"median_seconds", g.median ? json(*g.median) : json(nullptr)},
-             {"p95_seconds", g.p95 ? json(*g.p95) : json(nullptr)}};
+             {"p95_seconds", g.p95 ? json(*g.p95) : json(nullptr)},
+             {"success_median_seconds", g.successMedian ? json(*g.successMedian) : json(nullptr)},
+             {"success_p95_seconds", g.successP95 ? json(*g.successP95) : json(nullptr)}};
       if (!g.keyBytes.empty()) j[args.by + "_bytes"] = g.keyBytes;
       std::fprintf(out, "%s\n", text::JsonLine(j).c_str());
     }
@@ -231,7 +233,8 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     char rate[16];
     std::snprintf(rate, sizeof rate, "%.1f%%", 100 * g.FailureRate());
     rows.push_back({keyText(g), std::to_string(g.runs), std::to_string(g.successes), rate,
-                    g.median ? Seconds(*g.median) : "", g.p95 ? Seconds(*g.p95) : ""});
+                    g.median ? Seconds(*g.median) : "", g.p95 ? Seconds(*g.p95) : "",
+                    g.successMedian ? Seconds(*g.successMedian) : "", g.successP95 ? Seconds(*g.successP95) : ""});
   }
   if (rows.empty()) {
     std::fprintf(err, "no run found\n");
@@ -242,8 +245,10 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
                                             {"runs", true},
                                             {"successes", true},
                                             {"failure rate", true},
-                                            {"median s", true},
-                                            {"p95 s", true}};
+                                            {"all median s", true},
+                                            {"all p95 s", true},
+                                            {"ok median s", true},
+                                            {"ok p95 s", true}};
   for (const std::string& line : FitTable(columns, rows, text::QueryTerminalSize(out).columns))
     std::fprintf(out, "%s\n", line.c_str());
   return kOk;

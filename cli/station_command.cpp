@@ -104,7 +104,7 @@ class StationLoop {
         m_out(out),
         m_view(style, out, err, args.flash.image, args.bell),
         m_station(Settings(args), Clock::now()) {
-    m_view.SetRecords(args.flash.records);
+    m_view.SetRecords(args.flash.records, args.flash.recordsShown);
   }
 
   int Run() {
@@ -122,6 +122,7 @@ class StationLoop {
       if (!found.classQueryFailed) Apply(m_station.Poll(found.handsets, Clock::now()));
       EndLook(look);
       for (station::RunId id : m_ended.Take(poll)) EndRun(id);
+      m_view.CheckRecords();
       if (m_station.Finished()) break;
     }
     m_view.Close();

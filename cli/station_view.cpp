@@ -74,11 +74,40 @@ std::string StationView::Header(const station::Counters& c) const {
   char counts[160];
   std::snprintf(counts, sizeof counts, "  done %d  failed %d  flashing %d  %.0f per hour%s", c.done, c.failed,
                 c.running, c.perHour, m_stops ? "  stopping" : "");
-  const size_t waiting = m_records ? m_records->Waiting() : 0;
   // The filters last: a narrow terminal cuts them before the counts.
   return Printable(m_image) + (m_sha.empty() ? "" : "  " + m_sha.substr(0, 12)) + counts +
-         (waiting ? "  " + std::to_string(waiting) + " waiting for the database" : "") +
          (m_filters.empty() ? "" : "  " + m_filters);
+}
+
+// What waits for the database, the header's last words: a narrow terminal cuts all else first.
+std::string StationView::RecordsTail() const {
+  if (!m_records) return "";
+  if (const size_t waiting = m_records->Waiting()) return std::to_string(waiting) + " waiting for the database";
+  if (!m_records->CaughtUp() && !m_records->LastError().empty()) return "the log waiting for the database";
+  return "";
+}
+
+void StationView::CheckRecords() {
+  if (!m_records || m_style == PresenterStyle::kTerminal) return;  // the board's header says it
+  RecordsState state{m_records->Waiting(), m_records->CaughtUp(), m_records->LastError()};
+  const auto notice = m_notices.Update(state, RecordsNotices::Clock::now());
+  if (!notice) return;
+  if (m_style == PresenterStyle::kJson) {
+    if (notice->in)
+      Line(JsonLine({{"event", "records_in"}, {"database", m_recordsShown}}));
+    else
+      Line(JsonLine({{"event", "records_waiting"}, {"database", m_recordsShown}, {"waiting", state.waiting},
+                     {"caught_up", state.caughtUp}, {"error", TextOrNull(state.error)}}));
+    return;
+  }
+  if (notice->in) {
+    Line("records: every run is in the database " + Printable(m_recordsShown) + " again");
+    return;
+  }
+  const std::string what = state.waiting == 1 ? "1 run is" : state.waiting ? std::to_string(state.waiting) + " runs are"
+                                                                           : "the log's runs are";
+  Line("records: " + what + " waiting for the database (" + Printable(state.error) +
+       "); they are kept in the log");
 }
 
 size_t StationView::RowOf(const std::string& port) {
@@ -184,6 +213,7 @@ void StationView::SetHeader(const station::Counters& counters) {
   BoardRow header;
   header.plain = true;
   header.text = Header(counters);
+  header.tail = RecordsTail();
   m_board.Set(m_header, header);
 }
 

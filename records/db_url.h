@@ -15,11 +15,14 @@ struct DbUrl {
   std::string shown;
   std::vector<std::string> secrets;  // the passwords it holds, to be cut from any message
 
+  bool HasPassword() const { return !secrets.empty(); }
+
   // `text` with every password of the URL put as "***".
   std::string Scrub(std::string text) const;
 };
 
-// Nothing, with `error`, when the text names no database.
+// Nothing, with `error`, when the text names no database, or none libpq can read. The
+// password is found as libpq reads it and masked where it stands.
 std::optional<DbUrl> ParseDbUrl(const std::string& text, std::string& error);
 
 // $XDG_STATE_HOME/brenvik/records.db, else ~/.local/state/brenvik/records.db.

@@ -12,6 +12,8 @@ namespace {
 
 // Any two processes that set up the tables at once wait for each other on this lock.
 constexpr long long kSchemaLock = 0x6272656e76696bLL;  // "brenvik"
+// Long enough for an import's batch or a summary of millions of runs.
+constexpr const char* kStatementTimeout = "2min";
 
 struct ResultFree {
   void operator()(PGresult* r) const { PQclear(r); }
@@ -155,21 +157,38 @@ class PostgresStore : public Store {
   }
 
   void Connect() {
-    // A server that does not answer is given up on after a while; the URL may say otherwise.
-    const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* values[] = {"10", "brenvik-cli", m_url.target.c_str(), nullptr};
+    // Before dbname, what the URL may say otherwise: a server that does not answer is given
+    // up on after a while, and one that vanished (a cable, a switch) is noticed in about a
+    // minute rather than the system's two hours. After dbname, what it may not: the runs'
+    // text is UTF-8, whatever PGCLIENTENCODING says, or another station reads it garbled.
+    const char* keys[] = {"connect_timeout", "application_name", "keepalives", "keepalives_idle",
+                          "keepalives_interval", "keepalives_count", "dbname", "client_encoding", nullptr};
+    const char* values[] = {"10", "brenvik-cli", "1", "30", "10", "3", m_url.target.c_str(), "UTF8", nullptr};
     m_holder.reset(PQconnectdbParams(keys, values, 1));
     m_conn = m_holder.get();
     if (!m_conn) throw StoreError("the database " + m_url.shown + " cannot be reached: out of memory");
     // The server's notices (a table already there) are not the user's business.
     PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
     if (PQstatus(m_conn) != CONNECTION_OK) throw StoreError(Failure("cannot be reached"));
+    BoundStatements();
+  }
+
+  // A statement held up on a lock (a table locked by hand, a stuck transaction) ends with an
+  // error rather than holding a station's writer for ever; a time-out the server, the role
+  // or the URL set is kept.
+  void BoundStatements() {
+    Result shown(PQexec(m_conn, "SHOW statement_timeout"));
+    if (PQresultStatus(shown.get()) != PGRES_TUPLES_OK) throw StoreError(Failure("cannot be used", shown.get()));
+    if (std::string(PQgetvalue(shown.get(), 0, 0)) == "0")
+      Run("SET statement_timeout = '" + std::string(kStatementTimeout) + "'", {});
   }
 
   bool Reset() {
     if (PQstatus(m_conn) == CONNECTION_OK) return false;
     PQreset(m_conn);
-    return PQstatus(m_conn) == CONNECTION_OK;
+    if (PQstatus(m_conn) != CONNECTION_OK) return false;
+    BoundStatements();
+    return true;
   }
 
   std::string Failure(const std::string& what, const PGresult* r = nullptr) const {

@@ -1,26 +1,18 @@
 #include "record_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 
-#include "importer.h"
+#include "catch_up.h"
 #include "store.h"
 
 namespace brenvik::records {
 namespace {
 
 constexpr size_t kRowsPerInsert = 1000;
-// Beyond this many waiting runs, they are left to the log, which is read again once the
-// database is back.
-constexpr size_t kMostWaiting = 100000;
-constexpr auto kFirstRetry = std::chrono::milliseconds(500);
-constexpr auto kLastRetry = std::chrono::seconds(10);
 constexpr auto kGoodbye = std::chrono::milliseconds(500);
 
 }  // namespace
@@ -29,34 +21,41 @@ constexpr auto kGoodbye = std::chrono::milliseconds(500);
 struct RecordWriter::State {
   DbUrl url;
   std::string log;
+  WriterLimits limits;
   mutable std::mutex mutex;
   std::condition_variable wake;
+  // The runs not in yet, oldest first; the first has the number `front`. A batch is sent
+  // by numbers, so that what goes in is taken off whatever happened to the queue meanwhile.
   std::deque<Row> waiting;
+  uint64_t front = 0;
   bool catchUp = false;     // the log is to be read into the database
+  uint64_t catchUpAsked = 0;  // how often: a request during a reading asks for another
   bool finishing = false;   // no more retries: one last attempt, then the thread ends
   bool done = false;
+  size_t dropped = 0;
+  size_t failures = 0;
   std::string lastError;
 
   void Run() {
     std::unique_ptr<Store> store;
-    auto retry = kFirstRetry;
+    auto retry = limits.firstRetry;
     std::unique_lock<std::mutex> lock(mutex);
     while (true) {
       wake.wait(lock, [&] { return finishing || !waiting.empty() || catchUp; });
       if (waiting.empty() && !catchUp) break;  // finishing, nothing left
-      const std::vector<Row> batch(waiting.begin(), waiting.begin() + std::ptrdiff_t(std::min(kRowsPerInsert, waiting.size())));
+      const size_t count = std::min(kRowsPerInsert, waiting.size());
+      const std::vector<Row> batch(waiting.begin(), waiting.begin() + std::ptrdiff_t(count));
+      const uint64_t batchEnd = front + count;
       const bool readLog = batch.empty() && catchUp;
+      const uint64_t asked = catchUpAsked;
       lock.unlock();
       std::string error;
       try {
         if (!store) store = OpenStore(url);
-        if (readLog) {
-          ImportCounts counts;  // a line that is no run was never a run's record
-          // A log not made yet holds nothing to catch up with.
-          if (::access(log.c_str(), F_OK) == 0 || errno != ENOENT) ImportLog(*store, log, counts);
-        } else {
+        if (readLog)
+          CatchUpLog(*store, log);
+        else
           store->Insert(batch);  // idempotent: a batch sent again adds only what is missing
-        }
       } catch (const StoreError& e) {
         error = e.what();
         store.reset();  // opened afresh at the next attempt: a dropped connection is reopened
@@ -67,17 +66,23 @@ struct RecordWriter::State {
       lock.lock();
       lastError = error;
       if (error.empty()) {
-        retry = kFirstRetry;
-        if (readLog)
-          catchUp = false;
-        else
-          waiting.erase(waiting.begin(), waiting.begin() + std::ptrdiff_t(std::min(batch.size(), waiting.size())));
+        failures = 0;
+        retry = limits.firstRetry;
+        if (readLog) {
+          // Runs cleared while the log was read may have come after the point it read to.
+          if (catchUpAsked == asked) catchUp = false;
+        } else if (batchEnd > front) {
+          const size_t sent = std::min<size_t>(size_t(batchEnd - front), waiting.size());
+          waiting.erase(waiting.begin(), waiting.begin() + std::ptrdiff_t(sent));
+          front += sent;
+        }
         wake.notify_all();
         continue;
       }
+      ++failures;
       if (finishing) break;
       wake.wait_for(lock, retry, [&] { return finishing; });
-      retry = std::min<std::chrono::milliseconds>(retry * 2, kLastRetry);
+      retry = std::min<std::chrono::milliseconds>(retry * 2, limits.lastRetry);
     }
     lock.unlock();
     store.reset();  // closed before the writer is told it is done
@@ -87,9 +92,11 @@ struct RecordWriter::State {
   }
 };
 
-RecordWriter::RecordWriter(const DbUrl& url, const std::string& catchUpLog) : m_state(std::make_shared<State>()) {
+RecordWriter::RecordWriter(const DbUrl& url, const std::string& catchUpLog, WriterLimits limits)
+    : m_state(std::make_shared<State>()) {
   m_state->url = url;
   m_state->log = catchUpLog;
+  m_state->limits = limits;
   m_state->catchUp = !catchUpLog.empty();
   std::thread([state = m_state] { state->Run(); }).detach();
 }
@@ -100,17 +107,23 @@ void RecordWriter::Take(const std::string& line) {
   std::string why;
   auto row = ParseLogLine(line, why);
   if (!row) return;  // the log writes no such line
-  std::lock_guard<std::mutex> lock(m_state->mutex);
-  if (m_state->waiting.size() >= kMostWaiting) {
-    if (m_state->log.empty()) m_state->waiting.pop_front();
-    else {
-      m_state->waiting.clear();  // every one of them is in the log
-      m_state->catchUp = true;
+  State& s = *m_state;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.waiting.size() >= s.limits.mostWaiting) {
+    if (s.log.empty()) {
+      // Nowhere to read it from again: this run is given up, and counted. The queue's head
+      // may be on its way into the database; it is never touched here.
+      ++s.dropped;
+      return;
     }
+    s.front += s.waiting.size();  // every one of them is in the log
+    s.waiting.clear();
+    s.catchUp = true;
+    ++s.catchUpAsked;
   }
   // Also while the log is read: its reading may have passed the end already.
-  m_state->waiting.push_back(std::move(*row));
-  m_state->wake.notify_all();
+  s.waiting.push_back(std::move(*row));
+  s.wake.notify_all();
 }
 
 size_t RecordWriter::Waiting() const {
@@ -118,16 +131,32 @@ size_t RecordWriter::Waiting() const {
   return m_state->waiting.size();
 }
 
+bool RecordWriter::CaughtUp() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return !m_state->catchUp;
+}
+
 bool RecordWriter::Finish(std::chrono::milliseconds bound) {
-  std::unique_lock<std::mutex> lock(m_state->mutex);
+  State& s = *m_state;
+  std::unique_lock<std::mutex> lock(s.mutex);
   // First the runs get their chance at the pace the database takes, then the last attempt.
-  m_state->wake.wait_for(lock, bound, [&] { return m_state->done || (m_state->waiting.empty() && !m_state->catchUp); });
-  m_state->finishing = true;
-  m_state->wake.notify_all();
+  s.wake.wait_for(lock, bound, [&] { return s.done || (s.waiting.empty() && !s.catchUp); });
+  s.finishing = true;
+  s.wake.notify_all();
   // A moment for the writer to close its connection itself (the server sees a goodbye, not a
   // dropped socket); one stuck in the database is left behind, never waited for.
-  m_state->wake.wait_for(lock, kGoodbye, [&] { return m_state->done; });
-  return m_state->waiting.empty();
+  s.wake.wait_for(lock, kGoodbye, [&] { return s.done; });
+  return s.waiting.empty() && !s.catchUp;
+}
+
+size_t RecordWriter::Dropped() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->dropped;
+}
+
+size_t RecordWriter::FailedAttempts() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->failures;
 }
 
 std::string RecordWriter::LastError() const {

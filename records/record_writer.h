@@ -12,23 +12,36 @@
 
 namespace brenvik::records {
 
+struct WriterLimits {
+  // Beyond this many waiting runs the oldest are left to the log, which is read again once
+  // the database is back (without a log, the oldest are given up and counted).
+  size_t mostWaiting = 100000;
+  std::chrono::milliseconds firstRetry{500};
+  std::chrono::milliseconds lastRetry{10000};
+};
+
 class RecordWriter : public RunSink {
  public:
-  // `catchUpLog`: a log whose runs go in too (a station's own, so that a restart misses
-  // none); "" for none.
-  RecordWriter(const DbUrl& url, const std::string& catchUpLog);
+  // `catchUpLog`: a log whose runs go in too (a station's own, with its rotated files, so
+  // that a restart misses none); "" for none.
+  RecordWriter(const DbUrl& url, const std::string& catchUpLog, WriterLimits limits = {});
   ~RecordWriter() override;
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
 
   void Take(const std::string& line) override;
   size_t Waiting() const override;
+  bool CaughtUp() const override;
+  std::string LastError() const override;
 
-  // Gives the waiting runs at most `bound` to go in and stops the writer; true when none is
-  // left waiting. A writer stuck on the database is left to end by itself.
+  // Gives the waiting runs at most `bound` to go in and stops the writer; true when every
+  // run is in: none waiting, and the log read to its end. A writer stuck on the database is
+  // left to end by itself.
   bool Finish(std::chrono::milliseconds bound);
-  // Why the last attempt failed ("" when it did not), with any password masked.
-  std::string LastError() const;
+  // Runs given up because too many waited and there was no log to read them from again.
+  size_t Dropped() const;
+  // How many attempts failed since the last one that went through (the back-off's count).
+  size_t FailedAttempts() const;
   const DbUrl& Url() const;
 
  private:

@@ -40,25 +40,32 @@ std::vector<Group> Summarise(Store& store, const Where& where, GroupBy by) {
   }
   struct Acc {
     Group group;
-    std::vector<double> seconds;
+    std::vector<double> seconds, successSeconds;
   };
   std::map<std::pair<std::string, std::string>, Acc> groups;
   store.Select({{key, kImageBytes, kResult, kSeconds}, where}, [&](const Values& v) {
     const std::string bytes = by == GroupBy::kImage ? v[1].value_or("") : "";
     Acc& acc = groups[{v[0].value_or("").substr(0, keyLength), bytes}];
     ++acc.group.runs;
-    if (station::ParseResult(v[2].value_or("")) == station::Result::kSuccess) ++acc.group.successes;
-    if (v[3]) acc.seconds.push_back(std::strtod(v[3]->c_str(), nullptr));
+    const bool success = station::ParseResult(v[2].value_or("")) == station::Result::kSuccess;
+    if (success) ++acc.group.successes;
+    if (v[3]) {
+      acc.seconds.push_back(std::strtod(v[3]->c_str(), nullptr));
+      if (success) acc.successSeconds.push_back(acc.seconds.back());
+    }
   });
   std::vector<Group> out;
   for (auto& [k, acc] : groups) {
     acc.group.key = k.first;
     acc.group.keyBytes = k.second;
-    if (!acc.seconds.empty()) {
-      std::sort(acc.seconds.begin(), acc.seconds.end());
-      acc.group.median = Quantile(acc.seconds, 0.5);
-      acc.group.p95 = Quantile(acc.seconds, 0.95);
-    }
+    auto quantiles = [](std::vector<double>& seconds, std::optional<double>& median, std::optional<double>& p95) {
+      if (seconds.empty()) return;
+      std::sort(seconds.begin(), seconds.end());
+      median = Quantile(seconds, 0.5);
+      p95 = Quantile(seconds, 0.95);
+    };
+    quantiles(acc.seconds, acc.group.median, acc.group.p95);
+    quantiles(acc.successSeconds, acc.group.successMedian, acc.group.successP95);
     out.push_back(std::move(acc.group));
   }
   return out;

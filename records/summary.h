@@ -18,7 +18,11 @@ struct Group {
   std::string key;       // "2026-12-07T14", "2026-12-07", the station, the image, the result
   std::string keyBytes;  // an image that is no UTF-8: its bytes in hex
   size_t runs = 0, successes = 0;
-  std::optional<double> median, p95;  // seconds; none where no run has a duration
+  // Seconds, over every run with a duration (a failed one's too: one that found no device
+  // counts 0); none where no run has one.
+  std::optional<double> median, p95;
+  // The same over the successes alone: how long a flash takes.
+  std::optional<double> successMedian, successP95;
   double FailureRate() const { return runs ? double(runs - successes) / double(runs) : 0; }
 };
 

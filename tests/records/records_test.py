@@ -2,10 +2,12 @@
 """brenvik-cli records on real databases: SQLite files and a PostgreSQL server the test starts
 itself. Imports, the questions asked of them, stations writing as they go, a server that goes
 away mid-shift, and a password that never shows. Usage: records_test.py CLI SIM [TEST...]"""
+import gzip
 import json
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import threading
@@ -193,11 +195,17 @@ class RecordsTest(WithPostgres):
                 with self.subTest(kind, by=by):
                     out = self.records("summary", "--db", db, "--by", by, "--json").stdout
                     got = [json.loads(l) for l in out.splitlines()]
-                    got = [(g[by], g["runs"], g["successes"], g["median_seconds"], round(g["p95_seconds"], 2))
-                           for g in got if g[by] is not None]
-                    self.assertEqual(got, want)
+                    self.assertEqual([(g[by], g["runs"], g["successes"], g["median_seconds"],
+                                       round(g["p95_seconds"], 2)) for g in got if g[by] is not None], want)
+                    if by == "result":  # the successes' durations leave the others out
+                        self.assertEqual([(g["success_median_seconds"], g["success_p95_seconds"] and round(g["success_p95_seconds"], 2))
+                                          for g in got],
+                                         [(None, None), (None, None), (5.5, 9.65)])
             table = self.records("summary", "--db", db, "--by", "hour", "--station", "s1").stdout.splitlines()
-            self.assertEqual(table[1].split(), ["2026-12-07", "14:00", "3", "2", "33.3%", "2.000", "2.900"])
+            # every run's durations (a failure's too), then the successes' apart
+            self.assertEqual(table[0].split()[-4:], ["s", "ok", "p95", "s"])
+            self.assertEqual(table[1].split(), ["2026-12-07", "14:00", "3", "2", "33.3%", "2.000", "2.900", "1.500",
+                                                "1.950"])
 
     def test_several_processes_share_one_sqlite_file_and_other_files_are_refused(self):
         import subprocess
@@ -252,6 +260,23 @@ class RecordsTest(WithPostgres):
                 with open(log, "rb") as f:
                     self.assertEqual(f.read(), kept)
 
+    def test_postgresql_text_is_utf8_and_a_newer_schema_is_refused(self):
+        db = self.fresh_pg()
+        log = self.write_log("latin.log", [line(run_id=uid(1), usb_serial="\u00c4rger",
+                                                 image="/srv/fw/gr\u00fc\u00df.img")])
+        # libpq's environment applies, but never to the runs' encoding
+        r = subprocess.run([cli_test.CLI, "records", "import", "--db", db, log], capture_output=True, text=True,
+                           timeout=60, env=dict(os.environ, PGCLIENTENCODING="LATIN1"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual([f["image"] for f in self.find(db, "--serial", "\u00c4")], ["/srv/fw/gr\u00fc\u00df.img"])
+        raw = subprocess.run(["psql", db, "-Atc", "SELECT encode(convert_to(usb_serial, 'UTF8'), 'hex') FROM runs"],
+                             capture_output=True, text=True, check=True).stdout.strip()
+        self.assertEqual(raw, "\u00c4rger".encode().hex())
+        subprocess.run(["psql", db, "-qc", "INSERT INTO schema_version VALUES (99, 'later')"], check=True)
+        newer = self.records("find", "--db", db, check=False)
+        self.assertEqual(newer.returncode, 2)
+        self.assertIn("version 99, newer than this brenvik-cli knows", newer.stderr)
+
     def test_a_password_never_leaks(self):
         db = self.fresh_pg()
         log = self.write_log("a.log", KNOWN[:2])
@@ -263,6 +288,13 @@ class RecordsTest(WithPostgres):
                                                    check=False).stderr)
         keyword = self.records("find", "--db", "host=/nonexistent password='s3cr et' dbname=x", check=False)
         self.assertIn("password=***", keyword.stderr)
+        for refused in ("postgresql://brenvik:s3cr#et?pw@/nodb?host=/nonexistent",
+                        "Postgresql://brenvik:s3cret@/nodb?host=/nonexistent",
+                        "host=/nonexistent password=Sup3r s3cretPw dbname=x"):
+            with self.subTest(refused):
+                r = self.records("find", "--db", refused, check=False)
+                self.assertEqual(r.returncode, 2)
+                self.assertNotIn("Sup3r", r.stderr)
         # A flash whose database is down: told at the end, the password masked.
         self.pg.stop()
         try:
@@ -358,6 +390,59 @@ class StationsTest(WithPostgres):
         self.assertEqual(len(ids), 18)
         self.assertEqual(sorted(self.db_ids(db)), sorted(ids))  # every run, exactly once
 
+    def plain_station(self, root, log, db):
+        """A station as the service runs it: plain lines into a pipe."""
+        return subprocess.Popen([cli_test.CLI, "station", "--log", log, "--poll-ms", "50", "--db", db, self.image],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                env=dict(os.environ, SYSFS_PATH=root))
+
+    def read_until(self, proc, text):
+        seen = []
+        for out in proc.stdout:
+            seen.append(out)
+            if text in out:
+                return out
+        self.fail("no %r in %s" % (text, seen))
+
+    def test_a_station_whose_database_refuses_tells_its_line(self):
+        db = self.pg.new_database()
+        root = os.path.join(self.dir, "refused", "sys")
+        os.makedirs(os.path.join(root, "class/tty"))
+        log = os.path.join(self.dir, "refused", "station.log")
+        # Rotated between two sessions, as the package's logrotate leaves it: runs from before wait.
+        with open(log, "wb") as f:
+            f.write(line(run_id=uid(6)) + b"\n")
+        with open(log + ".1", "wb") as f:
+            f.write(b"\n".join(line(run_id=uid(n)) for n in (3, 4, 5)) + b"\n")
+        with gzip.open(log + ".2.gz", "wb") as f:
+            f.write(b"\n".join(line(run_id=uid(n)) for n in (1, 2)) + b"\n")
+        self.pg.stop()
+        try:
+            # Stopped before the database is back: the end says what is not in.
+            st = self.plain_station(root, log, db)
+            told = self.read_until(st, "records:")
+            self.assertIn("the log's runs are waiting for the database (the database postgresql://brenvik:***@",
+                          told)
+            st.send_signal(signal.SIGINT)
+            out, err = st.communicate(timeout=60)
+            self.assertEqual(st.returncode, 0, err)
+            self.assertNotIn("every run is in", err)
+            self.assertIn("the runs of the log are not all in the database", err)
+            self.assertIn("PGPASSFILE", err)  # the password on the command line, said once
+            self.assertEqual(err.count("warning: the password in --db"), 1)
+            self.assertNotIn("s3cr", out + err + told)
+            # Back while the next one runs: said at once.
+            st = self.plain_station(root, log, db)
+            self.read_until(st, "waiting for the database")
+        finally:
+            self.pg.start()
+        self.read_until(st, "records: every run is in the database postgresql://brenvik:***@")
+        st.send_signal(signal.SIGINT)
+        out, err = st.communicate(timeout=60)
+        self.assertEqual(st.returncode, 0, err)
+        self.assertIn("every run is in the database", err)
+        self.assertEqual(sorted(self.db_ids(db)), [uid(n) for n in range(1, 7)])
+
     def test_the_server_stopped_mid_shift_and_the_station_restarted(self):
         db = self.pg.new_database()
         before = set(self.db_ids(db))
@@ -365,9 +450,14 @@ class StationsTest(WithPostgres):
         self.handset(st, root, "P1")
         self.pg.stop()
         self.handset(st, root, "P2")  # the runs go on while the database is away
+        told = st.wait_for(lambda e: e["event"] == "records_waiting")  # and the line is told
+        self.assertGreaterEqual(told["waiting"], 1)
+        self.assertIn("postgresql://brenvik:***@", told["error"])
         self.handset(st, root, "P3")
         self.pg.start()
         self.handset(st, root, "P4")
+        st.since = 0  # told when the runs went in, before or after P4's
+        st.wait_for(lambda e: e["event"] == "records_in")
         self.wait_for_ids(db, list(before) + self.log_ids(log))  # caught up while it runs
         # Down again, and the station stops before it is back: its restart catches up.
         self.pg.stop()

@@ -22,6 +22,12 @@ TEST(DbUrl, PasswordsAreMaskedWhereverTheyAre) {
       {"host=db password = 'a b\\'c' dbname=records", "host=db password = *** dbname=records", "a b\\'c"},
       {"host=db password=plain dbname=records", "host=db password=*** dbname=records", "plain"},
       {"postgresql://line@host/records", "postgresql://line@host/records", ""},
+      // libpq takes '#' and '?' as part of the password, up to the '@'
+      {"postgresql://line:Li#ne?42@db/records", "postgresql://line:***@db/records", "Li#ne?42"},
+      {"postgresql://line:Li%23ne@db/records?password=x#y&host=/run",
+       "postgresql://line:***@db/records?password=***&host=/run", "x#y"},
+      {"password=first host=db password=second", "password=*** host=db password=***", "second"},
+      {"host=db password=a\\ b dbname=records", "host=db password=*** dbname=records", "a\\ b"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -33,9 +39,21 @@ TEST(DbUrl, PasswordsAreMaskedWhereverTheyAre) {
       EXPECT_EQ(url->Scrub("failed for " + c.secret + "!"), "failed for ***!") << c.url;
     }
   }
+  // What libpq cannot read, or reads otherwise than it was meant, is refused without a word
+  // of it shown: a scheme not in lower case, a password with a blank and no quotes.
+  for (const char* refused : {"mysql://u:topsecret@h/db", "Postgresql://u:topsecret@h/db",
+                              "host=db password=Sup3r topsecret dbname=records", "host=db password='topsecret"}) {
+    std::string error;
+    EXPECT_FALSE(ParseDbUrl(refused, error)) << refused;
+    EXPECT_EQ(error.find("topsecret"), std::string::npos) << error;
+    EXPECT_FALSE(error.empty());
+  }
+  // A short password is masked where it stands alone, never inside the words of a message.
   std::string error;
-  EXPECT_FALSE(ParseDbUrl("mysql://u:topsecret@h/db", error));
-  EXPECT_EQ(error.find("topsecret"), std::string::npos);
+  const auto shortPassword = ParseDbUrl("postgresql://line:e@db/records", error);
+  ASSERT_TRUE(shortPassword);
+  EXPECT_EQ(shortPassword->Scrub("the database refused e: password \"e\" is wrong"),
+            "the database refused ***: password \"***\" is wrong");
   const auto file = ParseDbUrl("sqlite:/var/lib/brenvik/records.db", error);
   ASSERT_TRUE(file);
   EXPECT_EQ(file->kind, DbUrl::Kind::kSqlite);
