@@ -245,8 +245,8 @@ int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
                                             {"runs", true},
                                             {"successes", true},
                                             {"failure rate", true},
-                                            {"all median s", true},
-                                            {"all p95 s", true},
+                                            {"median s", true},
+                                            {"p95 s", true},
                                             {"ok median s", true},
                                             {"ok p95 s", true}};
   for (const std::string& line : FitTable(columns, rows, text::QueryTerminalSize(out).columns))
