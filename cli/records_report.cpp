@@ -158,7 +158,7 @@ void Handsets(std::string& h, const Report& r) {
   for (const auto& s : r.handsets)
     h += "<tr class=\"handset\" data-failures=\"" + std::to_string(s.failures) + "\"><td>" + HtmlText(s.serial) +
          "</td><td class=\"n\">" + std::to_string(s.failures) + "</td><td class=\"" + HtmlText(s.lastResult) + "-text\">" +
-         HtmlText(s.lastResult) + "</td><td>" + HtmlText(s.lastTime.substr(0, 19)) + "</td><td>" + HtmlText(s.lastCause) +
+         HtmlText(s.lastResult) + "</td><td>" + HtmlText(s.lastTime.substr(0, 10) + " " + s.lastTime.substr(11, 8)) + "</td><td>" + HtmlText(s.lastCause) +
          "</td></tr>\n";
   h += "</table></section>\n";
 }
