@@ -4,7 +4,8 @@ are scraped every second, against the same station unscraped in the same rounds;
 of `records report --html` over a million rows in SQLite, beside `records summary --by hour`
 over the same rows.
 
-  BRENVIK_METRICS_ROUNDS   station rounds, each scraped and not (3)
+  BRENVIK_METRICS_ROUNDS   station rounds, each scraped and not (5)
+  BRENVIK_METRICS_CYCLES   flashes per handset and round (6)
   BRENVIK_RECORDS_LINES    rows the report is made over (1000000)
   BRENVIK_RECORDS_ASKS     runs of report and summary each (3)
 Usage: metrics_bench.py [--json]
@@ -65,10 +66,10 @@ class Scraper:
         self.thread.join()
 
 
-def scraped_rates(work, rounds):
+def scraped_rates(work, rounds, cycles):
     image = os.path.join(work, "paced.dio")
     make_plain(image, 128 * 1024)
-    handsets, cycles, gap = 8, 3, 1.5 * station_bench.POLL_MS / 1000
+    handsets, gap = 8, 1.5 * station_bench.POLL_MS / 1000
     sims = Sims(work, handsets, "--rate", "128")
     rates = {"plain": [], "scraped": []}
     scrapes = failures = 0
@@ -110,13 +111,14 @@ def report_times(work, lines, asks):
 
 
 def main():
-    rounds = env_int("BRENVIK_METRICS_ROUNDS", 3)
+    rounds = env_int("BRENVIK_METRICS_ROUNDS", 5)
+    cycles = env_int("BRENVIK_METRICS_CYCLES", 6)
     lines = env_int("BRENVIK_RECORDS_LINES", 1000000)
     asks = env_int("BRENVIK_RECORDS_ASKS", 3)
     work = tempfile.mkdtemp(prefix="metrics-bench-")
     try:
         say("station scraped every second and not, %d rounds" % rounds)
-        figures = {"station": scraped_rates(work, rounds)}
+        figures = {"station": scraped_rates(work, rounds, cycles)}
         say("records report over %d rows" % lines)
         figures["report"] = report_times(work, lines, asks)
     finally:
