@@ -55,6 +55,11 @@ td.n,th.n{text-align:right;font-variant-numeric:tabular-nums}
 .none{color:#777}
 )";
 
+// "2026-12-07 14:00", escaped: the hour is the head of a time the records hold.
+std::string HourText(const std::string& hour) {
+  return HtmlText(hour.substr(0, 10) + " " + (hour.size() > 11 ? hour.substr(11) : std::string()) + ":00");
+}
+
 void Hours(std::string& h, const Report& r) {
   h += "<section id=\"hours\"><h2>Runs per hour (UTC)</h2>\n";
   if (r.hours.empty()) {
@@ -76,7 +81,7 @@ void Hours(std::string& h, const Report& r) {
     const auto& x = r.hours[i];
     const double at = left + double(i) * bar;
     double top = height;
-    h += "<g><title>" + x.hour.substr(0, 10) + " " + x.hour.substr(11) + ":00: " + std::to_string(x.success) +
+    h += "<g><title>" + HourText(x.hour) + ": " + std::to_string(x.success) +
          " success, " + std::to_string(x.failed) + " failed, " + std::to_string(x.stopped) + " stopped</title>";
     for (auto [count, cls] : {std::pair{x.success, "success"}, {x.failed, "failed"}, {x.stopped, "stopped"}}) {
       if (!count) continue;
@@ -95,8 +100,7 @@ void Hours(std::string& h, const Report& r) {
     const std::string& hour = r.hours[i].hour;
     const char* anchor = i == 0 ? "start" : i + 1 == r.hours.size() ? "end" : "middle";
     h += "<text x=\"" + Fixed(left + (double(i) + (i == 0 ? 0 : 1)) * bar, 1) + "\" y=\"" + Fixed(height + 15, 0) +
-         "\" text-anchor=\"" + anchor + "\" font-size=\"11\">" + hour.substr(0, 10) + " " + hour.substr(11) +
-         ":00</text>\n";
+         "\" text-anchor=\"" + anchor + "\" font-size=\"11\">" + HourText(hour) + "</text>\n";
   }
   h += "</svg>\n<p class=\"legend\"><span class=\"success\"></span>success<span class=\"failed\"></span>failed"
        "<span class=\"stopped\"></span>stopped</p></section>\n";
