@@ -88,11 +88,23 @@ Report GatherReport(Store& store, const Where& where) {
                  a.failures += !ok;
                  if (time >= a.lastTime) a.lastTime = time, a.lastResult = result, a.lastCause = v[3].value_or("");
                });
-  if (!hours.empty()) {
-    const auto first = HourStart(hours.begin()->first), last = HourStart(hours.rbegin()->first);
-    if (first && last && (*last - *first) / 3600 < kMostHours)
-      for (std::time_t t = *first; t <= *last; t += 3600) hours.try_emplace(HourText(t));
+  // The period is that of --since and --until where they are given: a shift's first hour
+  // without runs is shown as such, not left out.
+  std::optional<std::time_t> first, last;
+  if (!hours.empty()) first = HourStart(hours.begin()->first), last = HourStart(hours.rbegin()->first);
+  for (const Condition& c : where) {
+    if (c.column != kTime) continue;
+    if (c.compare == Compare::kAtLeast) {
+      if (auto since = HourStart(c.value.substr(0, 13)); since && (!first || *since < *first)) first = since;
+    } else if (c.compare == Compare::kBelow) {
+      // --until is exclusive: an until on the hour ends with the hour before.
+      auto until = HourStart(c.value.substr(0, 13));
+      if (until && c.value.compare(13, std::string::npos, ":00:00.000Z") == 0) *until -= 3600;
+      if (until && (!last || *until > *last)) last = until;
+    }
   }
+  if (first && last && *last >= *first && (*last - *first) / 3600 < kMostHours)
+    for (std::time_t t = *first; t <= *last; t += 3600) hours.try_emplace(HourText(t));
   for (auto& [hour, h] : hours) {
     h.hour = hour;
     report.hours.push_back(h);

@@ -83,7 +83,8 @@ class ReportTest(unittest.TestCase):
         return [json.loads(x) for x in out.stdout.splitlines()]
 
     def test_the_figures_are_those_of_summary(self):
-        for filters in [(), ("--station", "s1"), ("--since", "2026-12-07T15:00Z")]:
+        for filters in [(), ("--station", "s1"), ("--since", "2026-12-07T15:00Z"),
+                        ("--since", "2026-12-07T12:00Z", "--until", "2026-12-07T20:00Z")]:
             with self.subTest(filters=filters):
                 dom = Dom(self.dom(*filters))
                 stations = sorted((r["data-station"], int(r["data-runs"]), int(r["data-successes"]),
@@ -96,7 +97,10 @@ class ReportTest(unittest.TestCase):
                                                  round(g["p95_seconds"], 9)) for g in self.summary("image", *filters)))
                 runs = sum(g["runs"] for g in self.summary("result", *filters))
                 self.assertEqual(int(next(e for e in dom.elements if e.get("id") == "runs")["text"]), runs)
-                self.assertIn(" ".join(filters) or "none", next(e for e in dom.elements if e.get("id") == "filters")["text"])
+                if "--until" in filters:  # the hours of the period, those without runs too
+                    self.assertEqual(len([e for e in dom.elements if e["tag"] == "g"]), 8)
+                shown = ", ".join(" ".join(filters[i:i + 2]) for i in range(0, len(filters), 2))
+                self.assertIn(shown or "none", next(e for e in dom.elements if e.get("id") == "filters")["text"])
 
     def test_markup_in_the_records_stays_text(self):
         text = self.dom()
