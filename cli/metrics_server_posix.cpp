@@ -62,37 +62,49 @@ class PosixMetricsServer : public MetricsServer {
   }
 
  private:
+  // Whatever goes wrong in serving (out of memory, or worse) is waited out, never let end the
+  // process: the station goes on.
   void Serve() {
     while (true) {
-      std::vector<pollfd> fds{{m_wakeRead, POLLIN, 0}, {m_listener, POLLIN, 0}};
-      // At the limit the listener is not asked: newcomers wait in its backlog.
-      if (m_connections.size() >= kMaxConnections) fds[1].events = 0;
-      for (const Connection& c : m_connections) fds.push_back({c.fd, short(c.answering ? POLLOUT : POLLIN), 0});
-      if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) {
+      try {
+        if (!ServeOnce()) return;
+      } catch (const std::exception&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        continue;
-      }
-      if (fds[0].revents) return;
-      if (fds[1].revents & POLLIN) Accept();
-      const auto now = Clock::now();
-      size_t i = 2;
-      for (auto it = m_connections.begin(); it != m_connections.end(); ++i) {
-        bool keep = now < it->deadline;
-        if (keep && i < fds.size() && fds[i].revents) {
-          try {
-            keep = Step(*it);
-          } catch (const std::exception&) {
-            keep = false;  // out of memory, or worse: this connection ends, the station goes on
-          }
-        }
-        if (keep) {
-          ++it;
-        } else {
-          close(it->fd);
-          it = m_connections.erase(it);
-        }
       }
     }
+  }
+
+  // One poll and what it found; false when asked to stop.
+  bool ServeOnce() {
+    std::vector<pollfd> fds{{m_wakeRead, POLLIN, 0}, {m_listener, POLLIN, 0}};
+    // At the limit the listener is not asked: newcomers wait in its backlog.
+    if (m_connections.size() >= kMaxConnections) fds[1].events = 0;
+    for (const Connection& c : m_connections) fds.push_back({c.fd, short(c.answering ? POLLOUT : POLLIN), 0});
+    if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return true;
+    }
+    if (fds[0].revents) return false;
+    if (fds[1].revents & POLLIN) Accept();
+    const auto now = Clock::now();
+    size_t i = 2;
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++i) {
+      bool keep = now < it->deadline;
+      if (keep && i < fds.size() && fds[i].revents) {
+        try {
+          keep = Step(*it);
+        } catch (const std::exception&) {
+          keep = false;  // out of memory, or worse: this connection ends, the station goes on
+        }
+      }
+      if (keep) {
+        ++it;
+      } else {
+        close(it->fd);
+        it = m_connections.erase(it);
+      }
+    }
+    return true;
   }
 
   void Accept() {
@@ -102,7 +114,12 @@ class PosixMetricsServer : public MetricsServer {
       if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) std::this_thread::sleep_for(std::chrono::milliseconds(50));
       return;
     }
-    m_connections.push_back({fd, Clock::now() + kConnectionTime, {}, {}, 0, false});
+    try {
+      m_connections.push_back({fd, Clock::now() + kConnectionTime, {}, {}, 0, false});
+    } catch (...) {
+      close(fd);
+      throw;
+    }
   }
 
   // Reads the request or writes the answer; false when the connection is done with.
