@@ -43,6 +43,7 @@ struct StationArgs {
   int count = 0;                      // stop after this many successes; 0: until stopped
   int pollMs = 200;
   bool bell = false;
+  std::string metrics;                // HOST:PORT to serve Prometheus' metrics on; "": none
   // How many stop signals came; flash.stop holds the first one's number.
   const volatile std::sig_atomic_t* stopCount = nullptr;
 };

@@ -54,6 +54,7 @@ void Apply(const Verdict& v, FlashReport& report) {
   report.exitCode = v.exitCode;
   report.result = v.result;
   report.cause = v.cause;
+  report.causeName = v.result == Result::kSuccess ? "" : CauseName(v.outcome.cause);
 }
 
 // A device that takes every byte and never sends one (a pty or a port with nothing behind
@@ -89,6 +90,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
     case PrepareResult::kImageRefused:
     case PrepareResult::kImageEmpty:  // or it could not be mapped
       report.cause = DescribeMapping(run.Mapping(), args.image);
+      report.causeName = "image";
       report.exitCode = kExitUsage;
       break;
     case PrepareResult::kNoDevice:
@@ -96,6 +98,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
       report.exitCode = kExitNoDevice;
       report.permissionDenied = run.Opening().status == OpenStatus::kCannotOpen && IsAccessDenied(run.Opening().systemError);
       if (report.permissionDenied && *AccessDeniedHint()) report.cause += std::string(": ") + AccessDeniedHint();
+      report.causeName = report.permissionDenied ? "permission_denied" : "no_device";
       break;
     case PrepareResult::kReady: break;
   }
@@ -130,6 +133,7 @@ void FailBeforeRun(FlashReport& report, const FoundHandset& handset, const std::
   report.started = UtcNow();
   report.result = Result::kFailed;
   report.cause = cause;
+  report.causeName = "internal";
   report.exitCode = kExitRunFailed;
   if (presenter) presenter->Failure(cause, kExitRunFailed);
 }

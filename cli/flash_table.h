@@ -25,6 +25,7 @@ struct FlashReport {
   std::optional<double> averageRate;  // bytes per second from the first byte to the last
   station::Result result = station::Result::kFailed;  // until the run is judged
   std::string cause;     // one line, without the program's name; "" on success
+  std::string causeName; // the cause as a word of a fixed set ("timeout", "no_device"); "" on success
   int exitCode = 0;
 };
 

@@ -102,6 +102,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(10, 60000))
       ->default_val(200);
   st->add_flag("--bell", station.bell, "Ring the terminal's bell on every result.");
+  st->add_option("--metrics", station.metrics,
+                 "Serve the station's metrics for Prometheus at http://HOST:PORT/metrics (e.g. 127.0.0.1:9464).");
   st->add_option("--usb-id", station.flash.usbIds,
                  "Also find ttyUSB/ttyACM devices with this USB id (Linux; may be repeated).")
       ->check(kUsbId)

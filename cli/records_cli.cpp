@@ -126,10 +126,11 @@ struct RecordsCli::Commands {
   CLI::App* import = nullptr;
   CLI::App* find = nullptr;
   CLI::App* summary = nullptr;
+  CLI::App* report = nullptr;
 };
 
 RecordsCli::Commands::Commands(CLI::App& app) {
-  records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them.");
+  records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them, report in HTML.");
   records->require_subcommand(1);
   records->footer(
       "Exit codes:\n  0  done (malformed lines of a log are told and skipped)\n  1  the database failed part way\n"
@@ -151,6 +152,11 @@ RecordsCli::Commands::Commands(CLI::App& app) {
       ->required();
   AddFilters(*summary);
   summary->add_flag("--json", args.json, "One JSON line per group instead of a table.");
+
+  report = records->add_subcommand(
+      "report", "One HTML file to look at: runs per hour, success per station, causes, durations, repeat failures.");
+  report->add_option("--html", args.html, "The HTML file to write (replaced if it is there)")->required();
+  AddFilters(*report);
 }
 
 void RecordsCli::Commands::AddFilters(CLI::App& c) {
@@ -179,6 +185,7 @@ int RecordsCli::Run() {
   if (c.import->parsed()) return RunRecordsImport(c.args, stdout, stderr);
   if (c.find->parsed()) return RunRecordsFind(c.args, stdout, stderr);
   if (c.summary->parsed()) return RunRecordsSummary(c.args, stdout, stderr);
+  if (c.report->parsed()) return RunRecordsReport(c.args, stdout, stderr);
   return kExitUsage;
 }
 

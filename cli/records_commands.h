@@ -15,10 +15,12 @@ struct RecordsArgs {
   records::Filter filter;
   std::string by;  // summary: hour, day, station, image, result
   bool json = false;
+  std::string html;  // report: the file written
 };
 
 int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err);
 int RunRecordsFind(const RecordsArgs& args, std::FILE* out, std::FILE* err);
 int RunRecordsSummary(const RecordsArgs& args, std::FILE* out, std::FILE* err);
+int RunRecordsReport(const RecordsArgs& args, std::FILE* out, std::FILE* err);
 
 }  // namespace brenvik::cli

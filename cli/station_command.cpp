@@ -18,7 +18,9 @@
 #include "flash_run.h"
 #include "run/outcome_text.h"
 #include "image_identity.h"
+#include "metrics_server.h"
 #include "output_queue.h"
+#include "station_metrics.h"
 #include "station/station.h"
 #include "station_view.h"
 #include "targets.h"
@@ -89,6 +91,13 @@ std::string FaultText(const station::FilterFault& f) {
   return std::string(f.port ? "--usb-port" : "--serial") + " \"" + f.value + "\": " + f.reason;
 }
 
+// A run's cause as the metrics count it: the station's own verdicts first, then the run's.
+const char* MetricCauseOf(const station::Event& e, const FlashReport& report) {
+  if (e.cause == station::text::kUnplugged) return "unplugged";
+  if (e.cause == station::text::kPermissionDenied || report.permissionDenied) return "permission_denied";
+  return MetricCause(report.causeName);
+}
+
 // Plain and JSON output go through queues: a run never waits on a reader of its lines.
 // A reader that takes nothing for this long at the end is given up on.
 constexpr auto kOutputIdle = std::chrono::seconds(5);
@@ -98,17 +107,24 @@ bool IsProgressLine(std::string_view line) { return line.find("\"event\":\"progr
 
 class StationLoop {
  public:
-  StationLoop(const StationArgs& args, FlashLog& log, PresenterStyle style, std::FILE* out, std::FILE* err)
+  StationLoop(const StationArgs& args, FlashLog& log, PresenterStyle style, std::FILE* out, std::FILE* err,
+              StationMetrics* metrics)
       : m_args(args),
         m_log(log),
         m_out(out),
         m_view(style, out, err, args.flash.image, args.bell),
-        m_station(Settings(args), Clock::now()) {
+        m_station(Settings(args), Clock::now()),
+        m_metrics(metrics) {
     m_view.SetRecords(args.flash.records, args.flash.recordsShown);
   }
 
   int Run() {
     m_view.ShowFilters(FilterOf(m_args));
+    if (m_metrics) {  // the image is told before the first handset comes
+      LoggedImage image;
+      PrepareImage(image);
+      if (image.sha256) m_metrics->SetImage(*image.sha256, image.kind);
+    }
     const auto poll = std::chrono::milliseconds(m_args.pollMs);
     int stopsSeen = 0;
     while (true) {
@@ -176,6 +192,7 @@ class StationLoop {
       }
     }
     m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
+    if (m_metrics) m_metrics->SetHandsets(m_station.Slots());
   }
 
   const station::Slot* SlotOf(int id) {
@@ -201,6 +218,7 @@ class StationLoop {
     // The image as it is now: a release replaced between two handsets goes to the next one.
     PrepareImage(run->image);
     if (run->image.sha256) m_view.SetImage(*run->image.sha256);
+    if (run->image.sha256 && m_metrics) m_metrics->SetImage(*run->image.sha256, run->image.kind);
     StationRun& r = *run;
     m_runs.emplace(a.run, std::move(run));
     try {
@@ -288,6 +306,7 @@ class StationLoop {
     run.report.cause = e.cause;
     if (e.result != station::Result::kSuccess && run.report.exitCode == kExitOk) run.report.exitCode = kExitRunFailed;
     if (!run.report.concluded) Log(run, run.report);
+    if (m_metrics) m_metrics->RunEnded(e.result, MetricCauseOf(e, run.report), run.report.seconds, run.report.bytesSent);
     m_reports.push_back(run.report);
     m_awaiting.erase(it);
   }
@@ -307,6 +326,7 @@ class StationLoop {
   uint64_t m_looksDone = 0;
   std::vector<station::Slot> m_slots;
   std::vector<FlashReport> m_reports;
+  StationMetrics* m_metrics;
 };
 
 }  // namespace
@@ -333,6 +353,19 @@ int RunStation(const StationArgs& args) {
       return kExitUsage;
     }
   }
+  // A port in use is said at start: a station that cannot be watched is not started blind.
+  std::unique_ptr<StationMetrics> metrics;
+  std::unique_ptr<MetricsServer> server;
+  if (!args.metrics.empty()) {
+    metrics = std::make_unique<StationMetrics>(
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(), BRENVIK_VERSION);
+    if (records::RunSink* sink = args.flash.records) metrics->SetRecordsWaiting([sink] { return sink->Waiting(); });
+    server = MetricsServer::Start(args.metrics, [m = metrics.get()] { return m->Render(); }, error);
+    if (!server) {
+      presenter->Failure(error, kExitUsage);
+      return kExitUsage;
+    }
+  }
   std::unique_ptr<OutputQueue> out, err;
   if (style != PresenterStyle::kTerminal) {
     std::fflush(nullptr);
@@ -341,9 +374,10 @@ int RunStation(const StationArgs& args) {
   }
   int code = 0;
   {
-    StationLoop loop(args, log, style, out ? out->File() : stdout, err ? err->File() : stderr);
+    StationLoop loop(args, log, style, out ? out->File() : stdout, err ? err->File() : stderr, metrics.get());
     code = loop.Run();
   }
+  server.reset();  // before the metrics it serves
   if (out) out->Finish(kOutputIdle);
   if (err) err->Finish(kOutputIdle);
   return code;

@@ -174,7 +174,7 @@ class Package(unittest.TestCase):
             with self.subTest(command=command):
                 shown = run(program, command, "--help").split("Options:")[1]
                 self.assertEqual(complete(command, "--"), sorted(re.findall(r"(?m)^  (?:-\w,)?(--[a-z-]+)", shown)))
-        for words, expected in [(["records", ""], ["import", "find", "summary"]),
+        for words, expected in [(["records", ""], ["import", "find", "summary", "report"]),
                                 (["records", "summary", "--by", "h"], ["hour"]),
                                 (["flash", "--de"], ["--device"]),
                                 (["flash", "--timeout", ""], []),
