@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -166,15 +167,14 @@ void NoDeviceDiscovery() {
 }
 
 // Raises the line as the driver's open does, as often as the handset refuses or ignores it,
-// until `bounds` end the tries. Returns libusb's code, or kStoppedCode for a stop request.
-constexpr int kStoppedCode = 1;
-int RaiseLine(libusb_device_handle* handle, const OpenBounds& bounds) {
+// until `bounds` end the tries. Returns libusb's code; nothing when a stop request ended it.
+std::optional<int> RaiseLine(libusb_device_handle* handle, const OpenBounds& bounds) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + bounds.timeout;
   auto stopped = [&] { return bounds.stop && *bounds.stop != 0; };
   int code = LIBUSB_ERROR_TIMEOUT;
   for (int tries = kLineStateTries; tries > 0; --tries) {
-    if (stopped()) return kStoppedCode;
+    if (stopped()) return std::nullopt;
     code = libusb_control_transfer(handle, kLineStateType, kLineStateRequest, kLineStateValue, kLineStateInterface,
                                    nullptr, 0, kLineStateTimeoutMs);
     // Tried again only while the handset does not answer; a refusal stays a refusal.
@@ -183,7 +183,7 @@ int RaiseLine(libusb_device_handle* handle, const OpenBounds& bounds) {
     const auto next = Clock::now() + kLineStateRetry;
     if (next >= deadline) break;
     while (Clock::now() < next) {
-      if (stopped()) return kStoppedCode;
+      if (stopped()) return std::nullopt;
       std::this_thread::sleep_for(std::min<Clock::duration>(kStopSlice, next - Clock::now()));
     }
   }
@@ -260,9 +260,9 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path, cons
     libusb_set_auto_detach_kernel_driver(handle, 1);
   }
 
-  const int code = RaiseLine(handle, bounds);
-  if (code == kStoppedCode) return fail(OpenStatus::kStopped, 0);
-  if (code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(code));
+  const std::optional<int> code = RaiseLine(handle, bounds);
+  if (!code) return fail(OpenStatus::kStopped, 0);
+  if (*code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(*code));
 
   out.device = std::make_unique<BulkDeviceFile>(
       std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, lineStateClaimed, ep, ttyName),

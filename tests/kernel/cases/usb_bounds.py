@@ -62,6 +62,15 @@ def refusing_signals(rig, image, refusing):
     assert code == 128 + signal.SIGTERM and time.monotonic() - started < 30, (code, station.seen[-4:])
 
 
+def each(station, event, handsets):
+    """The event for every one of the handsets, in whatever order they come."""
+    got = {}
+    while len(got) < len(handsets):
+        e = station.wait(event)
+        got[e["usb_port"]] = e
+    return [got[h.port] for h in handsets]
+
+
 def restarted_station(rig, image):
     """Stopped after its flashes and started again, the station flashes none of them again;
     one plugged in anew is flashed."""
@@ -73,14 +82,12 @@ def restarted_station(rig, image):
         h.serve("--expect", image)
     log = "/tmp/bounds-restart.log"
     station = Station(rig, image, log, env=env)
-    for h in handsets:
-        assert station.wait("result", usb_port=h.port)["result"] == "success"
+    assert [e["result"] for e in each(station, "result", handsets)] == ["success", "success"]
     assert station.stop() == 0
     assert len(log_lines(log)) == 2
 
     station = Station(rig, image, log, env=env)
-    for h in handsets:
-        station.wait("arrived", usb_port=h.port)
+    each(station, "arrived", handsets)
     time.sleep(3)  # thirty looks at the bus
     assert not [e for e in station.seen + list(station.events.queue) if e.get("event") == "started"], station.seen
     # Plugged in anew: a new device number, a fresh driver, flashed again.
@@ -107,13 +114,17 @@ def tty_before_plug(rig, image):
     summary = board.summary()
     assert code == 0 and summary["matches_expected"], (code, text, summary)
 
-    # The handset stops reading mid-flash: the verdict comes after --timeout, the end soon after.
-    board.serve("--expect", image, "--rate", "16")
-    proc = subprocess.Popen([rig.cli_path, "flash", image, "--device", "/dev/brenvik/5E7F0201", "--timeout", "10"],
+
+def verdict_then_end(rig, image):
+    """The handset stops reading mid-flash: the verdict comes after --timeout, the end soon after."""
+    handset = rig.plug(serial="5E7F0202")
+    tty = handset.tty()
+    handset.serve("--expect", image, "--rate", "16")
+    proc = subprocess.Popen([rig.cli_path, "flash", image, "--device", tty, "--timeout", "10"],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     time.sleep(3)
-    board.sim.kill()
-    board.sim.wait()
+    handset.sim.kill()
+    handset.sim.wait()
     told = None
     for line in proc.stdout:
         if "Update Fail!" in line:
@@ -159,4 +170,5 @@ def run(rig):
     part(refusing_signals, refusing)
     part(restarted_station)
     part(tty_before_plug)
+    part(verdict_then_end)
     assert not failures, "\n".join(failures)
