@@ -119,7 +119,8 @@ int RunFlash(const FlashArgs& args) {
   FlashReport report;
   // An image that cannot be flashed is no run of a handset here: it is told, not logged.
   auto conclude = [&](FlashReport& r) {
-    return r.opened || r.exitCode == kExitNoDevice ? Conclude(bench, r, *presenter) : std::nullopt;
+    const bool handsetRun = r.opened || r.exitCode == kExitNoDevice || r.result == station::Result::kStopped;
+    return handsetRun ? Conclude(bench, r, *presenter) : std::nullopt;
   };
   FlashOne(args, handset, *presenter, conclude, report);
   return report.exitCode;

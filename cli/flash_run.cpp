@@ -95,6 +95,15 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
       break;
     case PrepareResult::kNoDevice:
       report.cause = DescribeOpen(run.Opening());
+      if (run.Opening().status == OpenStatus::kStopped && args.stop && *args.stop != 0) {
+        // A stop while the handset was woken ends the run as a stop anywhere else does.
+        const int signal = int(*args.stop);
+        report.cause = "stopped by " + SignalName(signal) + " while " + run.Opening().path +
+                       " was being opened: nothing was written to it";
+        report.exitCode = 128 + signal;
+        report.result = Result::kStopped;
+        break;
+      }
       report.exitCode = kExitNoDevice;
       report.permissionDenied = run.Opening().status == OpenStatus::kCannotOpen && IsAccessDenied(run.Opening().systemError);
       if (report.permissionDenied && *AccessDeniedHint()) report.cause += std::string(": ") + AccessDeniedHint();
@@ -104,7 +113,7 @@ void FlashOne(const FlashArgs& args, const FoundHandset* handset, RunPresenter& 
   }
   if (prepared != PrepareResult::kReady) {
     presenter.Failure(report.cause, report.exitCode);
-    report.result = Result::kFailed;
+    if (report.result != Result::kStopped) report.result = Result::kFailed;
     report.seconds = elapsed();
     conclude(report);
     return;

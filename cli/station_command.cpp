@@ -18,6 +18,7 @@
 #include "flash_run.h"
 #include "run/outcome_text.h"
 #include "image_identity.h"
+#include "left_flashed.h"
 #include "metrics_server.h"
 #include "output_queue.h"
 #include "station_metrics.h"
@@ -113,7 +114,8 @@ class StationLoop {
         m_log(log),
         m_out(out),
         m_view(style, out, err, args.flash.image, args.bell),
-        m_station(Settings(args), Clock::now()),
+        m_leftFile(LeftFlashedFile()),
+        m_station(Settings(args, ReadLeftFlashed(m_leftFile), m_othersLeft), Clock::now()),
         m_metrics(metrics) {
     m_view.SetRecords(args.flash.records, args.flash.recordsShown);
   }
@@ -147,11 +149,31 @@ class StationLoop {
   }
 
  private:
-  static station::Settings Settings(const StationArgs& a) {
+  // What an earlier station left flashed: this one's own handsets, and those its filter
+  // leaves to other stations, kept in the file for them.
+  static station::Settings Settings(const StationArgs& a, std::vector<station::LeftFlashed> left,
+                                    std::vector<station::LeftFlashed>& others) {
     station::Settings s;
     s.filter = FilterOf(a);
     if (a.count > 0) s.count = a.count;
+    for (station::LeftFlashed& l : left) {
+      FoundHandset h;
+      h.path = l.device;
+      h.usbPort = l.identity.port;
+      h.serial = l.identity.serial;
+      (s.filter.Admits(h) ? s.leftFlashed : others).push_back(std::move(l));
+    }
     return s;
+  }
+
+  void SaveLeftFlashed() {
+    if (m_leftFile.empty()) return;
+    std::vector<station::LeftFlashed> now = m_station.LeftFlashedNow();
+    if (m_leftSaved && now == m_savedLeft) return;
+    std::vector<station::LeftFlashed> all = now;
+    all.insert(all.end(), m_othersLeft.begin(), m_othersLeft.end());
+    // Not kept, the next station flashes these again, as one without the file does.
+    if (WriteLeftFlashed(m_leftFile, all)) m_savedLeft = std::move(now), m_leftSaved = true;
   }
 
   uint64_t StartLook() {
@@ -193,6 +215,7 @@ class StationLoop {
     }
     m_view.Refresh(m_station.Slots(), m_station.Count(Clock::now()));
     if (m_metrics) m_metrics->SetHandsets(m_station.Slots());
+    SaveLeftFlashed();
   }
 
   const station::Slot* SlotOf(int id) {
@@ -315,6 +338,10 @@ class StationLoop {
   FlashLog& m_log;
   std::FILE* m_out;
   StationView m_view;
+  std::string m_leftFile;
+  std::vector<station::LeftFlashed> m_othersLeft;  // filled before m_station is made
+  std::vector<station::LeftFlashed> m_savedLeft;
+  bool m_leftSaved = false;  // the first look writes the file anew, stale lines gone
   station::Station m_station;
   station::ImageCache m_cache;
   Ended m_ended;

@@ -25,6 +25,13 @@ class TtyLine : public Line {
   // Opens the same device anew after a hang-up, as Open does; the settings to restore stay
   // those it had before the first open.
   bool Reopen(std::string& error);
+  // A device that is still there after a hang-up is opened anew: a USB gadget's tty hangs up
+  // when the host resets the bus or takes the interface from its driver, a serial port when
+  // its carrier drops; neither is the PC gone.
+  bool RecoverFromHangUp() override {
+    std::string error;
+    return Reopen(error);
+  }
   // Lets what was written reach the far side (bounded), restores the device's settings
   // and closes it.
   void Close() override;

@@ -41,6 +41,7 @@ enum class OpenStatus {
   kNoHandset,        // no present interface of the class
   kNoClassSearch,    // this system has no class to search: a path must be named
   kPathUnreadable,   // an interface's path could not be read
+  kStopped,          // a stop request came while the handset was being opened
 };
 
 struct OpenResult {
@@ -88,9 +89,16 @@ class DeviceFile {
   const volatile std::sig_atomic_t* stop_ = nullptr;
 };
 
+// What bounds the opening of a handset that must be woken first (over USB on Linux): the
+// run's timeout, and its stop flag.
+struct OpenBounds {
+  std::chrono::milliseconds timeout{60'000};
+  const volatile std::sig_atomic_t* stop = nullptr;
+};
+
 // Opens a device that the user names: /dev/ttyUSB0, a pty, COM3, an interface path. Only a
 // handset's kind of device is opened (a terminal on POSIX, a character device on Windows),
 // and only by one program at a time.
-DeviceOpening OpenDevicePath(const std::string& path);
+DeviceOpening OpenDevicePath(const std::string& path, const OpenBounds& bounds = {});
 
 }  // namespace brenvik

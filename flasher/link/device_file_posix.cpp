@@ -158,7 +158,7 @@ std::string SystemErrorText(int code) { return ::strerror(code); }
 
 bool IsAccessDenied(int code) { return code == EACCES || code == EPERM; }
 
-DeviceOpening OpenDevicePath(const std::string& path) {
+DeviceOpening OpenDevicePath(const std::string& path, [[maybe_unused]] const OpenBounds& bounds) {
   DeviceOpening out;
   OpenResult& r = out.result;
   r.path = path;
@@ -185,7 +185,7 @@ DeviceOpening OpenDevicePath(const std::string& path) {
     // A tty that another program holds stays its, as a held pty or serial port does.
     const bool named = major(st.st_rdev) == place->major && minor(st.st_rdev) == place->minor;  // the USB node itself
     if (!named && TtyHeldElsewhere(path)) return fail(OpenStatus::kBusy);
-    return OpenUsbDirect(*place, path);
+    return OpenUsbDirect(*place, path, bounds);
   }
 #endif
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -252,7 +252,7 @@ std::string SystemErrorText(int code) { return win32::SystemMessage(DWORD(code))
 
 bool IsAccessDenied(int code) { return code == ERROR_ACCESS_DENIED; }
 
-DeviceOpening OpenDevicePath(const std::string& path) {
+DeviceOpening OpenDevicePath(const std::string& path, const OpenBounds&) {
   DeviceOpening out;
   OpenResult& r = out.result;
   r.path = path;

@@ -15,8 +15,9 @@ namespace brenvik {
 // the driver's open does, and releases the interface on Close. The driver does not get it
 // back: its probe resets the handset's configuration, which would drop what the handset
 // had taken but not yet handled. The tty returns when the handset is plugged in again.
-// `path` is what the user named.
-DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path);
+// `path` is what the user named. Raising the line is tried again while the handset does not
+// take it, within `bounds.timeout`; a stop request ends the wait within a retry slice.
+DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path, const OpenBounds& bounds = {});
 
 // Whether a flasher took the handset whose tty had this name (a path that is gone now):
 // while it talks to it, the tty does not exist, and a second flasher naming it must hear

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -28,14 +29,16 @@ namespace {
 
 // The request the ipaq driver's open sends before any data: SET_CONTROL_LINE_STATE with
 // DTR raised, to interface 0. Handsets start talking once one gets through; the driver
-// tries 100 times, a second apart, each bounded by 100 ms, and so does this.
+// tries 100 times, a second apart, each bounded by 100 ms. This tries as often, but no
+// longer than the run's timeout, and looks for a stop request every slice of the pause.
 constexpr uint8_t kLineStateType = 0x21;  // class request to an interface, host to device
 constexpr uint8_t kLineStateRequest = 0x22;
 constexpr uint16_t kLineStateValue = 0x0001;
-constexpr uint16_t kLineStateInterface = 0;
+constexpr int kLineStateInterface = 0;
 constexpr unsigned kLineStateTimeoutMs = 100;
 constexpr int kLineStateTries = 100;
 constexpr std::chrono::milliseconds kLineStateRetry{1000};
+constexpr std::chrono::milliseconds kStopSlice{100};
 
 // How long after a failed transfer the kernel may take to see that its device was pulled.
 constexpr int kGoneWithinMs = 1000;
@@ -102,9 +105,10 @@ std::string TtyPathOf(const std::string& path) {
 
 class LibusbPipe : public BulkPipe {
  public:
-  LibusbPipe(libusb_context* context, libusb_device_handle* handle, int fd, int interfaceNumber, Endpoints ep,
-             int ttyName)
-      : context_(context), handle_(handle), fd_(fd), interface_(interfaceNumber), ep_(ep), ttyName_(ttyName) {}
+  LibusbPipe(libusb_context* context, libusb_device_handle* handle, int fd, int interfaceNumber,
+             bool lineStateClaimed, Endpoints ep, int ttyName)
+      : context_(context), handle_(handle), fd_(fd), interface_(interfaceNumber),
+        lineStateClaimed_(lineStateClaimed), ep_(ep), ttyName_(ttyName) {}
   ~LibusbPipe() override { Close(); }
 
   IoResult In(uint8_t* data, size_t size, std::chrono::milliseconds timeout) override {
@@ -124,6 +128,7 @@ class LibusbPipe : public BulkPipe {
     // the next flash find it by its USB device node.
     libusb_set_auto_detach_kernel_driver(handle_, 0);
     libusb_release_interface(handle_, interface_);
+    if (lineStateClaimed_) libusb_release_interface(handle_, kLineStateInterface);
     libusb_close(handle_);
     libusb_exit(context_);
     ::close(fd_);
@@ -149,6 +154,7 @@ class LibusbPipe : public BulkPipe {
   libusb_device_handle* handle_;
   int fd_;
   int interface_;
+  bool lineStateClaimed_;
   Endpoints ep_;
   int ttyName_;
 };
@@ -160,19 +166,45 @@ void NoDeviceDiscovery() {
   std::call_once(once, [] { libusb_set_option(nullptr, LIBUSB_OPTION_NO_DEVICE_DISCOVERY); });
 }
 
+// Raises the line as the driver's open does, as often as the handset refuses or ignores it,
+// until `bounds` end the tries. Returns libusb's code; nothing when a stop request ended it.
+std::optional<int> RaiseLine(libusb_device_handle* handle, const OpenBounds& bounds) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + bounds.timeout;
+  auto stopped = [&] { return bounds.stop && *bounds.stop != 0; };
+  int code = LIBUSB_ERROR_TIMEOUT;
+  for (int tries = kLineStateTries; tries > 0; --tries) {
+    if (stopped()) return std::nullopt;
+    code = libusb_control_transfer(handle, kLineStateType, kLineStateRequest, kLineStateValue, kLineStateInterface,
+                                   nullptr, 0, kLineStateTimeoutMs);
+    // Tried again only while the handset does not answer; a refusal stays a refusal.
+    if (code >= 0 || (code != LIBUSB_ERROR_TIMEOUT && code != LIBUSB_ERROR_PIPE && code != LIBUSB_ERROR_IO)) break;
+    if (tries == 1) break;
+    const auto next = Clock::now() + kLineStateRetry;
+    if (next >= deadline) break;
+    while (Clock::now() < next) {
+      if (stopped()) return std::nullopt;
+      std::this_thread::sleep_for(std::min<Clock::duration>(kStopSlice, next - Clock::now()));
+    }
+  }
+  return code;
+}
+
 }  // namespace
 
-DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
+DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path, const OpenBounds& bounds) {
   DeviceOpening out;
   OpenResult& r = out.result;
   r.path = path;
   libusb_context* context = nullptr;
   libusb_device_handle* handle = nullptr;
   bool claimed = false;
+  bool lineStateClaimed = false;
   int fd = -1;
   int ttyName = -1;
   auto fail = [&](OpenStatus status, int error) {
     if (claimed) libusb_release_interface(handle, place.interfaceNumber);
+    if (lineStateClaimed) libusb_release_interface(handle, kLineStateInterface);
     if (handle) libusb_close(handle);
     if (context) libusb_exit(context);
     if (fd >= 0) ::close(fd);
@@ -219,19 +251,22 @@ DeviceOpening OpenUsbDirect(const UsbPlace& place, const std::string& path) {
   if (int code = libusb_claim_interface(handle, place.interfaceNumber); code != 0)
     return fail(code == LIBUSB_ERROR_BUSY ? OpenStatus::kBusy : OpenStatus::kCannotOpen, UsbErrno(code));
   claimed = true;
-
-  int code = LIBUSB_ERROR_TIMEOUT;
-  for (int tries = kLineStateTries; tries > 0; --tries) {
-    code = libusb_control_transfer(handle, kLineStateType, kLineStateRequest, kLineStateValue, kLineStateInterface,
-                                   nullptr, 0, kLineStateTimeoutMs);
-    // Tried again only while the handset does not answer; a refusal stays a refusal.
-    if (code >= 0 || (code != LIBUSB_ERROR_TIMEOUT && code != LIBUSB_ERROR_PIPE && code != LIBUSB_ERROR_IO)) break;
-    if (tries > 1) std::this_thread::sleep_for(kLineStateRetry);
+  // The line-state request goes to interface 0, which on a composite handset is not the one
+  // that carries the link: claimed too, as usbfs wants every interface it is used through.
+  // It is not taken from a driver that holds it; the request then fails as it did before.
+  if (place.interfaceNumber != kLineStateInterface) {
+    libusb_set_auto_detach_kernel_driver(handle, 0);
+    lineStateClaimed = libusb_claim_interface(handle, kLineStateInterface) == 0;
+    libusb_set_auto_detach_kernel_driver(handle, 1);
   }
-  if (code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(code));
+
+  const std::optional<int> code = RaiseLine(handle, bounds);
+  if (!code) return fail(OpenStatus::kStopped, 0);
+  if (*code < 0) return fail(OpenStatus::kCannotOpen, UsbErrno(*code));
 
   out.device = std::make_unique<BulkDeviceFile>(
-      std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, ep, ttyName), kReadSize);
+      std::make_unique<LibusbPipe>(context, handle, fd, place.interfaceNumber, lineStateClaimed, ep, ttyName),
+      kReadSize);
   return out;
 }
 

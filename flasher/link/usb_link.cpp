@@ -60,7 +60,7 @@ OpenResult UsbLink::Open() {
 
 OpenResult UsbLink::OpenPath(const std::string& path) {
   Close();
-  DeviceOpening opening = OpenDevicePath(path);
+  DeviceOpening opening = OpenDevicePath(path, OpenBounds{m_timeout, m_stop});
   if (!opening.result.Ok()) return opening.result;
   m_device = std::move(opening.device);
   m_bytesSent = 0;

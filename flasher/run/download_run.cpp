@@ -1,10 +1,17 @@
 #include "run/download_run.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "run/classify.h"
 
 namespace brenvik {
+
+namespace {
+// How long the repeated end command may wait after a failed run.
+constexpr std::chrono::milliseconds kEndAfterFailure{1000};
+}  // namespace
 
 DownloadRun::DownloadRun(MessageSink& messages, ProgressReporter& progress, SecondsClock clock)
     : m_messages(messages), m_progress(progress), m_clock(std::move(clock)) {}
@@ -48,8 +55,8 @@ PrepareResult DownloadRun::Prepare(const std::string& imagePath, const FlashOpti
   m_imageKind = options.autoUpgrade ? c.kind : KIND_DIO;
 
   m_link.SetStopFlag(options.stop);
+  m_link.SetTimeout(options.timeout);  // it bounds the handset's wake-up too
   if (!OpenDevice(options)) return PrepareResult::kNoDevice;
-  m_link.SetTimeout(options.timeout);
 
   if (!options.autoUpgrade) return PrepareResult::kReady;
   m_ackReceived = bool(m_link.ReadUpgradeAck());
@@ -113,7 +120,11 @@ Outcome DownloadRun::Download() {
 void DownloadRun::Finish() {
   // A run stopped by the user sends nothing more.
   if (m_link.StopRequested()) return;
-  if (ProcedureFor(m_imageKind) != Procedure::kBlocks) m_link.SendDownloadEnd();
+  if (ProcedureFor(m_imageKind) == Procedure::kBlocks) return;
+  // After a failure the handset may take nothing more: its verdict is told already, and the
+  // program must not wait a whole timeout again for the repeated end command.
+  if (!m_outcome.Ok()) m_link.SetTimeout(std::min(m_link.Timeout(), kEndAfterFailure));
+  m_link.SendDownloadEnd();
 }
 
 Outcome DownloadRun::RunToEnd() {

@@ -87,6 +87,7 @@ std::string DescribeOpen(const OpenResult& r) {
     case OpenStatus::kNoHandset: return "Check Your Usb cable  ";
     case OpenStatus::kNoClassSearch: return "no device class search on this system; name the device path";
     case OpenStatus::kPathUnreadable: return "the handset's interface path could not be read";
+    case OpenStatus::kStopped: return "stopped while " + r.path + " was being opened: nothing was written to it";
   }
   return "the handset could not be opened";
 }

@@ -158,11 +158,32 @@ Reaction Station::Poll(const std::vector<FoundHandset>& present, Time now) {
       e->slot.identity = id;
     }
     e->slot.device = handset->path;
-    if (!e->present) Arrive(*e, out);
+    e->driverless = handset->driver.empty();
+    if (!e->present) {
+      Arrive(*e, out);
+      if (e->slot.session == 1 && TakeLeftFlashed(*e)) e->slot.state = SlotState::kDone;
+    }
     if (!Accepting()) continue;
     if ((e->slot.state == SlotState::kWaiting) || (e->retryAt && *e->retryAt <= now)) Start(*e, now, out);
   }
   return out;
+}
+
+bool Station::TakeLeftFlashed(const Entry& e) {
+  if (!e.driverless) return false;
+  auto& left = m_settings.leftFlashed;
+  const auto it = std::find(left.begin(), left.end(), LeftFlashed{e.slot.identity, e.slot.device});
+  if (it == left.end()) return false;
+  left.erase(it);  // once: a handset that leaves and comes back is a new plug-in
+  return true;
+}
+
+std::vector<LeftFlashed> Station::LeftFlashedNow() const {
+  std::vector<LeftFlashed> left;
+  for (const Entry& e : m_entries)
+    if (e.present && e.driverless && e.run == 0 && e.slot.state == SlotState::kDone)
+      left.push_back({e.slot.identity, e.slot.device});
+  return left;
 }
 
 Reaction Station::Ended(RunId run, const RunResult& result, Time now) {

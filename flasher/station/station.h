@@ -136,12 +136,24 @@ struct Counters {
   double perHour = 0;  // done per hour since the start; 0 until the first is done
 };
 
+// A handset flashed by an earlier station that may still be plugged in: where it was, and the
+// node it was left at, without a driver, after its run. A USB device's node names its bus and
+// device number, which the next plug-in changes; so a handset found again there, still
+// without a driver, never left, and stays flashed across a restart of the station.
+struct LeftFlashed {
+  Identity identity;
+  std::string device;
+  bool operator==(const LeftFlashed&) const = default;
+};
+
 struct Settings {
   // Handsets the filter refuses are ignored: no slot, no event.
   Filter filter;
   // After this many successful flashes no new run starts, and the station finishes when
   // the running ones end. Runs already going may take it past the count.
   std::optional<int> count;
+  // What the station before this one left flashed: found so, not flashed again.
+  std::vector<LeftFlashed> leftFlashed;
 };
 
 class Station {
@@ -171,6 +183,9 @@ class Station {
   std::vector<Slot> Slots() const;
   // Every flash of the session, in the order they ended.
   const std::vector<RunRecord>& Summary() const { return m_summary; }
+  // The handsets that stay flashed as long as they stay where they are: done, and left
+  // without a driver (only a replug gives them one again), also those found so at the start.
+  std::vector<LeftFlashed> LeftFlashedNow() const;
 
  private:
   struct Entry {
@@ -182,6 +197,7 @@ class Station {
     std::optional<Time> retryAt;  // a permission retry is due then
     Time firstTry{};
     int attempt = 0;
+    bool driverless = false;      // no driver has its interface, at the last poll
   };
 
   bool Accepting() const;
@@ -191,6 +207,7 @@ class Station {
   void End(Entry& e, Result result, const std::string& cause, Reaction& out);
   void Leave(Entry& e, Reaction& out);
   void Arrive(Entry& e, Reaction& out);
+  bool TakeLeftFlashed(const Entry& e);
   void FailDueRetries(Reaction& out);
   Event EventOf(Event::Kind kind, const Entry& e) const;
 

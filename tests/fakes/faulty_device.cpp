@@ -43,8 +43,10 @@ FaultyDevice::FaultyDevice(std::unique_ptr<MemoryHandset> handset, Fault fault, 
                            ViewBounds view, std::chrono::milliseconds bound)
     : handset_(std::move(handset)), fault_(fault), budget_(opBudget), view_(view), bound_(bound) {}
 
+// A wait longer than the run's bound (or none) is the fault; a shorter one keeps within it,
+// as the repeated end command after a failed run does.
 void FaultyDevice::Note(std::chrono::milliseconds timeout) {
-  if (timeout != bound_) unbounded_ = true;
+  if (timeout > bound_ || timeout.count() <= 0) unbounded_ = true;
 }
 
 bool FaultyDevice::Strikes(bool write, size_t size) {

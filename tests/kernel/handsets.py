@@ -41,8 +41,9 @@ class Gadget:
     """A handset made by hand in configfs: an ACM function under the handset's USB id, so
     that ipaq binds it. Its tty at the gadget's end is /dev/ttyGSn."""
 
-    def __init__(self, rig, udc, serial, usb_id):
+    def __init__(self, rig, udc, serial, usb_id, function="acm", plug=True):
         self.rig, self.udc, self.serial = rig, udc, serial
+        self.function = function + ".gs0"
         self.name = "rig-" + udc.replace(".", "-")
         self.dir = os.path.join(CONFIGFS, self.name)
         vid, pid = usb_id.split(":")
@@ -55,13 +56,14 @@ class Gadget:
         write(os.path.join(strings, "product"), "handset")
         if serial:
             write(os.path.join(strings, "serialnumber"), serial)
-        function = os.path.join(self.dir, "functions", "acm.gs0")
+        function = os.path.join(self.dir, "functions", self.function)
         os.makedirs(function)
         config = os.path.join(self.dir, "configs", "c.1")
         os.makedirs(config)
-        os.symlink(function, os.path.join(config, "acm.gs0"))
+        os.symlink(function, os.path.join(config, self.function))
         self.gadget_tty = "/dev/ttyGS" + read(os.path.join(function, "port_num"))
-        self.plug()
+        if plug:
+            self.plug()
 
     @property
     def bus_dir(self):
@@ -121,8 +123,8 @@ class Gadget:
             self.sim.wait()
         if read(os.path.join(self.dir, "UDC")):
             self.unplug()
-        os.unlink(os.path.join(self.dir, "configs", "c.1", "acm.gs0"))
-        for sub in ("configs/c.1", "functions/acm.gs0", "strings/0x409", ""):
+        os.unlink(os.path.join(self.dir, "configs", "c.1", self.function))
+        for sub in ("configs/c.1", "functions/" + self.function, "strings/0x409", ""):
             os.rmdir(os.path.join(self.dir, sub))
 
 
@@ -141,7 +143,7 @@ class Rig:
             shutil.copy(os.path.join(self.source, "packaging", "70-brenvik.rules"), "/etc/udev/rules.d/")
         subprocess.run(["udevadm", "control", "--reload"], check=True)
         subprocess.run(["modprobe", "dummy_hcd", "num=%d" % BUSES], check=True)
-        for module in ("libcomposite", "usb_f_acm", "ipaq"):
+        for module in ("libcomposite", "usb_f_acm", "usb_f_serial", "ipaq"):
             subprocess.run(["modprobe", module], check=True)
         if not os.path.ismount("/sys/kernel/config"):
             subprocess.run(["mount", "-t", "configfs", "configfs", "/sys/kernel/config"], check=True)
@@ -162,9 +164,11 @@ class Rig:
         used = {h.udc for h in self.handsets}
         return next(u for u in self.udcs() if u not in used)
 
-    def plug(self, serial="", usb_id="049f:0003", udc=None):
-        """A handset by hand on a free bus (or the one named); returns it once its tty is there."""
-        handset = Gadget(self, udc or self.free_udc(), serial, usb_id)
+    def plug(self, serial="", usb_id="049f:0003", udc=None, function="acm", plug=True):
+        """A handset by hand on a free bus (or the one named). function: "acm" (a control
+        interface 0 that takes the line state, the link on interface 1), or "gser" (one
+        interface with the bulk pair, which refuses it). plug=False: made, not yet plugged in."""
+        handset = Gadget(self, udc or self.free_udc(), serial, usb_id, function, plug)
         self.handsets.append(handset)
         return handset
 

@@ -17,7 +17,7 @@ from tests.kernel import vm
 CASES = {
     # The busybox init, then Python as PID 1 with udevd: a few seconds to a shell.
     "plain": ["list_and_udev", "first_words", "flash_and_unplug", "station_hotplug", "station_unplug",
-              "sim_gadget"],
+              "sim_gadget", "usb_bounds"],
     # systemd as PID 1, for the service.
     "systemd": ["service"],
     # The shipped i686 Windows programs under the host's 32-bit Wine.

@@ -9,11 +9,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-FoundHandset H(const char* path, const char* port, const char* serial) {
+FoundHandset H(const char* path, const char* port, const char* serial, const char* driver = "ipaq") {
   FoundHandset h;
   h.path = path;
   h.usbPort = port;
   h.serial = serial;
+  h.driver = driver;
   return h;
 }
 
@@ -129,6 +130,18 @@ TEST(Station, SnapshotSequences) {
         End(10, 2, failed, "2 failed (hang-up) ttyUSB1", "hang-up"), End(20, 1, ok, "1 success ttyUSB0"),
         Poll(30, {H("ttyUSB2", "1-1.3", "E5")}, "left 1, left 2, arrived 3")},
        true, 1, "done 1 failed 1 running 0 waiting 1"},
+      {"left flashed by the station before: not flashed while it stays",
+       {{}, std::nullopt, {{{"1-1", "A1"}, "/dev/bus/usb/001/002"}}},
+       {Poll(0, {H("/dev/bus/usb/001/002", "1-1", "A1", "")}, "arrived 1"),
+        Poll(10, {H("/dev/bus/usb/001/002", "1-1", "A1", "")}, ""), Poll(20, {}, "left 1"),
+        Poll(30, {H("ttyUSB0", "1-1", "A1")}, "start r1 ttyUSB0, arrived 1, started 1")},
+       false, 0, "done 0 failed 0 running 1 waiting 0"},
+      {"plugged in again while no station ran, or given a driver: flashed",
+       {{}, std::nullopt, {{{"1-1", "A1"}, "/dev/bus/usb/001/002"}, {{"2-1", "B2"}, "/dev/bus/usb/002/002"}}},
+       {Poll(0, {H("/dev/bus/usb/001/003", "1-1", "A1", ""), H("/dev/bus/usb/002/002", "2-1", "B2", "usbfs")},
+             "start r1 /dev/bus/usb/001/003, start r2 /dev/bus/usb/002/002, arrived 1, started 1, arrived 2, "
+             "started 2")},
+       false, 0, "done 0 failed 0 running 2 waiting 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -151,6 +164,23 @@ TEST(Station, SnapshotSequences) {
               c.counters);
     EXPECT_EQ(station.Summary().size(), static_cast<size_t>(n.done + n.failed));
   }
+}
+
+TEST(Station, TellsWhatItLeavesFlashed) {
+  // Only done and without a driver: a handset being flashed, failed or back with its
+  // driver (plugged in again) is flashed by the next station.
+  const FoundHandset a = H("ttyUSB0", "1-1", "A1"), b = H("ttyUSB1", "2-1", "B2");
+  const FoundHandset aLeft = H("/dev/bus/usb/001/002", "1-1", "A1", ""), bLeft = H("/dev/bus/usb/002/002", "2-1", "B2", "");
+  Station station({}, Time{});
+  station.Poll({a, b}, Time{});
+  EXPECT_TRUE(station.LeftFlashedNow().empty());
+  station.Ended(1, {RunStatus::kSuccess, ""}, Time{});
+  station.Ended(2, {RunStatus::kFailed, "timed out"}, Time{});
+  EXPECT_TRUE(station.LeftFlashedNow().empty());  // the tty it ran on: not yet left
+  station.Poll({aLeft, bLeft}, Time{});
+  EXPECT_EQ(station.LeftFlashedNow(), (std::vector<LeftFlashed>{{{"1-1", "A1"}, "/dev/bus/usb/001/002"}}));
+  station.Poll({H("ttyUSB0", "1-1", "A1"), bLeft}, Time{});
+  EXPECT_TRUE(station.LeftFlashedNow().empty());
 }
 
 TEST(Station, SlotTextsAndRate) {

@@ -149,9 +149,16 @@ def run(rig):
     with open(DEFAULTS, "w") as f:
         f.write(defaults + "\n")
 
-    # Killed, it is restarted.
+    # Killed, it is restarted, and leaves alone the handset it had flashed that stayed plugged in.
     assert systemctl("start", "brenvik-station").returncode == 0
     before = wait_for("the station's process", main_pid, 20)
+    kept = plugged_and_served(rig, "5E000005", "--expect", image)
+    wait_for("the kept one's log line", lambda: [l for l in log_lines() if l.get("usb_serial") == "5E000005"], 60)
+    assert kept.summary()["matches_expected"]
+    time.sleep(1)  # a look at the bus that finds it done and without a driver
     systemctl("kill", "-s", "KILL", "brenvik-station")
     after = wait_for("a restarted station", lambda: main_pid() not in (0, before) and main_pid(), 30)
     assert after != before
+    time.sleep(3)
+    starts = [l for l in journal().splitlines() if "started: " in l and "5E000005" in l]
+    assert len(starts) == 1, starts

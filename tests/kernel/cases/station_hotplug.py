@@ -23,9 +23,9 @@ def arrive(rig, station, serial, *sim_args):
 class Station:
     """brenvik-cli station --json, its events read as they come."""
 
-    def __init__(self, rig, image, log, *args):
+    def __init__(self, rig, image, log, *args, env=None):
         self.proc = subprocess.Popen([rig.cli_path, "station", image, "--json", "--log", log, "--poll-ms", "100",
-                                      *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                      *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
         self.events, self.seen = queue.Queue(), []
         threading.Thread(target=self._read, daemon=True).start()
 
