@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "importer.h"
+#include "log_reader.h"
 #include "store.h"
 #include "summary.h"
 #include "text/json_text.h"

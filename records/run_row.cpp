@@ -1,35 +1,19 @@
 #include "run_row.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include <nlohmann/json.hpp>
 
 #include "download/sha256.h"
 #include "station/result.h"
+#include "utc_time.h"
 
 namespace brenvik::records {
 
 namespace {
 
 using nlohmann::json;
-
-bool Digits(std::string_view s, size_t at, size_t n) {
-  if (at + n > s.size()) return false;
-  for (size_t i = at; i < at + n; ++i)
-    if (s[i] < '0' || s[i] > '9') return false;
-  return true;
-}
-
-// "2026-12-07T14:30:05.123Z": the records sort and group by this text, so only UTC in this
-// one form goes in.
-bool IsLogTime(std::string_view t) {
-  if (t.size() < 20 || t.back() != 'Z') return false;
-  if (!Digits(t, 0, 4) || t[4] != '-' || !Digits(t, 5, 2) || t[7] != '-' || !Digits(t, 8, 2) || t[10] != 'T' ||
-      !Digits(t, 11, 2) || t[13] != ':' || !Digits(t, 14, 2) || t[16] != ':' || !Digits(t, 17, 2))
-    return false;
-  if (t.size() == 20) return true;
-  return t[19] == '.' && t.size() > 21 && Digits(t, 20, t.size() - 21);
-}
 
 bool IsHex(std::string_view s) {
   for (char c : s)
@@ -48,43 +32,65 @@ bool IsUuid(std::string_view s) {
 
 using Kind = ValueKind;
 
-// A value of the line as the column's text; `why` says what is wrong with it.
-bool Take(const json& line, const char* key, Kind kind, bool required, std::optional<std::string>& out,
-          std::string& why) {
-  const auto it = line.find(key);
+// Whether a whole number fits the column's SQL type: INTEGER is 32-bit, BIGINT 64-bit.
+bool FitsType(const json& value, SqlType sql) {
+  if (value.is_number_unsigned()) return value.get<uint64_t>() <= (sql == SqlType::kInteger ? uint64_t(INT32_MAX) : uint64_t(INT64_MAX));
+  const int64_t v = value.get<int64_t>();
+  return sql != SqlType::kInteger || (v >= INT32_MIN && v <= INT32_MAX);
+}
+
+// A value of the line as the column's text; `why` says what is wrong with it. Whatever it
+// takes, both databases take alike.
+bool Take(const json& line, const ColumnDefinition& c, std::optional<std::string>& out, std::string& why) {
+  const auto it = line.find(c.name);
   if (it == line.end() || it->is_null()) {
-    if (required) why = std::string("it has no ") + key;
-    return !required;
+    if (c.required) why = std::string("it has no ") + c.name;
+    return !c.required;
   }
-  switch (kind) {
+  switch (c.kind) {
     case Kind::kText:
       if (!it->is_string()) break;
       out = it->get<std::string>();
       // PostgreSQL keeps no NUL in a text; SQLite would cut it at one.
       if (out->find('\0') != std::string::npos) {
-        why = std::string(key) + " holds a NUL character";
+        why = std::string(c.name) + " holds a NUL character";
+        return false;
+      }
+      if (c.maxBytes && out->size() > c.maxBytes) {
+        why = std::string(c.name) + " is longer than " + std::to_string(c.maxBytes) + " bytes";
         return false;
       }
       return true;
     case Kind::kWhole:
-      // A BIGINT column takes no more than a signed 64-bit number.
-      if (!it->is_number_integer() || (it->is_number_unsigned() && it->get<uint64_t>() > uint64_t(INT64_MAX)))
-        break;
+      if (!it->is_number_integer()) break;
+      if (!FitsType(*it, c.sql)) {
+        why = std::string(c.name) + " is out of range for a " + (c.sql == SqlType::kInteger ? "32" : "64") + "-bit number";
+        return false;
+      }
       out = it->dump();
       return true;
     case Kind::kNumber:
       if (!it->is_number()) break;
+      if (!std::isfinite(it->get<double>())) {
+        why = std::string(c.name) + " is no finite number";
+        return false;
+      }
       out = it->dump();
       return true;
   }
-  why = std::string(key) + " is not " + (kind == Kind::kText ? "a text" : kind == Kind::kWhole ? "a whole number" : "a number");
+  why = std::string(c.name) + " is not " + (c.kind == Kind::kText ? "a text" : c.kind == Kind::kWhole ? "a whole number" : "a number");
   return false;
 }
 
-bool HasForm(Form form, const std::string& text) {
+// Whether the text has the form; a time is put in the records' one.
+bool HasForm(Form form, std::string& text) {
   switch (form) {
     case Form::kAny: return true;
-    case Form::kUtcTime: return IsLogTime(text);
+    case Form::kUtcTime: {
+      auto time = NormaliseLogTime(text);
+      if (time) text = std::move(*time);
+      return time.has_value();
+    }
     case Form::kLowerHex: return IsHex(text);
     case Form::kUuid: return IsUuid(text);
     case Form::kResult: return station::ParseResult(text).has_value();
@@ -94,7 +100,8 @@ bool HasForm(Form form, const std::string& text) {
 
 std::string FormFault(Form form, const char* name) {
   switch (form) {
-    case Form::kUtcTime: return std::string("its ") + name + " is not UTC in ISO 8601 (2026-12-07T14:30:05.123Z)";
+    case Form::kUtcTime:
+      return std::string("its ") + name + " is no time of the calendar in ISO 8601 (2026-12-07T14:30:05.123Z)";
     case Form::kResult: return std::string("its ") + name + " is none of success, failed, stopped";
     case Form::kLowerHex: return std::string(name) + " is not lowercase hex";
     case Form::kUuid: return std::string("its ") + name + " is no UUID";
@@ -135,7 +142,7 @@ std::optional<Row> ParseLogLine(std::string_view line, std::string& why) {
   }
   Row row;
   for (size_t c = 0; c < kColumnCount; ++c)
-    if (!Take(j, kColumns[c].name, kColumns[c].kind, kColumns[c].required, row[c], why)) return std::nullopt;
+    if (!Take(j, kColumns[c], row[c], why)) return std::nullopt;
   // The forms are checked after every kind, the time and the result first.
   for (const Form form : {Form::kUtcTime, Form::kResult, Form::kLowerHex, Form::kUuid})
     for (size_t c = 0; c < kColumnCount; ++c)

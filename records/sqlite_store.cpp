@@ -56,6 +56,13 @@ void CheckFile(const std::string& path, const std::string& shown, Access access)
     throw StoreError("the database " + shown + " is no SQLite database: it is left as it is");
 }
 
+// A fault of the row itself, which no retry mends (a rule of the database, a value too big):
+// anything else (busy, full, I/O) is the database's.
+bool IsRowFault(int rc) {
+  const int primary = rc & 0xFF;
+  return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG;
+}
+
 // The connection is given back on every path, a failed open too: a writer that tries a bad
 // file again and again must not pile up descriptors.
 struct Close {
@@ -105,7 +112,7 @@ class SqliteStore : public Store {
     }
   }
 
-  size_t Insert(const std::vector<Row>& rows) override {
+  size_t Insert(const std::vector<Row>& rows, const Refused& refused) override {
     std::string sql = "INSERT INTO runs (";
     for (size_t c = 0; c < kColumnCount; ++c) sql += std::string(c ? ", " : "") + ColumnName(c);
     sql += ") VALUES (";
@@ -115,7 +122,8 @@ class SqliteStore : public Store {
     size_t added = 0;
     try {
       Statement insert(m_db, sql, Where("cannot take runs"));
-      for (const Row& row : rows) {
+      for (size_t r = 0; r < rows.size(); ++r) {
+        const Row& row = rows[r];
         sqlite3_reset(insert.get());
         for (size_t c = 0; c < kColumnCount; ++c) {
           if (row[c])
@@ -123,8 +131,15 @@ class SqliteStore : public Store {
           else
             sqlite3_bind_null(insert.get(), int(c + 1));
         }
-        if (sqlite3_step(insert.get()) != SQLITE_DONE) throw StoreError(Where("took no run") + ": " + sqlite3_errmsg(m_db));
-        added += size_t(sqlite3_changes(m_db));
+        const int rc = sqlite3_step(insert.get());
+        if (rc == SQLITE_DONE) {
+          added += size_t(sqlite3_changes(m_db));
+        } else if (IsRowFault(rc)) {
+          // Only this row's statement is undone: the rest of the batch goes in.
+          if (refused) refused(r, sqlite3_errmsg(m_db));
+        } else {
+          throw StoreError(Where("took no run") + ": " + sqlite3_errmsg(m_db));
+        }
       }
       Exec("COMMIT");
     } catch (...) {
