@@ -107,7 +107,10 @@ RecordsCli::Commands::Commands(CLI::App& app) {
       "  2  bad usage, or a database or log that cannot be used");
 
   import = records->add_subcommand("import", "Add the runs of flash logs; a run already there is not added again.");
-  import->add_option("LOG", args.logs, "Log files written by flash --log or station --log")->required();
+  import->add_option("LOG", args.logs,
+                     "Log files written by flash --log or station --log; rotated ones compressed with gzip too, "
+                     "and - for standard input")
+      ->required();
   import->add_option("--db", args.db, kDbHelp);
   import->add_flag("--json", args.json, "The counts as one JSON line.");
 

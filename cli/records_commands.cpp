@@ -131,7 +131,7 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
       if (terminal) std::fprintf(err, "\r%s: %zu lines\x1B[K", Printable(log).c_str(), lines), std::fflush(err);
     };
     try {
-      ImportLog(*store, log, counts, progress);
+      ImportLog(*store, log == "-" ? "" : log, counts, progress);  // "-": standard input
     } catch (const LogError& e) {
       if (terminal) std::fprintf(err, "\r\x1B[K");
       Say(err, Printable(e.what()));

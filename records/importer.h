@@ -22,7 +22,7 @@ struct ImportCounts {
   std::vector<BadLine> bad;
 };
 
-// Adds the runs of one log file (gzip too; "-" for standard input). A line that is no run, or
+// Adds the runs of one log file (gzip too; "" for standard input). A line that is no run, or
 // a row the database refuses, is counted and named and never stops the import; a file that
 // cannot be opened throws LogError, one that fails part way or a database that fails
 // StoreError.

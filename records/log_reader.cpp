@@ -34,7 +34,7 @@ struct LogReader::Source {
 };
 
 LogReader::LogReader(const std::string& path) : m_source(std::make_unique<Source>()), m_name(path) {
-  const bool standardInput = path == "-";
+  const bool standardInput = path.empty();
   if (standardInput) m_name = "standard input";
   const int fd = standardInput ? ::fcntl(0, F_DUPFD_CLOEXEC, 3)
                                : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

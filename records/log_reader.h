@@ -1,5 +1,5 @@
 // A flash log read line by line: a file, a rotated one that logrotate compressed (gzip), or
-// standard input ("-"), so that `zcat … |` and `station.log.2.gz` read alike.
+// standard input, so that `zcat … |` and `station.log.2.gz` read alike.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,8 @@ class LogError : public StoreError {
 
 class LogReader {
  public:
-  // Opens `path` ("-": standard input). A gzip stream is known by its first bytes, whatever
+  // Opens `path`; "" (which names no file) is standard input, so that a log named "-" is
+  // still a file to a station that reads its own. A gzip stream is known by its first bytes, whatever
   // its name. Throws LogError when it cannot be read at all; a device (a tty, a disk) is
   // refused, since reading it could wait for ever or act on something.
   explicit LogReader(const std::string& path);
