@@ -1,9 +1,10 @@
 #include "run_row.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "download/sha256.h"
 #include "station/result.h"
@@ -12,8 +13,6 @@
 namespace brenvik::records {
 
 namespace {
-
-using nlohmann::json;
 
 bool IsHex(std::string_view s) {
   for (char c : s)
@@ -32,50 +31,67 @@ bool IsUuid(std::string_view s) {
 
 using Kind = ValueKind;
 
-// Whether a whole number fits the column's SQL type: INTEGER is 32-bit, BIGINT 64-bit.
-bool FitsType(const json& value, SqlType sql) {
-  if (value.is_number_unsigned()) return value.get<uint64_t>() <= (sql == SqlType::kInteger ? uint64_t(INT32_MAX) : uint64_t(INT64_MAX));
-  const int64_t v = value.get<int64_t>();
-  return sql != SqlType::kInteger || (v >= INT32_MIN && v <= INT32_MAX);
+// A number as its column's text: a whole one as written, any other in the shortest form
+// that reads back as the same double, with ".0" where it would look whole.
+std::string NumberText(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  std::string out(text, end);
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
 }
 
 // A value of the line as the column's text; `why` says what is wrong with it. Whatever it
 // takes, both databases take alike.
-bool Take(const json& line, const ColumnDefinition& c, std::optional<std::string>& out, std::string& why) {
-  const auto it = line.find(c.name);
-  if (it == line.end() || it->is_null()) {
+bool Take(simdjson::dom::object line, const ColumnDefinition& c, std::optional<std::string>& out, std::string& why) {
+  simdjson::dom::element value;
+  if (line.at_key(c.name).get(value) != simdjson::SUCCESS || value.is_null()) {
     if (c.required) why = std::string("it has no ") + c.name;
     return !c.required;
   }
   switch (c.kind) {
-    case Kind::kText:
-      if (!it->is_string()) break;
-      out = it->get<std::string>();
+    case Kind::kText: {
+      std::string_view text;
+      if (value.get_string().get(text) != simdjson::SUCCESS) break;
       // PostgreSQL keeps no NUL in a text; SQLite would cut it at one.
-      if (out->find('\0') != std::string::npos) {
+      if (text.find('\0') != std::string_view::npos) {
         why = std::string(c.name) + " holds a NUL character";
         return false;
       }
-      if (c.maxBytes && out->size() > c.maxBytes) {
+      if (c.maxBytes && text.size() > c.maxBytes) {
         why = std::string(c.name) + " is longer than " + std::to_string(c.maxBytes) + " bytes";
         return false;
       }
+      out = std::string(text);
       return true;
-    case Kind::kWhole:
-      if (!it->is_number_integer()) break;
-      if (!FitsType(*it, c.sql)) {
+    }
+    case Kind::kWhole: {
+      if (!value.is_int64() && !value.is_uint64()) break;
+      // INTEGER is 32-bit, BIGINT 64-bit: a number past its type is no value of the column.
+      const bool fits = value.is_int64() && (c.sql != SqlType::kInteger ||
+                                             (int64_t(value) >= INT32_MIN && int64_t(value) <= INT32_MAX));
+      if (!fits) {
         why = std::string(c.name) + " is out of range for a " + (c.sql == SqlType::kInteger ? "32" : "64") + "-bit number";
         return false;
       }
-      out = it->dump();
+      out = std::to_string(int64_t(value));
       return true;
+    }
     case Kind::kNumber:
-      if (!it->is_number()) break;
-      if (!std::isfinite(it->get<double>())) {
-        why = std::string(c.name) + " is no finite number";
-        return false;
+      if (value.is_int64()) {
+        out = std::to_string(int64_t(value));
+      } else if (value.is_uint64()) {
+        out = std::to_string(uint64_t(value));
+      } else if (value.is_double()) {
+        const double number = double(value);
+        if (!std::isfinite(number)) {
+          why = std::string(c.name) + " is no finite number";
+          return false;
+        }
+        out = NumberText(number);
+      } else {
+        break;
       }
-      out = it->dump();
       return true;
   }
   why = std::string(c.name) + " is not " + (c.kind == Kind::kText ? "a text" : c.kind == Kind::kWhole ? "a whole number" : "a number");
@@ -129,14 +145,15 @@ std::string LineRunId(std::string_view line) {
 
 std::optional<Row> ParseLogLine(std::string_view line, std::string& why) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  json j;
-  try {
-    j = json::parse(line);
-  } catch (const json::exception&) {
+  // One parser per thread (the importer's, a writer's), its buffers kept from line to line.
+  thread_local simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  if (parser.parse(line.data(), line.size(), true).get(document) != simdjson::SUCCESS) {
     why = "it is no JSON (cut short?)";
     return std::nullopt;
   }
-  if (!j.is_object()) {
+  simdjson::dom::object j;
+  if (document.get_object().get(j) != simdjson::SUCCESS) {
     why = "it is no JSON object";
     return std::nullopt;
   }

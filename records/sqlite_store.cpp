@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <numeric>
 
 #include "schema.h"
 #include "store.h"
@@ -61,6 +63,15 @@ void CheckFile(const std::string& path, const std::string& shown, Access access)
 bool IsRowFault(int rc) {
   const int primary = rc & 0xFF;
   return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG;
+}
+
+// The rows' indexes in the order of their run_id: the primary key's pages are then visited
+// once each, front to back, rather than at random for every row.
+std::vector<size_t> InKeyOrder(const std::vector<Row>& rows) {
+  std::vector<size_t> order(rows.size());
+  std::iota(order.begin(), order.end(), size_t(0));
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a][kRunId] < rows[b][kRunId]; });
+  return order;
 }
 
 // The connection is given back on every path, a failed open too: a writer that tries a bad
@@ -122,7 +133,7 @@ class SqliteStore : public Store {
     size_t added = 0;
     try {
       Statement insert(m_db, sql, Where("cannot take runs"));
-      for (size_t r = 0; r < rows.size(); ++r) {
+      for (const size_t r : InKeyOrder(rows)) {
         const Row& row = rows[r];
         sqlite3_reset(insert.get());
         for (size_t c = 0; c < kColumnCount; ++c) {
