@@ -126,6 +126,12 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   ImportCounts counts;
   const bool terminal = text::IsTerminal(err);
   int code = kOk;
+  try {
+    store->BeginImport();
+  } catch (const StoreError& e) {
+    Say(err, Printable(e.what()));
+    return kFailed;
+  }
   for (const std::string& log : args.logs) {
     auto progress = [&](size_t lines) {
       if (terminal) std::fprintf(err, "\r%s: %zu lines\x1B[K", Printable(log).c_str(), lines), std::fflush(err);
@@ -143,6 +149,14 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     }
     if (terminal) std::fprintf(err, "\r\x1B[K");
   }
+  try {
+    if (terminal) std::fprintf(err, "indexing...\r"), std::fflush(err);
+    store->EndImport();
+  } catch (const StoreError& e) {
+    Say(err, Printable(e.what()));
+    if (code == kOk) code = kFailed;
+  }
+  if (terminal) std::fprintf(err, "\r\x1B[K");
   for (const BadLine& b : counts.bad)
     if (!args.json) Say(err, Printable(b.file) + ":" + std::to_string(b.line) + ": skipped: " + b.why);
   if (args.json) {

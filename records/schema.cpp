@@ -101,6 +101,21 @@ std::vector<std::string> SchemaStep(Dialect dialect, int from) {
   return step;
 }
 
+std::vector<IndexDefinition> CurrentIndexes(Dialect dialect) {
+  std::vector<IndexDefinition> indexes;
+  const std::string create = "CREATE INDEX ", drop = "DROP INDEX ";
+  for (int from = 0; from < SchemaVersion(); ++from)
+    for (const std::string& statement : SchemaStep(dialect, from)) {
+      if (statement.starts_with(create)) {
+        const std::string name = statement.substr(create.size(), statement.find(' ', create.size()) - create.size());
+        indexes.push_back({name, create + "IF NOT EXISTS " + statement.substr(create.size())});
+      } else if (statement.starts_with(drop)) {
+        std::erase_if(indexes, [&](const IndexDefinition& i) { return i.name == statement.substr(drop.size()); });
+      }
+    }
+  return indexes;
+}
+
 }  // namespace brenvik::records
 
 #include "store.h"

@@ -17,6 +17,12 @@ int SchemaVersion();
 // database.
 std::vector<std::string> SchemaStep(Dialect dialect, int from);
 
+struct IndexDefinition {
+  std::string name, create;  // create: CREATE INDEX IF NOT EXISTS ...
+};
+// The indexes of runs at this version, besides its primary key.
+std::vector<IndexDefinition> CurrentIndexes(Dialect dialect);
+
 }  // namespace brenvik::records
 
 namespace brenvik::records {

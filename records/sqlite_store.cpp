@@ -106,21 +106,37 @@ class SqliteStore : public Store {
     Exec("PRAGMA cache_size=-65536");
     Exec("PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointPages));
     // A database of this version is only read here: the write lock is for setting it up.
-    if (CurrentVersion() == SchemaVersion()) return;
-    Exec("BEGIN IMMEDIATE");
-    try {
-      Migrate(
-          Dialect::kSqlite, [this](const std::string& sql) { Exec(sql); },
-          [this] {
-            int version = 0;
-            Select1("SELECT COALESCE(MAX(version), 0) FROM schema_version", version);
-            return version;
-          });
-      Exec("COMMIT");
-    } catch (...) {
-      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
+    if (CurrentVersion() != SchemaVersion()) {
+      InTransaction([this] {
+        Migrate(
+            Dialect::kSqlite, [this](const std::string& sql) { Exec(sql); },
+            [this] {
+              int version = 0;
+              Select1("SELECT COALESCE(MAX(version), 0) FROM schema_version", version);
+              return version;
+            });
+      });
     }
+    // An import that was stopped before it built its indexes left them to the next writer.
+    if (access == Access::kWrite && MissingIndexes()) BuildIndexes();
+  }
+
+  void BeginImport() override {
+    // Into a new file, rows go in faster without the indexes, which are then built once by
+    // sorting; into a file that holds runs, the indexes stay.
+    InTransaction([this] {
+      int any = 0;
+      Select1("SELECT EXISTS (SELECT 1 FROM runs)", any);
+      if (any) return;
+      for (const IndexDefinition& index : CurrentIndexes(Dialect::kSqlite)) Exec("DROP INDEX IF EXISTS " + index.name);
+      m_indexesPutOff = true;
+    });
+  }
+
+  void EndImport() override {
+    if (!m_indexesPutOff) return;
+    m_indexesPutOff = false;
+    BuildIndexes();
   }
 
   size_t Insert(const std::vector<Row>& rows, const Refused& refused) override {
@@ -194,6 +210,34 @@ class SqliteStore : public Store {
     }
   }
 
+  template <typename Work>
+  void InTransaction(const Work& work) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+      work();
+      Exec("COMMIT");
+    } catch (...) {
+      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
+  bool MissingIndexes() {
+    for (const IndexDefinition& index : CurrentIndexes(Dialect::kSqlite)) {
+      Statement s(m_db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?", Where("cannot be read"));
+      sqlite3_bind_text(s.get(), 1, index.name.data(), int(index.name.size()), SQLITE_STATIC);
+      if (sqlite3_step(s.get()) != SQLITE_ROW) return true;
+    }
+    return false;
+  }
+
+  void BuildIndexes() {
+    Exec("PRAGMA threads=2");  // the sorts of CREATE INDEX may use a second core
+    InTransaction([this] {
+      for (const IndexDefinition& index : CurrentIndexes(Dialect::kSqlite)) Exec(index.create);
+    });
+  }
+
   int CurrentVersion() {
     sqlite3_stmt* s = nullptr;
     int version = -1;
@@ -210,6 +254,7 @@ class SqliteStore : public Store {
   }
 
   std::string m_shown;
+  bool m_indexesPutOff = false;  // dropped by BeginImport, to be built by EndImport
   Connection m_conn;
   sqlite3* m_db = nullptr;  // m_conn's, for the many calls that take it
 };

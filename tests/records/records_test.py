@@ -415,6 +415,24 @@ class RecordsTest(WithPostgres):
                 self.assertEqual([r["usb_serial"] for r in self.find(db, "--until", "2026-12-07T10:00:00.250Z")],
                                  ["V0"])
 
+    def test_a_new_files_indexes_are_built_after_its_rows_and_mended_by_the_next_writer(self):
+        def indexes(path):
+            with sqlite3.connect(path) as c:
+                return sorted(r[0] for r in c.execute("SELECT name FROM sqlite_master WHERE type = 'index'"))
+        path = self.path("new.db")
+        self.records("import", "--db", "sqlite:" + path, self.write_log("a.log", KNOWN))
+        built = indexes(path)
+        self.assertEqual(len(built), 8, built)  # seven and the primary key's
+        # An import stopped before it built them (killed, the machine down): a reader answers
+        # all the same, and the next writer builds them.
+        with sqlite3.connect(path) as c:
+            c.execute("DROP INDEX runs_usb_serial")
+            c.execute("DROP INDEX runs_time")
+        self.assertEqual(len(self.find("sqlite:" + path, "--serial", "A")), 3)
+        self.assertEqual(len(indexes(path)), 6)
+        self.records("import", "--db", "sqlite:" + path, self.write_log("b.log", KNOWN[:1]))
+        self.assertEqual(indexes(path), built)
+
     def test_a_password_never_leaks(self):
         db = self.fresh_pg()
         log = self.write_log("a.log", KNOWN[:2])
