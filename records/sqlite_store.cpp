@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -187,6 +188,14 @@ class SqliteStore : public Store {
     int rc;
     while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
       for (int i = 0; i < n; ++i) {
+        if (sqlite3_column_type(select.get(), i) == SQLITE_FLOAT) {
+          // The shortest text that reads back as the same double: SQLite's own printf is a
+          // fifth of a summary's time over a million runs.
+          char number[32];
+          const auto end = std::to_chars(number, number + sizeof number, sqlite3_column_double(select.get(), i)).ptr;
+          values[size_t(i)] = std::string(number, end);
+          continue;
+        }
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));
         if (text)
           values[size_t(i)] = std::string(text, size_t(sqlite3_column_bytes(select.get(), i)));
