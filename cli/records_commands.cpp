@@ -43,6 +43,7 @@ namespace {
 using nlohmann::json;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+constexpr size_t kImportBatch = 100000;
 
 void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "brenvik-cli: %s\n", text.c_str()); }
 
@@ -137,7 +138,9 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
       if (terminal) std::fprintf(err, "\r%s: %zu lines\x1B[K", Printable(log).c_str(), lines), std::fflush(err);
     };
     try {
-      ImportLog(*store, log == "-" ? "" : log, counts, progress);  // "-": standard input
+      // "-": standard input. Large batches: the random keys' index pages are written once
+      // per batch, a fifth as often as a station's catch-up writes them.
+      ImportLog(*store, log == "-" ? "" : log, counts, progress, kImportBatch);
     } catch (const LogError& e) {
       if (terminal) std::fprintf(err, "\r\x1B[K");
       Say(err, Printable(e.what()));

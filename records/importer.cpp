@@ -1,19 +1,14 @@
 #include "importer.h"
 
 namespace brenvik::records {
-namespace {
-
-constexpr size_t kRowsPerBatch = 20000;
-
-}  // namespace
 
 void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
-               const std::function<void(size_t lines)>& progress) {
+               const std::function<void(size_t lines)>& progress, size_t rowsPerBatch) {
   LogReader log(path);
   std::vector<Row> batch;
   std::vector<size_t> numbers;  // each row's line, to name a row the database refuses
-  batch.reserve(kRowsPerBatch);
-  numbers.reserve(kRowsPerBatch);
+  batch.reserve(rowsPerBatch);
+  numbers.reserve(rowsPerBatch);
   auto flush = [&] {
     if (batch.empty()) return;
     size_t refused = 0;
@@ -40,7 +35,7 @@ void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
     if (auto row = ParseLogLine(line, why)) {
       batch.push_back(std::move(*row));
       numbers.push_back(log.Number());
-      if (batch.size() == kRowsPerBatch) {
+      if (batch.size() == rowsPerBatch) {
         flush();
         if (progress) progress(log.Number());
       }

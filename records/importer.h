@@ -26,7 +26,9 @@ struct ImportCounts {
 // a row the database refuses, is counted and named and never stops the import; a file that
 // cannot be opened throws LogError, one that fails part way or a database that fails
 // StoreError.
+// `rowsPerBatch`: rows to a transaction. More take fewer writes of the same index pages and
+// more memory (about 1 KB a row): a station's catch-up keeps to the default.
 void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
-               const std::function<void(size_t lines)>& progress = {});
+               const std::function<void(size_t lines)>& progress = {}, size_t rowsPerBatch = 20000);
 
 }  // namespace brenvik::records
