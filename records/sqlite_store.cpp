@@ -5,13 +5,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <numeric>
 
 #include "schema.h"
 #include "store.h"
@@ -64,15 +62,6 @@ void CheckFile(const std::string& path, const std::string& shown, Access access)
 bool IsRowFault(int rc) {
   const int primary = rc & 0xFF;
   return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG;
-}
-
-// The rows' indexes in the order of their run_id: the primary key's pages are then visited
-// once each, front to back, rather than at random for every row.
-std::vector<size_t> InKeyOrder(const std::vector<Row>& rows) {
-  std::vector<size_t> order(rows.size());
-  std::iota(order.begin(), order.end(), size_t(0));
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a][kRunId] < rows[b][kRunId]; });
-  return order;
 }
 
 // The connection is given back on every path, a failed open too: a writer that tries a bad
@@ -150,7 +139,7 @@ class SqliteStore : public Store {
     size_t added = 0;
     try {
       Statement insert(m_db, sql, Where("cannot take runs"));
-      for (const size_t r : InKeyOrder(rows)) {
+      for (size_t r = 0; r < rows.size(); ++r) {
         const Row& row = rows[r];
         sqlite3_reset(insert.get());
         for (size_t c = 0; c < kColumnCount; ++c) {
@@ -241,7 +230,6 @@ class SqliteStore : public Store {
   }
 
   void BuildIndexes() {
-    Exec("PRAGMA threads=2");  // the sorts of CREATE INDEX may use a second core
     InTransaction([this] {
       for (const IndexDefinition& index : CurrentIndexes(Dialect::kSqlite)) Exec(index.create);
     });
