@@ -31,6 +31,11 @@ void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
       flush();  // what was read before the damage goes in all the same
       throw;
     }
+    if (log.TooLong()) {
+      ++counts.malformed;
+      counts.bad.push_back({log.Name(), log.Number(), "it is longer than 4 MiB: no run's line is"});
+      continue;
+    }
     if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
     if (auto row = ParseLogLine(line, why)) {
       batch.push_back(std::move(*row));

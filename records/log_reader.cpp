@@ -89,17 +89,26 @@ bool LogReader::Fill() {
 }
 
 bool LogReader::Next(std::string_view& line) {
+  m_tooLong = false;
+  size_t scanned = m_start;  // no end of line before it
   for (;;) {
-    const size_t newline = m_buffer.find('\n', m_start);
+    const size_t newline = m_buffer.find('\n', scanned);
     if (newline != std::string::npos) {
-      line = std::string_view(m_buffer).substr(m_start, newline - m_start);
+      line = m_tooLong ? std::string_view() : std::string_view(m_buffer).substr(m_start, newline - m_start);
       m_start = newline + 1;
       ++m_number;
       return true;
     }
+    // Longer than any run's line: what was read of it goes, and the rest is passed over up
+    // to its end, so that a file with no end of line never fills the memory.
+    if (m_buffer.size() - m_start > kMaxLine) {
+      m_tooLong = true;
+      m_buffer.resize(m_start);
+    }
+    scanned = m_buffer.size() - m_start;  // as it stands after Fill moves the line to the front
     if (!Fill()) {
-      if (m_start == m_buffer.size()) return false;
-      line = std::string_view(m_buffer).substr(m_start);  // a last line without its end
+      if (m_start == m_buffer.size() && !m_tooLong) return false;
+      line = m_tooLong ? std::string_view() : std::string_view(m_buffer).substr(m_start);  // a last line without its end
       m_start = m_buffer.size();
       ++m_number;
       return true;

@@ -33,6 +33,10 @@ class LogReader {
   bool Next(std::string_view& line);
   // The number of the line Next last gave, from 1.
   size_t Number() const { return m_number; }
+  // Whether that line was longer than kMaxLine: it is then given empty.
+  bool TooLong() const { return m_tooLong; }
+  // Far more than the longest line of a run, whose every text has its limit.
+  static constexpr size_t kMaxLine = 4 << 20;
   // The name the log is told by in messages.
   const std::string& Name() const { return m_name; }
 
@@ -46,6 +50,7 @@ class LogReader {
   size_t m_start = 0;  // where the next line begins in m_buffer
   size_t m_number = 0;
   bool m_end = false;
+  bool m_tooLong = false;
 };
 
 }  // namespace brenvik::records

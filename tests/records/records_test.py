@@ -313,6 +313,14 @@ class RecordsTest(WithPostgres):
                 self.assertIn("cut.gz could not be read to its end: unexpected end of file", err)
                 self.assertGreater(counts["new"], 0)
                 self.assertEqual(len(self.find(db)), counts["new"])
+            with self.subTest(kind, what="a line past any run's, and one with no end"):
+                huge = self.write_log("huge.log", [b"x" * (5 << 20)] + KNOWN)
+                with open(huge, "ab") as f:
+                    f.write(b"y" * (5 << 20))
+                code, counts, err = self.import_from(dict(self.databases())[kind], huge)
+                self.assertEqual((code, counts["new"], counts["malformed"]), (0, len(KNOWN), 2), err)
+                self.assertEqual([(b["line"], b["why"][:23]) for b in counts["malformed_lines"]],
+                                 [(1, "it is longer than 4 MiB"), (len(KNOWN) + 2, "it is longer than 4 MiB")])
 
     def test_bad_rows_in_both_databases(self):
         # Long paths that no compression brings under a B-tree entry's limit (about 2.7 kB).
