@@ -94,6 +94,7 @@ bool LogReader::Next(std::string_view& line) {
   for (;;) {
     const size_t newline = m_buffer.find('\n', scanned);
     if (newline != std::string::npos) {
+      if (newline - m_start > kMaxLine) m_tooLong = true;
       line = m_tooLong ? std::string_view() : std::string_view(m_buffer).substr(m_start, newline - m_start);
       m_start = newline + 1;
       ++m_number;
@@ -108,6 +109,7 @@ bool LogReader::Next(std::string_view& line) {
     scanned = m_buffer.size() - m_start;  // as it stands after Fill moves the line to the front
     if (!Fill()) {
       if (m_start == m_buffer.size() && !m_tooLong) return false;
+      if (m_buffer.size() - m_start > kMaxLine) m_tooLong = true;
       line = m_tooLong ? std::string_view() : std::string_view(m_buffer).substr(m_start);  // a last line without its end
       m_start = m_buffer.size();
       ++m_number;
