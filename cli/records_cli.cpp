@@ -133,11 +133,14 @@ RecordsCli::Commands::Commands(CLI::App& app) {
   records = app.add_subcommand("records", "Every run in a database: import logs, find runs, summarise them, report in HTML.");
   records->require_subcommand(1);
   records->footer(
-      "Exit codes:\n  0  done (malformed lines of a log are told and skipped)\n  1  the database failed part way\n"
+      "Exit codes:\n  0  done (malformed lines of a log are told and skipped)\n  1  the database, or a log, failed part way\n"
       "  2  bad usage, or a database or log that cannot be used");
 
   import = records->add_subcommand("import", "Add the runs of flash logs; a run already there is not added again.");
-  import->add_option("LOG", args.logs, "Log files written by flash --log or station --log")->required();
+  import->add_option("LOG", args.logs,
+                     "Log files written by flash --log or station --log; rotated ones compressed with gzip too, "
+                     "and - for standard input")
+      ->required();
   import->add_option("--db", args.db, kDbHelp);
   import->add_flag("--json", args.json, "The counts as one JSON line.");
 

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "importer.h"
+#include "log_reader.h"
 #include "store.h"
 #include "summary.h"
 #include "text/json_text.h"
@@ -42,6 +43,7 @@ namespace {
 using nlohmann::json;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+constexpr size_t kImportBatch = 100000;
 
 void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "brenvik-cli: %s\n", text.c_str()); }
 
@@ -125,12 +127,20 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
   ImportCounts counts;
   const bool terminal = text::IsTerminal(err);
   int code = kOk;
+  try {
+    store->BeginImport();
+  } catch (const StoreError& e) {
+    Say(err, Printable(e.what()));
+    return kFailed;
+  }
   for (const std::string& log : args.logs) {
     auto progress = [&](size_t lines) {
       if (terminal) std::fprintf(err, "\r%s: %zu lines\x1B[K", Printable(log).c_str(), lines), std::fflush(err);
     };
     try {
-      ImportLog(*store, log, counts, progress);
+      // "-": standard input. Large batches: the random keys' index pages are written once
+      // per batch, a fifth as often as a station's catch-up writes them.
+      ImportLog(*store, log == "-" ? "" : log, counts, progress, kImportBatch);
     } catch (const LogError& e) {
       if (terminal) std::fprintf(err, "\r\x1B[K");
       Say(err, Printable(e.what()));
@@ -142,6 +152,14 @@ int RunRecordsImport(const RecordsArgs& args, std::FILE* out, std::FILE* err) {
     }
     if (terminal) std::fprintf(err, "\r\x1B[K");
   }
+  try {
+    if (terminal) std::fprintf(err, "indexing...\r"), std::fflush(err);
+    store->EndImport();
+  } catch (const StoreError& e) {
+    Say(err, Printable(e.what()));
+    if (code == kOk) code = kFailed;
+  }
+  if (terminal) std::fprintf(err, "\r\x1B[K");
   for (const BadLine& b : counts.bad)
     if (!args.json) Say(err, Printable(b.file) + ":" + std::to_string(b.line) + ": skipped: " + b.why);
   if (args.json) {

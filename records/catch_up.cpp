@@ -4,17 +4,13 @@
 
 #include <cerrno>
 
-#include "gz_log.h"
 #include "importer.h"
+#include "log_reader.h"
 
 namespace brenvik::records {
 namespace {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 || errno != ENOENT; }
-
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 }  // namespace
 
@@ -38,10 +34,12 @@ void CatchUpLog(Store& store, const std::string& log) {
   if (Exists(log)) ImportLog(store, log, counts);
   for (const std::string& older : RotatedLogs(log)) {
     ImportCounts read;
-    if (EndsWith(older, ".gz"))
-      ImportGzLog(store, older, read);
-    else
-      ImportLog(store, older, read);
+    try {
+      ImportLog(store, older, read);  // compressed or not, as its first bytes say
+    } catch (const LogCutShort&) {
+      // Damaged: the runs before the damage are in, and nothing more can be read of it.
+      // Failing here would fail every catch-up after it too.
+    }
     if (read.added == 0 && read.already > 0) break;
   }
 }

@@ -1,7 +1,7 @@
 // The run's row, defined once. Each column's entry says all that the rest of the program
 // knows of it: its name (in the table, the log line and find's JSON), its SQL type, the kind
-// of JSON value it is, how the log line carries it, whether a line without it is a run, and
-// what its text must look like. The schema's steps, the log line's parser, the PostgreSQL
+// of JSON value it is, how the log line carries it, whether a line without it is a run, how
+// long and what its text must look like. The schema's steps, the log line's parser, the PostgreSQL
 // casts, find's columns and JSON, and the log line's names all read this table.
 #pragma once
 
@@ -34,6 +34,9 @@ struct ColumnDefinition {
   ValueKind kind;
   InLog inLog;
   bool required;  // a line without it is no run; NOT NULL in the table
+  // A text's most bytes: a longer one is no run of this program's, and every database takes
+  // what is within. Numbers are held to their SQL type's range instead.
+  size_t maxBytes = 0;
   Form form = Form::kAny;
   bool primaryKey = false;
   int since = 1;  // the schema's version that added it

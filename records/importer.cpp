@@ -1,79 +1,55 @@
 #include "importer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
-
 namespace brenvik::records {
-namespace {
-
-constexpr size_t kRowsPerBatch = 20000;
-
-struct FileClose {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
 
 void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
-               const std::function<void(size_t lines)>& progress) {
-  // Only a regular file is read: a FIFO or a device could block or act on something.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) throw LogError("the log " + path + " cannot be read: " + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw LogError("the log " + path + " is not a file");
-  }
-  std::unique_ptr<std::FILE, FileClose> file(::fdopen(fd, "rb"));
-  if (!file) {
-    ::close(fd);
-    throw LogError("the log " + path + " cannot be read: " + std::strerror(errno));
-  }
+               const std::function<void(size_t lines)>& progress, size_t rowsPerBatch) {
+  LogReader log(path);
   std::vector<Row> batch;
-  batch.reserve(kRowsPerBatch);
+  std::vector<size_t> numbers;  // each row's line, to name a row the database refuses
+  batch.reserve(rowsPerBatch);
+  numbers.reserve(rowsPerBatch);
   auto flush = [&] {
     if (batch.empty()) return;
-    const size_t added = store.Insert(batch);
+    size_t refused = 0;
+    const size_t added = store.Insert(batch, [&](size_t index, const std::string& why) {
+      ++refused;
+      ++counts.malformed;
+      counts.bad.push_back({log.Name(), numbers[index], "the database refused it: " + why});
+    });
     counts.added += added;
-    counts.already += batch.size() - added;
+    counts.already += batch.size() - added - refused;
     batch.clear();
+    numbers.clear();
   };
-  char* buffer = nullptr;
-  size_t capacity = 0;
-  size_t number = 0;
-  ssize_t n;
+  std::string_view line;
   std::string why;
-  try {
-    while ((n = ::getline(&buffer, &capacity, file.get())) >= 0) {
-      ++number;
-      std::string_view line(buffer, size_t(n));
-      if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-      if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
-      if (auto row = ParseLogLine(line, why)) {
-        batch.push_back(std::move(*row));
-        if (batch.size() == kRowsPerBatch) {
-          flush();
-          if (progress) progress(number);
-        }
-      } else {
-        ++counts.malformed;
-        counts.bad.push_back({path, number, why});
-      }
+  for (;;) {
+    try {
+      if (!log.Next(line)) break;
+    } catch (const StoreError&) {
+      flush();  // what was read before the damage goes in all the same
+      throw;
     }
-    const bool failed = std::ferror(file.get());
-    std::free(buffer);
-    buffer = nullptr;
-    if (failed) throw StoreError("the log " + path + " could not be read to its end");
-    flush();
-  } catch (...) {
-    std::free(buffer);
-    throw;
+    if (log.TooLong()) {
+      ++counts.malformed;
+      counts.bad.push_back({log.Name(), log.Number(), "it is longer than 4 MiB: no run's line is"});
+      continue;
+    }
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    if (auto row = ParseLogLine(line, why)) {
+      batch.push_back(std::move(*row));
+      numbers.push_back(log.Number());
+      if (batch.size() == rowsPerBatch) {
+        flush();
+        if (progress) progress(log.Number());
+      }
+    } else {
+      ++counts.malformed;
+      counts.bad.push_back({log.Name(), log.Number(), why});
+    }
   }
+  flush();
 }
 
 }  // namespace brenvik::records

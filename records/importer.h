@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "log_reader.h"
 #include "store.h"
 
 namespace brenvik::records {
@@ -21,16 +22,13 @@ struct ImportCounts {
   std::vector<BadLine> bad;
 };
 
-// A log that cannot be used at all (missing, not a file, not readable): nothing was read.
-class LogError : public StoreError {
- public:
-  using StoreError::StoreError;
-};
-
-// Adds the runs of one log file. A line that is no run is counted and named, never stops the
-// import; a file that cannot be opened throws LogError, one that fails part way or a database
-// that fails StoreError.
+// Adds the runs of one log file (gzip too; "" for standard input). A line that is no run, or
+// a row the database refuses, is counted and named and never stops the import; a file that
+// cannot be opened throws LogError, one that fails part way or a database that fails
+// StoreError.
+// `rowsPerBatch`: rows to a transaction. More take fewer writes of the same index pages and
+// more memory (about 1 KB a row): a station's catch-up keeps to the default.
 void ImportLog(Store& store, const std::string& path, ImportCounts& counts,
-               const std::function<void(size_t lines)>& progress = {});
+               const std::function<void(size_t lines)>& progress = {}, size_t rowsPerBatch = 20000);
 
 }  // namespace brenvik::records

@@ -2,6 +2,7 @@
 // that dropped (a restarted server, a network gone for a while) is opened again.
 #include <libpq-fe.h>
 
+#include <cstring>
 #include <memory>
 
 #include "schema.h"
@@ -60,16 +61,16 @@ class PostgresStore : public Store {
     Run("COMMIT", {});
   }
 
-  size_t Insert(const std::vector<Row>& rows) override {
+  size_t Insert(const std::vector<Row>& rows, const Refused& refused) override {
     if (rows.empty()) return 0;
     // A transaction adds its rows or none: sent again after a dropped connection, it adds
     // only what did not go in.
     try {
-      return InsertOnce(rows);
+      return InsertOrSplit(rows, 0, rows.size(), refused);
     } catch (const StoreError&) {
       if (!Reset()) throw;
     }
-    return InsertOnce(rows);
+    return InsertOrSplit(rows, 0, rows.size(), refused);
   }
 
   void Select(const Query& query, const std::function<void(const Values&)>& each) override {
@@ -104,10 +105,27 @@ class PostgresStore : public Store {
   }
 
  private:
+  // One row the server refuses would take the whole transaction with it: a batch that fails so
+  // is halved until that row is found, and every other row goes in.
+  size_t InsertOrSplit(const std::vector<Row>& rows, size_t first, size_t count, const Refused& refused) {
+    try {
+      return InsertOnce(rows, first, count);
+    } catch (const StoreError&) {
+      if (!m_rowFault) throw;
+    }
+    if (count == 1) {
+      if (refused) refused(first, m_reason);
+      return 0;
+    }
+    const size_t half = count / 2;
+    return InsertOrSplit(rows, first, half, refused) + InsertOrSplit(rows, first + half, count - half, refused);
+  }
+
   // The rows go to the server by COPY in its binary form: each value is its bytes with their
   // length, never SQL text, and a million rows take seconds rather than minutes. They land in
   // a table of this session and go into runs from there, each run once.
-  size_t InsertOnce(const std::vector<Row>& rows) {
+  size_t InsertOnce(const std::vector<Row>& rows, size_t first, size_t count) {
+    m_rowFault = false;
     Run("BEGIN", {});
     try {
       std::string columns;
@@ -119,7 +137,8 @@ class PostgresStore : public Store {
       if (PQresultStatus(copy.get()) != PGRES_COPY_IN) throw StoreError(Failure("took no run", copy.get()));
       std::string data("PGCOPY\n\xff\r\n\0", 11);
       data.append(8, '\0');  // no flags, no header extension
-      for (const Row& row : rows) {
+      for (size_t r = first; r < first + count; ++r) {
+        const Row& row = rows[r];
         PutBigEndian(data, uint16_t(kColumnCount));
         for (const auto& value : row) {
           PutBigEndian(data, value ? uint32_t(value->size()) : uint32_t(0xFFFFFFFF));  // -1: NULL
@@ -202,6 +221,12 @@ class PostgresStore : public Store {
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     why = line;
+    // Bad data (class 22), a rule of the table (23), a value past a limit such as an index
+    // entry's size (54): the row's own fault, which no retry mends.
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    m_rowFault = state && PQstatus(m_conn) == CONNECTION_OK &&
+                 (std::strncmp(state, "22", 2) == 0 || std::strncmp(state, "23", 2) == 0 || std::strncmp(state, "54", 2) == 0);
+    m_reason = m_url.Scrub(why);
     return m_url.Scrub("the database " + m_url.shown + " " + what + ": " + why);
   }
 
@@ -221,6 +246,9 @@ class PostgresStore : public Store {
   }
 
   DbUrl m_url;
+  // What the last failure was: the row's own fault, and why, in the server's words.
+  mutable bool m_rowFault = false;
+  mutable std::string m_reason;
   Connection m_holder;
   PGconn* m_conn = nullptr;  // m_holder's, for the many calls that take it
 };

@@ -7,6 +7,7 @@
 
 #include "station/result.h"
 #include "text/json_text.h"
+#include "utc_time.h"
 
 namespace brenvik::records {
 namespace {
@@ -75,11 +76,12 @@ std::optional<std::string> ParseIso(const std::string& s) {
       if (!Number(s, at, 2, oh)) return std::nullopt;
       if (at < s.size() && s[at] == ':') ++at;
       if (at < s.size() && !Number(s, at, 2, om)) return std::nullopt;
+      if (om > 59 || !IsZoneOffset(oh * 60 + om)) return std::nullopt;
       utc = true;
       offset = sign * (oh * 3600L + om * 60L);
     }
   }
-  if (at != s.size() || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+  if (at != s.size() || !IsCalendarDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
     return std::nullopt;
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
@@ -149,8 +151,14 @@ std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& e
     add(column, Compare::kAtLeast, value);
     if (const std::string end = PrefixEnd(value); !end.empty()) add(column, Compare::kBelow, end);
   };
-  prefix(kUsbSerial, f.serialPrefix);
-  std::string sha = f.sha256Prefix;
+  // The log writes a name that is no UTF-8 with U+FFFD for each byte that is not; a filter is
+  // taken the same way, so that it finds what the log holds, and both databases (PostgreSQL
+  // takes no such bytes at all) answer alike.
+  auto asLogged = [](const std::string& given) {
+    return text::IsUtf8(given) ? given : nlohmann::json::parse(text::JsonLine(given)).get<std::string>();
+  };
+  prefix(kUsbSerial, asLogged(f.serialPrefix));
+  std::string sha = asLogged(f.sha256Prefix);
   for (char& c : sha)
     if (c >= 'A' && c <= 'F') c = char(c - 'A' + 'a');
   prefix(kSha256, sha);
@@ -163,8 +171,8 @@ std::optional<Where> BuildWhere(const Filter& f, std::time_t now, std::string& e
     else
       add(bytes, Compare::kEqual, text::HexBytes(given));
   }
-  if (!f.usbPort.empty()) add(kUsbPort, Compare::kEqual, f.usbPort);
-  if (!f.station.empty()) add(kStation, Compare::kEqual, f.station);
+  if (!f.usbPort.empty()) add(kUsbPort, Compare::kEqual, asLogged(f.usbPort));
+  if (!f.station.empty()) add(kStation, Compare::kEqual, asLogged(f.station));
   if (!f.result.empty()) {
     if (!station::ParseResult(f.result)) {
       error = "--result must be success, failed or stopped";

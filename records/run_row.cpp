@@ -1,35 +1,18 @@
 #include "run_row.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "download/sha256.h"
 #include "station/result.h"
+#include "utc_time.h"
 
 namespace brenvik::records {
 
 namespace {
-
-using nlohmann::json;
-
-bool Digits(std::string_view s, size_t at, size_t n) {
-  if (at + n > s.size()) return false;
-  for (size_t i = at; i < at + n; ++i)
-    if (s[i] < '0' || s[i] > '9') return false;
-  return true;
-}
-
-// "2026-12-07T14:30:05.123Z": the records sort and group by this text, so only UTC in this
-// one form goes in.
-bool IsLogTime(std::string_view t) {
-  if (t.size() < 20 || t.back() != 'Z') return false;
-  if (!Digits(t, 0, 4) || t[4] != '-' || !Digits(t, 5, 2) || t[7] != '-' || !Digits(t, 8, 2) || t[10] != 'T' ||
-      !Digits(t, 11, 2) || t[13] != ':' || !Digits(t, 14, 2) || t[16] != ':' || !Digits(t, 17, 2))
-    return false;
-  if (t.size() == 20) return true;
-  return t[19] == '.' && t.size() > 21 && Digits(t, 20, t.size() - 21);
-}
 
 bool IsHex(std::string_view s) {
   for (char c : s)
@@ -48,43 +31,82 @@ bool IsUuid(std::string_view s) {
 
 using Kind = ValueKind;
 
-// A value of the line as the column's text; `why` says what is wrong with it.
-bool Take(const json& line, const char* key, Kind kind, bool required, std::optional<std::string>& out,
-          std::string& why) {
-  const auto it = line.find(key);
-  if (it == line.end() || it->is_null()) {
-    if (required) why = std::string("it has no ") + key;
-    return !required;
+// A number as its column's text: a whole one as written, any other in the shortest form
+// that reads back as the same double, with ".0" where it would look whole.
+std::string NumberText(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  std::string out(text, end);
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
+}
+
+// A value of the line as the column's text; `why` says what is wrong with it. Whatever it
+// takes, both databases take alike.
+bool Take(simdjson::dom::object line, const ColumnDefinition& c, std::optional<std::string>& out, std::string& why) {
+  simdjson::dom::element value;
+  if (line.at_key(c.name).get(value) != simdjson::SUCCESS || value.is_null()) {
+    if (c.required) why = std::string("it has no ") + c.name;
+    return !c.required;
   }
-  switch (kind) {
-    case Kind::kText:
-      if (!it->is_string()) break;
-      out = it->get<std::string>();
+  switch (c.kind) {
+    case Kind::kText: {
+      std::string_view text;
+      if (value.get_string().get(text) != simdjson::SUCCESS) break;
       // PostgreSQL keeps no NUL in a text; SQLite would cut it at one.
-      if (out->find('\0') != std::string::npos) {
-        why = std::string(key) + " holds a NUL character";
+      if (text.find('\0') != std::string_view::npos) {
+        why = std::string(c.name) + " holds a NUL character";
         return false;
       }
+      if (c.maxBytes && text.size() > c.maxBytes) {
+        why = std::string(c.name) + " is longer than " + std::to_string(c.maxBytes) + " bytes";
+        return false;
+      }
+      out = std::string(text);
       return true;
-    case Kind::kWhole:
-      // A BIGINT column takes no more than a signed 64-bit number.
-      if (!it->is_number_integer() || (it->is_number_unsigned() && it->get<uint64_t>() > uint64_t(INT64_MAX)))
-        break;
-      out = it->dump();
+    }
+    case Kind::kWhole: {
+      if (!value.is_int64() && !value.is_uint64()) break;
+      // INTEGER is 32-bit, BIGINT 64-bit: a number past its type is no value of the column.
+      const bool fits = value.is_int64() && (c.sql != SqlType::kInteger ||
+                                             (int64_t(value) >= INT32_MIN && int64_t(value) <= INT32_MAX));
+      if (!fits) {
+        why = std::string(c.name) + " is out of range for a " + (c.sql == SqlType::kInteger ? "32" : "64") + "-bit number";
+        return false;
+      }
+      out = std::to_string(int64_t(value));
       return true;
+    }
     case Kind::kNumber:
-      if (!it->is_number()) break;
-      out = it->dump();
+      if (value.is_int64()) {
+        out = std::to_string(int64_t(value));
+      } else if (value.is_uint64()) {
+        out = std::to_string(uint64_t(value));
+      } else if (value.is_double()) {
+        const double number = double(value);
+        if (!std::isfinite(number)) {
+          why = std::string(c.name) + " is no finite number";
+          return false;
+        }
+        out = NumberText(number);
+      } else {
+        break;
+      }
       return true;
   }
-  why = std::string(key) + " is not " + (kind == Kind::kText ? "a text" : kind == Kind::kWhole ? "a whole number" : "a number");
+  why = std::string(c.name) + " is not " + (c.kind == Kind::kText ? "a text" : c.kind == Kind::kWhole ? "a whole number" : "a number");
   return false;
 }
 
-bool HasForm(Form form, const std::string& text) {
+// Whether the text has the form; a time is put in the records' one.
+bool HasForm(Form form, std::string& text) {
   switch (form) {
     case Form::kAny: return true;
-    case Form::kUtcTime: return IsLogTime(text);
+    case Form::kUtcTime: {
+      auto time = NormaliseLogTime(text);
+      if (time) text = std::move(*time);
+      return time.has_value();
+    }
     case Form::kLowerHex: return IsHex(text);
     case Form::kUuid: return IsUuid(text);
     case Form::kResult: return station::ParseResult(text).has_value();
@@ -94,7 +116,8 @@ bool HasForm(Form form, const std::string& text) {
 
 std::string FormFault(Form form, const char* name) {
   switch (form) {
-    case Form::kUtcTime: return std::string("its ") + name + " is not UTC in ISO 8601 (2026-12-07T14:30:05.123Z)";
+    case Form::kUtcTime:
+      return std::string("its ") + name + " is no time of the calendar in ISO 8601 (2026-12-07T14:30:05.123Z)";
     case Form::kResult: return std::string("its ") + name + " is none of success, failed, stopped";
     case Form::kLowerHex: return std::string(name) + " is not lowercase hex";
     case Form::kUuid: return std::string("its ") + name + " is no UUID";
@@ -122,20 +145,21 @@ std::string LineRunId(std::string_view line) {
 
 std::optional<Row> ParseLogLine(std::string_view line, std::string& why) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  json j;
-  try {
-    j = json::parse(line);
-  } catch (const json::exception&) {
+  // One parser per thread (the importer's, a writer's), its buffers kept from line to line.
+  thread_local simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  if (parser.parse(line.data(), line.size(), true).get(document) != simdjson::SUCCESS) {
     why = "it is no JSON (cut short?)";
     return std::nullopt;
   }
-  if (!j.is_object()) {
+  simdjson::dom::object j;
+  if (document.get_object().get(j) != simdjson::SUCCESS) {
     why = "it is no JSON object";
     return std::nullopt;
   }
   Row row;
   for (size_t c = 0; c < kColumnCount; ++c)
-    if (!Take(j, kColumns[c].name, kColumns[c].kind, kColumns[c].required, row[c], why)) return std::nullopt;
+    if (!Take(j, kColumns[c], row[c], why)) return std::nullopt;
   // The forms are checked after every kind, the time and the result first.
   for (const Form form : {Form::kUtcTime, Form::kResult, Form::kLowerHex, Form::kUuid})
     for (size_t c = 0; c < kColumnCount; ++c)

@@ -6,9 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "columns.h"
+
 namespace brenvik::records {
 
 enum class Dialect { kSqlite, kPostgres };
+
+// In PostgreSQL a path is indexed by its head: its first characters, at most 4 bytes each,
+// well within a B-tree entry. A search for the whole path asks for its head too, so that the
+// index serves it.
+constexpr int kHeadChars = 512;
+inline bool IndexedByHead(Dialect dialect, Column column) {
+  return dialect == Dialect::kPostgres && (column == kImage || column == kDevice);
+}
+inline std::string HeadOf(const std::string& operand) {
+  return "left(" + operand + ", " + std::to_string(kHeadChars) + ")";
+}
 
 // The version this program writes and reads.
 int SchemaVersion();
@@ -16,6 +29,12 @@ int SchemaVersion();
 // The statements that take a database from version `from` to `from + 1`; `from` 0 is an empty
 // database.
 std::vector<std::string> SchemaStep(Dialect dialect, int from);
+
+struct IndexDefinition {
+  std::string name, create;  // create: CREATE INDEX IF NOT EXISTS ...
+};
+// The indexes of runs at this version, besides its primary key.
+std::vector<IndexDefinition> CurrentIndexes(Dialect dialect);
 
 }  // namespace brenvik::records
 

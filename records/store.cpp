@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "schema.h"
+
 namespace brenvik::records {
 namespace {
 
@@ -20,9 +22,12 @@ SelectStatement BuildSelect(const Query& query, bool numbered) {
   for (size_t i = 0; i < query.columns.size(); ++i) s.sql += std::string(i ? ", " : "") + ColumnName(query.columns[i]);
   s.sql += " FROM runs";
   for (const Condition& c : query.where) {
-    s.sql += std::string(s.params.empty() ? " WHERE " : " AND ") + ColumnName(c.column) + Operator(c.compare);
     s.params.push_back(c.value);
-    s.sql += numbered ? "$" + std::to_string(s.params.size()) : "?";
+    const std::string placeholder = numbered ? "$" + std::to_string(s.params.size()) : "?";
+    s.sql += s.params.size() == 1 ? " WHERE " : " AND ";
+    if (c.compare == Compare::kEqual && IndexedByHead(numbered ? Dialect::kPostgres : Dialect::kSqlite, c.column))
+      s.sql += HeadOf(ColumnName(c.column)) + " = " + HeadOf(placeholder) + " AND ";
+    s.sql += std::string(ColumnName(c.column)) + Operator(c.compare) + placeholder;
   }
   if (query.oldestFirst) s.sql += " ORDER BY time, run_id";
   return s;

@@ -39,11 +39,22 @@ struct SelectStatement {
 };
 SelectStatement BuildSelect(const Query& query, bool numbered);
 
+// A row the database would not take (a rule of its own, a value out of its range): its index
+// in the batch and the database's reason.
+using Refused = std::function<void(size_t index, const std::string& why)>;
+
 class Store {
  public:
   virtual ~Store() = default;
   // Adds, in one transaction, the rows whose run_id is not there yet; gives how many were new.
-  virtual size_t Insert(const std::vector<Row>& rows) = 0;
+  // A row the database refuses is left out and handed to `refused`; the others go in.
+  virtual size_t Insert(const std::vector<Row>& rows, const Refused& refused) = 0;
+  size_t Insert(const std::vector<Row>& rows) { return Insert(rows, {}); }
+  // Around an import of many runs: a store may put work off to its end (SQLite builds the
+  // indexes of a new file once, after its rows, rather than row by row). EndImport is called
+  // on every path; an index it could not build is built by the next writer that opens.
+  virtual void BeginImport() {}
+  virtual void EndImport() {}
   // Each row that answers `query` is handed to `each`, its columns in the query's order, as
   // text (NULL as nothing).
   virtual void Select(const Query& query, const std::function<void(const Values&)>& each) = 0;

@@ -6,14 +6,14 @@ set -euo pipefail
 # help2man and dpkg-dev (dpkg-shlibdeps): the Debian package's man pages and dependencies;
 # lintian: the package test holds the package to Debian's policy.
 # libusb-1.0-0-dev (found by pkg-config): Linux talks to a handset of the ipaq driver over usbfs.
-# libpq-dev, libsqlite3-dev: the records' databases; zlib1g-dev: the rotated logs that logrotate
-# compressed; postgresql: the server their tests start;
+# libpq-dev, libsqlite3-dev: the records' databases; zlib1g-dev: rotated logs are gzip;
+# libsimdjson-dev: the import's parser of log lines; postgresql: the server their tests start;
 # python3-jsonschema: the log line's schema in the tests; logrotate: the station's test rotates
 # its log with the package's own configuration. prometheus (with promtool) scrapes the station's
 # metrics in their test; chromium, headless, opens the records' HTML report in its test.
 native=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev python3
-        help2man dpkg-dev lintian systemd libusb-1.0-0-dev libpq-dev libsqlite3-dev zlib1g-dev postgresql python3-jsonschema
-        logrotate prometheus chromium)
+        help2man dpkg-dev lintian systemd libusb-1.0-0-dev libpq-dev libsqlite3-dev zlib1g-dev libsimdjson-dev
+        postgresql python3-jsonschema logrotate prometheus chromium)
 # The x86_64 cross compilers: the Windows tests' build where 32-bit programs cannot start.
 windows=(g++-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
          xvfb imagemagick fonts-wqy-microhei fonts-wine locales-all wine wine32:i386 wine64)

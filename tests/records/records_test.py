@@ -5,8 +5,10 @@ away mid-shift, and a password that never shows. Usage: records_test.py CLI SIM 
 import gzip
 import json
 import os
+import random
 import shutil
 import signal
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -162,6 +164,25 @@ class RecordsTest(WithPostgres):
                 table = cli("records", "find", "--db", db, "--serial", "C")
                 self.assertIn("/srv/fw/\\xE9.img", table.stdout)  # told apart, and no raw byte
 
+    def test_filters_that_are_no_utf8_answer_alike(self):
+        # The log writes such a name with U+FFFD for the byte; a filter is read the same way.
+        odd = line(run_id=uid(20), station="st\ufffd", usb_serial="S\ufffd1", usb_port="1-\ufffd")
+        log = self.write_log("a.log", KNOWN + [odd])
+        cases = [  # (filter, its bytes, serials found)
+            ("--serial", b"S\xff", ["S\ufffd1"]),
+            ("--station", b"st\xe9", ["S\ufffd1"]),
+            ("--usb-port", b"1-\xe9", ["S\ufffd1"]),
+            ("--serial", b"\xffX", []),
+            ("--sha256", b"ab\xff", []),
+        ]
+        for kind, db in self.databases():
+            self.records("import", "--db", db, log)
+            for option, raw, serials in cases:
+                with self.subTest(kind, option=option, raw=raw):
+                    self.assertEqual([r["usb_serial"] for r in self.find(db, option, os.fsdecode(raw))], serials)
+                    table = self.records("find", "--db", db, option, os.fsdecode(raw))
+                    self.assertEqual(table.stderr, "" if serials else "no run found\n")
+
     def test_find_and_summary_against_a_known_set(self):
         log = self.write_log("a.log", KNOWN)
         finds = [  # (filters, serials found)
@@ -276,6 +297,171 @@ class RecordsTest(WithPostgres):
         newer = self.records("find", "--db", db, check=False)
         self.assertEqual(newer.returncode, 2)
         self.assertIn("version 99, newer than this brenvik-cli knows", newer.stderr)
+
+    def import_from(self, db, source, stdin=None):
+        r = subprocess.run([cli_test.CLI, "records", "import", "--db", db, "--json", source], input=stdin,
+                           capture_output=True, timeout=120)
+        return r.returncode, json.loads(r.stdout), r.stderr.decode()
+
+    def test_rotated_and_compressed_logs(self):
+        plain = b"\n".join(KNOWN) + b"\n"
+        gz = self.path("station.log.2.gz")
+        with gzip.open(gz, "wb") as f:
+            f.write(plain)
+        with open(gz, "rb") as f:
+            packed = f.read()
+        sources = [  # (what, the log named, standard input)
+            ("a rotated log, compressed", gz, None),
+            ("standard input", "-", plain),
+            ("a pipe by its name", "/dev/stdin", plain),
+            ("compressed, on standard input", "-", packed),
+        ]
+        for kind, _ in self.databases():
+            for what, source, stdin in sources:
+                with self.subTest(kind, what=what):
+                    db = dict(self.databases())[kind]
+                    code, counts, err = self.import_from(db, source, stdin)
+                    self.assertEqual((code, counts["new"], counts["malformed"]), (0, len(KNOWN), 0), err)
+                    self.assertEqual(len(self.find(db)), len(KNOWN))
+            with self.subTest(kind, what="cut short"):
+                # A compressed log cut short: what was read before the cut goes in, and the
+                # import fails part way.
+                db = dict(self.databases())[kind]
+                cut = self.path("cut.gz")
+                with open(cut, "wb") as f:
+                    f.write(packed[:len(packed) * 2 // 3])
+                code, counts, err = self.import_from(db, cut)
+                self.assertEqual(code, 1)
+                self.assertIn("cut.gz could not be read to its end: unexpected end of file", err)
+                self.assertGreater(counts["new"], 0)
+                self.assertEqual(len(self.find(db)), counts["new"])
+            with self.subTest(kind, what="a line past any run's, and one with no end"):
+                huge = self.write_log("huge.log", [b"x" * (5 << 20)] + KNOWN)
+                with open(huge, "ab") as f:
+                    f.write(b"y" * (5 << 20))
+                code, counts, err = self.import_from(dict(self.databases())[kind], huge)
+                self.assertEqual((code, counts["new"], counts["malformed"]), (0, len(KNOWN), 2), err)
+                self.assertEqual([(b["line"], b["why"][:23]) for b in counts["malformed_lines"]],
+                                 [(1, "it is longer than 4 MiB"), (len(KNOWN) + 2, "it is longer than 4 MiB")])
+
+    def test_bad_rows_in_both_databases(self):
+        # Long paths that no compression brings under a B-tree entry's limit (about 2.7 kB).
+        noise = random.Random(1)
+        letters = "".join(chr(c) for c in range(0x21, 0x7F) if chr(c) != "/")
+        long_image = "/srv/fw/" + "".join(noise.choices(letters, k=4000)) + ".img"
+        long_device = "/dev/serial/by-id/" + "".join(noise.choices(letters, k=4000))
+        lines = KNOWN + [
+            line(run_id=uid(30), kind=3000000000),                    # for a 32-bit column
+            line(run_id=uid(31), usb_serial="x" * 100000),
+            line(run_id=uid(32), image="/srv/" + "q" * 5000),          # past any path
+            line(run_id=uid(33), usb_serial="REFUSED"),                # by a rule of the database
+            line(run_id=uid(34), image=long_image, usb_serial="L1"),   # long, and within a path
+            line(run_id=uid(35), device=long_device, usb_serial="L2"),
+            line(run_id=uid(36), cause="c" * 60000, usb_serial="L3"),
+        ]
+        log = self.write_log("a.log", lines)
+        answers = []
+        for kind, db in self.databases():
+            with self.subTest(kind):
+                self.records("import", "--db", db, self.write_log("empty.log", []))  # makes the tables
+                if kind == "sqlite":
+                    with sqlite3.connect(db[len("sqlite:"):]) as c:
+                        c.execute("CREATE TRIGGER refuse BEFORE INSERT ON runs WHEN NEW.usb_serial = 'REFUSED' "
+                                  "BEGIN SELECT RAISE(ABORT, 'serial REFUSED is not taken here'); END")
+                else:
+                    subprocess.run(["psql", db, "-qc", "ALTER TABLE runs ADD CONSTRAINT refuse "
+                                    "CHECK (usb_serial <> 'REFUSED')"], check=True, capture_output=True)
+                got = json.loads(self.records("import", "--db", db, "--json", log).stdout)
+                bad = {b["line"]: b["why"] for b in got["malformed_lines"]}
+                self.assertEqual((got["new"], got["malformed"]), (len(KNOWN) + 3, 4))
+                self.assertIn("kind is out of range for a 32-bit number", bad[len(KNOWN) + 1])
+                self.assertIn("usb_serial is longer than 1024 bytes", bad[len(KNOWN) + 2])
+                self.assertIn("image is longer than 4096 bytes", bad[len(KNOWN) + 3])
+                self.assertIn("the database refused it", bad[len(KNOWN) + 4])
+                self.assertEqual([r["usb_serial"] for r in self.find(db, "--image", long_image)], ["L1"])
+                self.assertEqual([r["usb_serial"] for r in self.find(db, "--device", long_device)], ["L2"])
+                answers.append(sorted(r["run_id"] for r in self.find(db)))
+        self.assertEqual(answers[0], answers[1])
+
+    def test_time(self):
+        lines = [
+            line(run_id=uid(40), usb_serial="T0", time="2026-12-07T10:00:00Z"),
+            line(run_id=uid(41), usb_serial="T1", time="2026-12-07T10:00:00.500Z"),
+            line(run_id=uid(42), usb_serial="T2", time="2026-12-07T11:00:00.25+01:00"),
+            line(run_id=uid(43), time="2026-13-45T99:99:99Z"),
+            line(run_id=uid(44), time="2026-02-29T10:00:00Z"),
+            line(run_id=uid(45), time="2026-12-07T10:00:00+99:00"),
+        ]
+        log = self.write_log("a.log", lines)
+        finds = [  # (filters, serials found, oldest first)
+            ([], ["T0", "T2", "T1"]),
+            (["--until", "2026-12-07T10:00:00.250Z"], ["T0"]),
+            (["--since", "2026-12-07T10:00:00.250Z"], ["T2", "T1"]),
+            (["--since", "2026-12-07T11:00:00.5+01:00"], ["T1"]),
+        ]
+        impossible = [["--since", "2026-02-31"], ["--until", "2026-12-07T10:00+99:00"],
+                      ["--since", "2026-13-45T99:99:99Z"], ["--until", "2026-12-07T10:00:60Z"]]
+        for kind, db in self.databases():
+            with self.subTest(kind):
+                got = json.loads(self.records("import", "--db", db, "--json", log).stdout)
+                self.assertEqual((got["new"], got["malformed"]), (3, 3))
+                for filters, serials in finds:
+                    self.assertEqual([r["usb_serial"] for r in self.find(db, *filters)], serials, filters)
+                self.assertEqual([r["time"] for r in self.find(db)],
+                                 ["2026-12-07T10:00:00.000Z", "2026-12-07T10:00:00.250Z", "2026-12-07T10:00:00.500Z"])
+                hours = self.records("summary", "--db", db, "--by", "hour", "--json").stdout.splitlines()
+                self.assertEqual([(json.loads(h)["hour"], json.loads(h)["runs"]) for h in hours], [("2026-12-07T10", 3)])
+                for filters in impossible:
+                    r = self.records("find", "--db", db, *filters, check=False)
+                    self.assertEqual((r.returncode, r.stdout), (2, ""), filters)
+                    self.assertIn(filters[0] + " must be a time", r.stderr)
+
+    def test_times_a_database_of_the_first_version_holds_are_put_in_one_form(self):
+        text = {"run_id": "TEXT PRIMARY KEY", "time": "TEXT NOT NULL", "image": "TEXT NOT NULL",
+                "result": "TEXT NOT NULL", "size": "BIGINT", "kind": "INTEGER", "bytes_sent": "BIGINT",
+                "seconds": "DOUBLE PRECISION", "average_rate": "BIGINT"}
+        names = ["run_id", "station", "time", "image", "image_bytes", "size", "sha256", "kind", "device",
+                 "device_bytes", "usb_port", "usb_serial", "bytes_sent", "seconds", "average_rate", "result", "cause"]
+        rows = [(uid(50), "2026-12-07T10:00:00Z", "V0"), (uid(51), "2026-12-07T10:00:00.5Z", "V1"),
+                (uid(52), "2026-12-07T10:00:00.250Z", "V2")]
+        for kind, db in self.databases():
+            with self.subTest(kind):
+                collate = ' COLLATE "C"' if kind == "postgresql" else ""
+                columns = ", ".join("%s %s" % (n, text.get(n, "TEXT").replace("TEXT", "TEXT" + collate)) for n in names)
+                sql = ["CREATE TABLE runs (%s)" % columns,
+                       "CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT NOT NULL)",
+                       "INSERT INTO schema_version VALUES (1, '2026-12-01T00:00:00Z')"]
+                sql += ["CREATE INDEX runs_%s ON runs (%s)" % (i, i) for i in ("time", "image", "device", "usb_serial")]
+                sql += ["INSERT INTO runs (run_id, time, image, result, usb_serial) VALUES ('%s', '%s', '/x', "
+                        "'success', '%s')" % r for r in rows]
+                if kind == "sqlite":
+                    with sqlite3.connect(db[len("sqlite:"):]) as c:
+                        for statement in sql:
+                            c.execute(statement)
+                else:
+                    subprocess.run(["psql", db, "-q", "-v", "ON_ERROR_STOP=1", "-c", ";".join(sql)], check=True,
+                                   capture_output=True)
+                self.assertEqual([r["usb_serial"] for r in self.find(db)], ["V0", "V2", "V1"])
+                self.assertEqual([r["usb_serial"] for r in self.find(db, "--until", "2026-12-07T10:00:00.250Z")],
+                                 ["V0"])
+
+    def test_a_new_files_indexes_are_built_after_its_rows_and_mended_by_the_next_writer(self):
+        def indexes(path):
+            with sqlite3.connect(path) as c:
+                return sorted(r[0] for r in c.execute("SELECT name FROM sqlite_master WHERE type = 'index'"))
+        path = self.path("new.db")
+        self.records("import", "--db", "sqlite:" + path, self.write_log("a.log", KNOWN))
+        built = indexes(path)
+        self.assertEqual(len(built), 8, built)  # seven and the primary key's
+        # An import stopped before it built them (killed, the machine down): a reader answers
+        # all the same, and the next writer builds them.
+        with sqlite3.connect(path) as c:
+            c.execute("DROP INDEX runs_usb_serial")
+            c.execute("DROP INDEX runs_time")
+        self.assertEqual(len(self.find("sqlite:" + path, "--serial", "A")), 3)
+        self.assertEqual(len(indexes(path)), 6)
+        self.records("import", "--db", "sqlite:" + path, self.write_log("b.log", KNOWN[:1]))
+        self.assertEqual(indexes(path), built)
 
     def test_a_password_never_leaks(self):
         db = self.fresh_pg()
