@@ -1,7 +1,9 @@
 #include "left_flashed.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -58,20 +60,26 @@ std::vector<station::LeftFlashed> ReadLeftFlashed(const std::string& file) {
 bool WriteLeftFlashed(const std::string& file, const std::vector<station::LeftFlashed>& left) {
   const std::string boot = BootId();
   if (file.empty() || boot.empty()) return false;
+  std::string text = boot + '\n';
+  for (const station::LeftFlashed& l : left)
+    if (Storable(l.identity.port) && Storable(l.identity.serial) && Storable(l.device))
+      text += l.identity.port + '\t' + l.identity.serial + '\t' + l.device + '\n';
+  // A new file of our own, never one that a link or an older file put at that name; the rename
+  // then replaces the name itself, whatever it was.
   const std::string temporary = file + "." + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << boot << '\n';
-    for (const station::LeftFlashed& l : left)
-      if (Storable(l.identity.port) && Storable(l.identity.serial) && Storable(l.device))
-        out << l.identity.port << '\t' << l.identity.serial << '\t' << l.device << '\n';
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
+  ::unlink(temporary.c_str());  // one a stopped station of the same number left
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += size_t(n);
   }
-  if (std::rename(temporary.c_str(), file.c_str()) != 0) {
+  const bool whole = written == text.size() && ::close(fd) == 0;
+  if (!whole || std::rename(temporary.c_str(), file.c_str()) != 0) {
+    if (written != text.size()) ::close(fd);
     std::remove(temporary.c_str());
     return false;
   }

@@ -305,13 +305,35 @@ class StationTest(unittest.TestCase):
         for sim in sims:
             sim.proc.kill()
 
-        # Said at the start in plain lines too, escaped.
+        # Said at the start in plain lines too, escaped. The handsets it leaves flashed are kept
+        # in a file of its own: a link put at that name is replaced, never written through.
+        runtime = os.path.join(self.dir, "runtime")
+        os.makedirs(runtime)
+        victim = os.path.join(self.dir, "victim")
+        with open(victim, "w") as f:
+            f.write("keep")
+        kept = os.path.join(runtime, "brenvik-station-left-flashed")
+        os.symlink(victim, kept)
+        # And at the name of its temporary file, which ends in the station's process number.
+        with open("/proc/sys/kernel/ns_last_pid") as f:
+            last = int(f.read())
+        pids = range(last + 1, last + 1000)
+        for pid in pids:
+            os.symlink(victim, "%s.%d" % (kept, pid))
         plain = subprocess.Popen([CLI, "station", "--usb-port", "1-2.*", "--usb-port", "3-\u00e9",
                                   "--serial", "S", self.image], stdout=subprocess.PIPE, text=True,
-                                 env=dict(os.environ, SYSFS_PATH=os.path.join(self.dir, "none")))
+                                 env=dict(os.environ, SYSFS_PATH=os.path.join(self.dir, "none"),
+                                          XDG_RUNTIME_DIR=runtime))
         self.assertEqual(plain.stdout.readline(), "filters: USB port 1-2.*, 3-\u00e9; serial S\n")
+        deadline = time.monotonic() + 30
+        while os.path.islink(kept) and time.monotonic() < deadline:
+            time.sleep(0.05)
         plain.send_signal(signal.SIGINT)
         self.assertEqual(plain.wait(timeout=30), 0)
+        self.assertIn(plain.pid, pids)
+        self.assertFalse(os.path.islink(kept))
+        with open(victim) as f:
+            self.assertEqual(f.read(), "keep")
 
         # Filters that can never admit a handset (or admit every one) are refused before anything.
         for args, said in [(["--usb-port", ""], '--usb-port "": an empty pattern never matches a port'),
