@@ -35,7 +35,10 @@ class Swallower:
             pass
 
     def close(self):
+        # The reader ends first (the master reads EIO once no slave is open): a master closed
+        # under it would leave it reading whatever file takes that number next.
         os.close(self.slave)
+        self.thread.join(timeout=30)
         os.close(self.master)
 
 
