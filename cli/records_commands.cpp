@@ -36,6 +36,7 @@ using records::InLog;
 using records::ValueKind;
 using records::kColumns;
 using records::Where;
+using text::BytesOfHex;
 using text::Printable;
 
 namespace {
@@ -75,16 +76,10 @@ std::unique_ptr<Store> OpenFiltered(const RecordsArgs& args, std::FILE* err, std
   return Open(args, err, records::Access::kRead);
 }
 
-std::string Unhex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return bytes;
-}
-
 // A path as a terminal shows it: from its bytes where it is no UTF-8, so that two paths that
 // differ only there are told apart.
 std::string ShownPath(const std::optional<std::string>& text, const std::optional<std::string>& bytes) {
-  return Printable(bytes ? Unhex(*bytes) : text.value_or(""));
+  return Printable(bytes ? BytesOfHex(*bytes) : text.value_or(""));
 }
 
 std::string Seconds(double s) {

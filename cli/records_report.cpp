@@ -13,12 +13,14 @@
 #include "report.h"
 #include "store.h"
 #include "text/html_text.h"
+#include "text/json_text.h"
 #include "text/printable.h"
 
 namespace brenvik::cli {
 namespace {
 
 using records::Report;
+using text::BytesOfHex;
 using text::HtmlText;
 
 std::string Fixed(double value, int digits) {
@@ -35,12 +37,6 @@ std::string Exact(double value) {
 }
 
 std::string Percent(size_t part, size_t whole) { return whole ? Fixed(100.0 * double(part) / double(whole), 1) + "%" : "-"; }
-
-std::string Unhex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return bytes;
-}
 
 const char* const kStyle = R"(
 body{font:14px/1.4 system-ui,sans-serif;margin:24px;color:#222;max-width:1040px}
@@ -141,7 +137,7 @@ void Images(std::string& h, const Report& r) {
   h += "<section id=\"images\"><h2>Durations per image</h2>\n<table><tr><th>image</th><th class=\"n\">runs</th>"
        "<th class=\"n\">median s</th><th class=\"n\">95th percentile s</th></tr>\n";
   for (const auto& i : r.images) {
-    const std::string name = HtmlText(i.imageBytes.empty() ? i.image : Unhex(i.imageBytes));
+    const std::string name = HtmlText(i.imageBytes.empty() ? i.image : BytesOfHex(i.imageBytes));
     h += "<tr class=\"image\" data-image=\"" + HtmlText(i.image) + "\" data-runs=\"" + std::to_string(i.runs) + "\"" +
          (i.median ? " data-median=\"" + Exact(*i.median) + "\" data-p95=\"" + Exact(*i.p95) + "\"" : std::string()) +
          "><td>" + name + "</td><td class=\"n\">" + std::to_string(i.runs) + "</td><td class=\"n\">" +

@@ -33,6 +33,13 @@ inline std::string HexBytes(const std::string& bytes) {
   return hex;
 }
 
+// The bytes back from HexBytes's text (as the records keep it, checked to be lower-case hex).
+inline std::string BytesOfHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
 inline nlohmann::json TextOrNull(const std::string& text) {
   return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }
