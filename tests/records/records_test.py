@@ -565,6 +565,7 @@ class StationsTest(WithPostgres):
             t.start()
         for t in threads:
             t.join()
+        self.assertEqual(errors, [])  # a failed handset first: its station's exit says less
         ids = []
         for root, log, st in stations:
             st.proc.send_signal(signal.SIGINT)
@@ -572,7 +573,6 @@ class StationsTest(WithPostgres):
             self.assertEqual(rc, 0, err)
             self.assertEqual([e["waiting"] for e in st.events if e["event"] == "records"], [0])
             ids += self.log_ids(log)
-        self.assertEqual(errors, [])
         self.assertEqual(len(ids), 18)
         self.assertEqual(sorted(self.db_ids(db)), sorted(ids))  # every run, exactly once
 
